@@ -1,0 +1,22 @@
+#pragma once
+// Windows-1251 bytes <-> Unicode. The program keeps texts as Windows-1251
+// bytes (files, tables, the wire) and converts only where a widget shows them.
+#include <QString>
+#include <string>
+
+namespace ansi {
+
+// Windows-1251 bytes to Unicode; the one unassigned byte (0x98) maps to U+FFFD.
+QString toUnicode(const std::string& bytes);
+// Unicode to Windows-1251 bytes; a character the code page lacks becomes '?'.
+std::string fromUnicode(const QString& text);
+// One Windows-1251 byte to its Unicode code point.
+char16_t byteToUnicode(unsigned char b);
+// Code point to Windows-1251 byte, or -1 when the code page lacks it.
+int unicodeToByte(char16_t c);
+
+// Short names used throughout the GUI code.
+inline QString U(const std::string& s) { return toUnicode(s); }
+inline std::string A(const QString& s) { return fromUnicode(s); }
+
+}  // namespace ansi

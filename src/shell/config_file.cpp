@@ -1,0 +1,27 @@
+#include "shell/config_file.h"
+
+const char* const kConfigTitles[9] = {
+    " № п/п ", " Название весов ", " Название отдела       ", " Номер весов ",
+    " IP-адрес           ", " Номер порта ", " Имя файла товаров                    ",
+    " Имя файла сообщений                    ", " Примечание "};
+
+std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in) {
+  std::vector<ConfigTableRow> rows;
+  while (!in.eof()) {
+    ConfigTableRow row;
+    for (auto& cell : row) cell = in.readLine();
+    rows.push_back(std::move(row));
+  }
+  if (rows.empty()) rows.emplace_back();
+  return rows;
+}
+
+std::string writeConfigRows(const std::vector<ConfigTableRow>& rows) {
+  std::string out;
+  for (const auto& row : rows)
+    for (const auto& cell : row) {
+      out += cell;
+      out += "\r\n";
+    }
+  return out;
+}

@@ -1,0 +1,37 @@
+#include "shell/program.h"
+
+#include "bases/report_windows.h"
+#include "shell/tform1.h"
+#include "transfers/range_dialogs.h"
+
+TForm2* Form2 = nullptr;
+TForm3* Form3 = nullptr;
+TForm4* Form4 = nullptr;
+TForm5* Form5 = nullptr;
+TForm6* Form6 = nullptr;
+TForm7* Form7 = nullptr;
+TForm8* Form8 = nullptr;
+
+TForm1* createForms() {
+  auto* main = new TForm1();
+  main->setAttribute(Qt::WA_DeleteOnClose, false);
+  Form2 = new TForm2();
+  Form3 = new TForm3();
+  Form4 = new TForm4();
+  Form5 = new TForm5();
+  Form6 = new TForm6();
+  Form7 = new TForm7();
+  Form8 = new TForm8();
+  return main;
+}
+
+void destroyForms() {
+  delete Form8; Form8 = nullptr;
+  delete Form7; Form7 = nullptr;
+  delete Form6; Form6 = nullptr;
+  delete Form5; Form5 = nullptr;
+  delete Form4; Form4 = nullptr;
+  delete Form3; Form3 = nullptr;
+  delete Form2; Form2 = nullptr;
+  delete Form1;
+}

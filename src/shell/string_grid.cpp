@@ -1,0 +1,62 @@
+#include "shell/string_grid.h"
+
+#include <QHeaderView>
+
+#include "platform/ansi.h"
+
+StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget* parent)
+    : QTableWidget(0, cols, parent), fixedCols_(fixedCols), fixedRows_(fixedRows) {
+  horizontalHeader()->hide();
+  verticalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(20);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::AllEditTriggers);
+  setRowCount(rows);
+}
+
+void StringGrid::styleCell(int col, int row) {
+  QTableWidgetItem* it = item(row, col);
+  if (!it) {
+    it = new QTableWidgetItem();
+    setItem(row, col, it);
+  }
+  if (col < fixedCols_ || row < fixedRows_) {
+    it->setFlags(Qt::ItemIsEnabled);
+    it->setBackground(palette().button());
+  }
+}
+
+void StringGrid::setRowCount(int n) {
+  if (n < 0) n = 0;
+  const int old = rowCount();
+  QTableWidget::setRowCount(n);
+  for (int r = old; r < n; ++r)
+    for (int c = 0; c < columnCount(); ++c) styleCell(c, r);
+}
+
+QString StringGrid::cellText(int col, int row) const {
+  const QTableWidgetItem* it = item(row, col);
+  return it ? it->text() : QString();
+}
+
+void StringGrid::setCellText(int col, int row, const QString& text) {
+  if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return;
+  styleCell(col, row);
+  item(row, col)->setText(text);
+}
+
+std::string StringGrid::cell(int col, int row) const { return ansi::fromUnicode(cellText(col, row)); }
+
+void StringGrid::setCell(int col, int row, const std::string& text) {
+  setCellText(col, row, ansi::toUnicode(text));
+}
+
+int StringGrid::Row() const { return currentRow() < 0 ? fixedRows_ : currentRow(); }
+int StringGrid::Col() const { return currentColumn() < 0 ? fixedCols_ : currentColumn(); }
+
+void StringGrid::select(int col, int row) { setCurrentCell(row, col); }
+
+void StringGrid::setColWidths(std::initializer_list<int> widths) {
+  int c = 0;
+  for (int w : widths) setColumnWidth(c++, w);
+}

@@ -1,0 +1,145 @@
+// The main window's life: construction runs the start-up sequence, a close
+// writes the settings files, destruction closes the open table.
+#include "shell/tform1.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QShortcut>
+#include <QLineEdit>
+
+#include "platform/ansi.h"
+#include "platform/clock.h"
+#include "platform/guard.h"
+#include "platform/textfile.h"
+#include "shell/config_file.h"
+#include "shell/image_box.h"
+#include "shell/string_grid.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+QString firstLocalIPv4() {
+  const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
+  for (const QHostAddress& a : info.addresses())
+    if (a.protocol() == QAbstractSocket::IPv4Protocol) return a.toString();
+  return {};
+}
+
+std::string cwdFile(const char* name) { return (QDir::currentPath() + "/" + name).toStdString(); }
+
+}  // namespace
+
+QString (*LocalHostAddress)() = &firstLocalIPv4;
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  Form1 = this;
+  buildLayout();
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  f1->setContext(Qt::WindowShortcut);
+  connect(f1, &QShortcut::activated, this, [this] { HelpKeyword(QStringLiteral("Содержание")); });
+  guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  FormDestroy();
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::FormCreate() {
+  // 1. The start-up directory.
+  StartDir = QDir::currentPath();
+  QDir::setCurrent(StartDir);
+
+  // 2. Titles of the configuration table.
+  for (int c = 0; c < 9; ++c) StringGrid1->setCellText(c, 0, QString::fromUtf8(kConfigTitles[c]));
+
+  // 3. Price-key table: titles, keys 1..54 assigned to PLU cells 1..54.
+  StringGrid2->setCellText(0, 0, QStringLiteral(" Клавиша цены "));
+  StringGrid2->setCellText(1, 0, QStringLiteral(" № PLU "));
+  for (int r = 1; r <= 54; ++r) StringGrid2->setCellText(0, r, QString::number(r));
+  for (int r = 1; r <= 54; ++r) StringGrid2->setCellText(1, r, QString::number(r));
+
+  // 4. Field-compatibility defaults.
+  Button10Click();
+
+  // 5. Logo images white.
+  Image1->fillRect(0, 0, 320, 320, 0xFFFFFF);
+  Image2->fillRect(0, 0, 64, 64, 0xFFFFFF);
+
+  // 6. Date and time pickers.
+  const QDateTime now = clock_::now();
+  DateTimePicker1->setDateTime(now);
+  DateTimePicker2->setDateTime(now);
+
+  // 7.
+  LogoModified = false;
+
+  // 8. Subnet prefix of the test page: the own address up to its last dot.
+  // Without an address (or without a dot in it) the field stays empty, so
+  // that nothing is swept until the operator types a prefix.
+  QString own = LocalHostAddress();
+  clock_::processEvents();
+  while (!own.isEmpty() && !own.endsWith('.')) own.chop(1);
+  Edit30->setText(own);
+
+  // 9. config.cfg, created as one empty row when missing.
+  const std::string cfg = cwdFile("config.cfg");
+  if (!textfile::canOpen(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
+  {
+    textfile::Reader in(cfg);
+    setConfigRows(readConfigRows(in));
+  }
+
+  // 10. Scale lists.
+  SpeedButton26Click();
+
+  // 11. poles.cfg, created from the defaults when missing.
+  const std::string poles = cwdFile("poles.cfg");
+  if (!textfile::canOpen(poles)) {
+    Button10Click();
+    textfile::writeAtomic(poles, polesFileBytes());
+  }
+  {
+    textfile::Reader in(poles);
+    for (int r = 1; r <= 23 && !in.eof(); ++r) {
+      StringGrid3->setCell(2, r, in.readLine());
+      StringGrid3->setCell(3, r, in.readLine());
+    }
+  }
+
+  // 12. total.cfg.
+  TotalOpen();
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  CanClose = true;
+  QDir::setCurrent(StartDir);
+  if (CheckBox3->isChecked()) {
+    textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));
+  }
+  if (CheckBox13->isChecked()) textfile::writeAtomic(cwdFile("poles.cfg"), polesFileBytes());
+  TotalSave();
+}
+
+void TForm1::FormDestroy() {
+  // The open table is closed here once the table component exists.
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  // A file that cannot be written is shown and keeps the window open.
+  if (!guarded([&] { FormCloseQuery(canClose); })) canClose = false;
+  if (canClose)
+    event->accept();
+  else
+    event->ignore();
+}
+
+
+void TForm1::N2Click() { close(); }

@@ -1,0 +1,215 @@
+#pragma once
+// The main window. It owns every component of the window for the whole run;
+// its handlers are slots named after their controls and events, and its
+// member functions are defined in the folder of the subsystem they belong to.
+#include <QMainWindow>
+#include <QFont>
+#include <QString>
+#include <optional>
+#include <array>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class QTableView;
+class QToolBar;
+class QToolButton;
+class StringGrid;
+class ImageBox;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // ---- Shell: start-up, shut-down, settings files, configuration table ----
+  QString StartDir;          // the working directory at start
+  bool LogoModified = false;  // the logo editor's changed flag
+  unsigned char TransferCancelled = 0;  // set by the Stop buttons
+  bool ScaleBusy = false;     // a scale operation or long table loop runs
+
+  void FormCreate();
+  void FormCloseQuery(bool& CanClose);
+  void FormDestroy();
+  void TotalOpen();
+  void TotalSave();
+
+  int NumberColFrom(const std::string& Name) const;
+  bool RightIP(const std::string& IP) const;
+  bool RightCfg1(int Row) const;
+  int RightCfg() const;
+
+  // The configuration table's data rows, and replacing them (at least one).
+  std::vector<std::array<std::string, 9>> configRows() const;
+  void setConfigRows(const std::vector<std::array<std::string, 9>>& rows);
+  // poles.cfg's bytes from the field-compatibility table (46 lines).
+  std::string polesFileBytes() const;
+
+  // OpenDialog1 (shared by the configuration page and the open entry): the
+  // chosen full path, or nothing when cancelled.
+  std::optional<QString> runOpenDialog1(const QString& initialDir);
+  // FontDialog1: opens with the font last chosen in it.
+  std::optional<QFont> runFontDialog1();
+
+  // The keyword help of the program.
+  void HelpKeyword(const QString& keyword);
+
+  // ---- Field-compatibility table ----
+  std::string Ass(const std::string& logicalName) const;
+
+  // ---- Scale link and protocol ----
+
+  // ---- Goods and messages bases ----
+
+  // ---- Base transfers ----
+
+  // ---- Scale settings and logo ----
+
+ public slots:
+  // Shell
+  void N2Click();
+  void PageControl1Change();
+  void SpeedButton2Click();
+  void SpeedButton17Click();
+  void SpeedButton18Click();
+  void SpeedButton20Click();
+  void SpeedButton21Click();
+  void SpeedButton22Click();
+  void SpeedButton23Click();
+  void SpeedButton24Click();
+  void SpeedButton25Click();
+  void SpeedButton26Click();
+  void SpeedButton27Click();
+  void SpeedButton28Click();
+  void SpeedButton29Click();
+  void N16Click();
+  void N17Click();
+  void SpeedButton30Click();
+  void SpeedButton31Click();
+  void SpeedButton32Click();
+  void SpeedButton39Click();
+  // Field-compatibility table
+  void Button10Click();
+  // Scale link and protocol
+  // Goods and messages bases
+  // Base transfers
+  // Scale settings and logo
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ public:
+  // ---- Components (objectName = member name) ----
+  QMenu* N1 = nullptr;
+  QAction* N2 = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QWidget* TabSheet2 = nullptr;
+  QWidget* TabSheet3 = nullptr;
+  QWidget* TabSheet4 = nullptr;
+  QWidget* TabSheet5 = nullptr;
+  QWidget* TabSheet6 = nullptr;
+  QWidget* TabSheet7 = nullptr;
+  QTabWidget* PageControl2 = nullptr;
+  QWidget* TabSheet10 = nullptr;
+  QWidget* TabSheet12 = nullptr;
+  QWidget* TabSheet13 = nullptr;
+  QWidget* TabSheet14 = nullptr;
+
+  // Goods page
+  QToolBar* ToolBar1 = nullptr;
+  QToolButton* ToolButton1 = nullptr;
+  QToolButton* ToolButton2 = nullptr;
+  QToolButton* ToolButton3 = nullptr;
+  QToolButton* ToolButton4 = nullptr;
+  QToolButton* ToolButton7 = nullptr;
+  QToolButton* ToolButton8 = nullptr;
+  QToolButton* ToolButton10 = nullptr;
+  QToolButton* ToolButton11 = nullptr;
+  QToolButton* ToolButton12 = nullptr;
+  QToolButton* ToolButton13 = nullptr;
+  QToolButton* ToolButton16 = nullptr;
+  QToolButton* ToolButton17 = nullptr;
+  QAction *N3 = nullptr, *N4 = nullptr, *N10 = nullptr, *N11 = nullptr, *N20 = nullptr,
+          *N21 = nullptr, *PLU1 = nullptr, *MSG1 = nullptr, *N5 = nullptr, *N6 = nullptr,
+          *N7 = nullptr, *N8 = nullptr, *PLU2 = nullptr, *MSG2 = nullptr, *N9 = nullptr,
+          *N19 = nullptr, *N12 = nullptr, *N13 = nullptr, *N14 = nullptr, *N16 = nullptr,
+          *N17 = nullptr;
+  QWidget* NavigatorPlace = nullptr;  // where the table navigator stands
+  QComboBox* ComboBox1 = nullptr;
+  QComboBox* ComboBox2 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QTableView* DBGrid1 = nullptr;
+  QProgressBar* ProgressBar3 = nullptr;
+  QLabel* Numb = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+
+  // Configuration page
+  QToolButton *SpeedButton2 = nullptr, *SpeedButton17 = nullptr, *SpeedButton18 = nullptr,
+              *SpeedButton20 = nullptr, *SpeedButton21 = nullptr, *SpeedButton22 = nullptr,
+              *SpeedButton23 = nullptr, *SpeedButton24 = nullptr, *SpeedButton25 = nullptr,
+              *SpeedButton26 = nullptr, *SpeedButton27 = nullptr, *SpeedButton28 = nullptr,
+              *SpeedButton29 = nullptr, *SpeedButton30 = nullptr;
+  QLineEdit* Edit32 = nullptr;
+  StringGrid* StringGrid1 = nullptr;
+  QCheckBox* CheckBox3 = nullptr;
+
+  // Scale settings page
+  QComboBox* ComboBox3 = nullptr;
+  QComboBox* ComboBox4 = nullptr;
+  QComboBox* ComboBox5 = nullptr;
+  QToolButton* SpeedButton31 = nullptr;
+  QToolButton* SpeedButton32 = nullptr;
+  QDateTimeEdit* DateTimePicker1 = nullptr;
+  QDateTimeEdit* DateTimePicker2 = nullptr;
+  QCheckBox* CheckBox12 = nullptr;
+  StringGrid* StringGrid2 = nullptr;
+  StringGrid* StringGrid3 = nullptr;
+  QPushButton* Button10 = nullptr;
+  QPushButton* Button22 = nullptr;
+  QCheckBox* CheckBox13 = nullptr;
+  QLabel* Label47 = nullptr;
+
+  // Factory settings, state, logo and test pages
+  QComboBox* ComboBox6 = nullptr;
+  QComboBox* ComboBox7 = nullptr;
+  QComboBox* ComboBox8 = nullptr;
+  QToolButton *SpeedButton33 = nullptr, *SpeedButton34 = nullptr, *SpeedButton35 = nullptr,
+              *SpeedButton36 = nullptr, *SpeedButton37 = nullptr, *SpeedButton38 = nullptr,
+              *SpeedButton39 = nullptr;
+  ImageBox* Image1 = nullptr;
+  ImageBox* Image2 = nullptr;
+  QSlider* TrackBar1 = nullptr;
+  QLineEdit* Edit30 = nullptr;
+  QLineEdit* Edit31 = nullptr;
+  QPushButton* Button24 = nullptr;
+  QPushButton* Button25 = nullptr;
+
+  // Help window (created on first use).
+  QWidget* HelpWindow = nullptr;
+
+ private:
+  void buildLayout();
+  void buildGoodsPage();
+  void buildConfigPage();
+  void buildSettingsPages();
+  void buildOtherPages();
+  std::optional<QFont> fontDialog1Font_;
+};
+
+// The main window of the running program.
+extern TForm1* Form1;
+
+// Where start-up takes the PC's own IPv4 address from; tests replace it.
+extern QString (*LocalHostAddress)();

@@ -1,0 +1,177 @@
+#pragma once
+// The table component: one Paradox or dBase table on disk with the semantics
+// of a desktop database engine's table object (definitions, create, open,
+// navigate, edit and post, order by an index, field objects with display
+// settings). Texts are Windows-1251 bytes. Errors are thrown as DbError.
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace storage {
+
+class DbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class TableType { Default, Paradox, DBase };  // Default: by extension
+
+enum class FieldType {
+  Unknown, String, SmallInt, Integer, Word, AutoInc, Float, Currency, BCD,
+  Date, Time, DateTime, Boolean, Bytes, Memo, Blob, FmtMemo, Graphic
+};
+
+enum IndexOption : unsigned {
+  ixPrimary = 1, ixUnique = 2, ixDescending = 4, ixCaseInsensitive = 8
+};
+
+enum class Alignment { Left, Right, Center };
+enum class State { Inactive, Browse, Edit, Insert };
+
+struct FieldDef {
+  std::string name;
+  FieldType type = FieldType::String;
+  int size = 0;  // characters for String, else 0
+  bool required = false;
+};
+
+struct IndexDef {
+  std::string name;    // empty for the primary index
+  std::string fields;  // field names joined by ';'
+  unsigned options = 0;
+};
+
+class Table;
+struct TableImpl;
+
+// A field object of the open table. Display settings (label, visibility,
+// alignment, read-only) belong to the open table and are gone on close.
+class Field {
+ public:
+  const std::string& fieldName() const;
+  FieldType dataType() const;
+  int size() const;
+  int index() const;  // position in the table, 0 first
+  bool required() const;
+
+  std::string displayLabel() const;  // the field name until one is set
+  void setDisplayLabel(const std::string& label);
+  bool visible() const;
+  void setVisible(bool v);
+  Alignment alignment() const;  // numbers right, texts left until set
+  void setAlignment(Alignment a);
+  bool readOnly() const;
+  void setReadOnly(bool ro);
+
+  bool isNull() const;
+  // An empty field reads 0; a text that is not a decimal integer throws.
+  int asInteger() const;
+  // The value as text ("" when empty).
+  std::string asString() const;
+  // Setting a value puts a browsing table into edit state; a read-only field
+  // or a read-only table throws.
+  void setAsInteger(int value);
+  void setAsString(const std::string& value);
+  void clear();
+
+ private:
+  friend class Table;
+  friend struct TableImpl;
+  Field(TableImpl* t, int index) : t_(t), index_(index) {}
+  TableImpl* t_;
+  int index_;
+};
+
+// Opaque position of a record, valid while the table stays open.
+struct Bookmark {
+  long long key = -1;
+  bool valid() const { return key >= 0; }
+};
+
+// What changed, for views over the table.
+enum class Change { Layout, Data, Current };
+
+class Table {
+ public:
+  Table();
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  // Identity and definitions (set while the table is closed).
+  void setTableName(const std::string& path);
+  const std::string& tableName() const;
+  void setTableType(TableType type);
+  TableType tableType() const;
+  std::vector<FieldDef>& fieldDefs();
+  std::vector<IndexDef>& indexDefs();
+
+  // Files: create from the definitions (replacing nothing: fails when the
+  // table exists), exists, delete and rename with every companion file.
+  void createTable();
+  bool exists() const;
+  void deleteTable();
+  void renameTable(const std::string& newName);
+
+  // Opening reads the field and index definitions from the files.
+  void open();
+  void close();  // drops a pending record
+  bool active() const;
+  void setActive(bool a) { a ? open() : close(); }
+  bool readOnly() const;  // opened read-only (file kept safe, or locked)
+  std::string readOnlyReason() const;
+
+  // Navigation in the current order. Moving stores a changed pending record
+  // and drops an unchanged one.
+  void first();
+  void prior();
+  void next();
+  void last();
+  void moveBy(int distance);
+  int recNo() const;  // 1-based position in the current order, 0 when empty
+  void setRecNo(int recNo);
+  int recordCount() const;
+  bool eof() const;
+  bool bof() const;
+  bool isEmpty() const { return recordCount() == 0; }
+
+  // Editing.
+  State state() const;
+  void insert();  // new record before the current one (runs afterInsert)
+  void append();  // new record at the end (runs afterInsert)
+  void edit();
+  void post();  // stores the pending record; refuses missing required fields
+  void cancel();
+  void deleteRecord();
+  void refresh();  // stores or drops the pending record, re-reads the files
+  bool modified() const;  // the pending record holds a change
+
+  // Order: the fields of an index, joined by ';' ("" = primary order). An
+  // index matches when its field list equals the names or begins with them
+  // followed by ';'. No fitting index is an error.
+  void setIndexFieldNames(const std::string& names);
+  const std::string& indexFieldNames() const;
+
+  Bookmark getBookmark() const;
+  void gotoBookmark(const Bookmark& b);
+
+  // Fields of the open table.
+  int fieldCount() const;
+  Field& field(int index);
+  Field* findField(const std::string& name);  // ignores case; null if none
+  Field& fieldByName(const std::string& name);  // throws when none
+
+  // Runs after a record was inserted or appended.
+  std::function<void(Table&)> afterInsert;
+
+  // Observers (the grid model); returns an id for removeListener.
+  int addListener(std::function<void(Change)> listener);
+  void removeListener(int id);
+
+ private:
+  std::unique_ptr<TableImpl> d_;
+};
+
+}  // namespace storage
