@@ -324,9 +324,18 @@ std::optional<std::string> DbfFile::memoText(uint32_t block, bool text) const {
   return text ? codePage_.toAnsi(bytes) : bytes;
 }
 
+std::string_view DbfFile::rawRecord(uint32_t record) const {
+  return std::string_view(recordPtr(record), recordLength_);
+}
+
 std::optional<std::string> DbfFile::value(uint32_t record, int field) const {
+  return value(rawRecord(record), field);
+}
+
+std::optional<std::string> DbfFile::value(std::string_view rec, int field) const {
   const FieldInfo& f = fields_.at(size_t(field));
-  const char* raw = recordPtr(record) + f.offset;
+  if (rec.size() != recordLength_) throw DbError("Wrong record size");
+  const char* raw = rec.data() + f.offset;
   const std::string bytes(raw, size_t(f.width));
   switch (f.type) {
     case 'C': {
@@ -560,6 +569,7 @@ void DbfFile::writeRecordBytes(uint32_t record, const std::string& bytes) {
 // disk, so a failure leaves the memo file as it was (a cut-off tail is
 // trimmed away).
 std::string DbfFile::writeMemo(int field, const std::string& text) {
+  requireWritable();
   const FieldInfo& f = fields_.at(size_t(field));
   if (text.empty()) return std::string(size_t(f.width), ' ');
   if (memoFd_ < 0) throw DbError("Table is read only: its memo file is missing");
@@ -634,11 +644,18 @@ void DbfFile::update(uint32_t record, const Values& values) {
     }
     bytes.replace(size_t(f.offset), size_t(f.width), encode(int(i), values[i]));
   }
-  fileio::checkStillThere(fd_, path_);
   for (int i : memos) {
     const FieldInfo& f = fields_[size_t(i)];
     bytes.replace(size_t(f.offset), size_t(f.width), writeMemo(i, values[size_t(i)].value_or("")));
   }
+  writeRecord(record, bytes);
+}
+
+void DbfFile::writeRecord(uint32_t record, const std::string& bytes) {
+  requireWritable();
+  recordPtr(record);
+  if (bytes.size() != recordLength_) throw DbError("Wrong record size");
+  fileio::checkStillThere(fd_, path_);
   writeRecordBytes(record, bytes);
   writeHeader(false);
 }
@@ -652,11 +669,17 @@ uint32_t DbfFile::append(const Values& values) {
     const FieldInfo& f = fields_[i];
     if (f.type != 'M') bytes.replace(size_t(f.offset), size_t(f.width), encode(int(i), values[i]));
   }
-  fileio::checkStillThere(fd_, path_);
   for (size_t i = 0; i < fields_.size(); ++i)
     if (fields_[i].type == 'M')
       bytes.replace(size_t(fields_[i].offset), size_t(fields_[i].width), writeMemo(int(i), values[i].value_or("")));
+  return appendRecord(bytes);
+}
 
+uint32_t DbfFile::appendRecord(const std::string& bytes) {
+  requireWritable();
+  if (bytes.size() != recordLength_) throw DbError("Wrong record size");
+  if (count_ == 0xFFFFFFFFu) throw DbError("Table is full");
+  fileio::checkStillThere(fd_, path_);
   // The new record and the end-of-file byte go first; the header's count
   // follows only when they are on disk, so a reader never counts a record
   // that is not complete. On failure the file is cut back to where it was.
@@ -690,9 +713,7 @@ void DbfFile::setDeleted(uint32_t record, bool deleted) {
   requireWritable();
   std::string bytes(recordPtr(record), recordLength_);
   bytes[0] = deleted ? '*' : ' ';
-  fileio::checkStillThere(fd_, path_);
-  writeRecordBytes(record, bytes);
-  writeHeader(false);
+  writeRecord(record, bytes);
 }
 
 // ---------------------------------------------------------------- indexes

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "storage/dbase_codepage.h"
@@ -77,6 +78,10 @@ class DbfFile {
   // Numbers as stored (trimmed), dates as dd.mm.yyyy, logicals as
   // "True"/"False", memos as their text.
   std::optional<std::string> value(uint32_t record, int field) const;
+  // The same from a record's bytes (recordLength() of them).
+  std::optional<std::string> value(std::string_view rec, int field) const;
+  uint32_t recordLength() const { return recordLength_; }
+  std::string_view rawRecord(uint32_t record) const;
 
   bool writable() const { return readOnlyReason_.empty(); }
   const std::string& readOnlyReason() const { return readOnlyReason_; }
@@ -86,6 +91,13 @@ class DbfFile {
   void update(uint32_t record, const Values& values);
   uint32_t append(const Values& values);
   void setDeleted(uint32_t record, bool deleted);
+  // The same on whole record bytes (memo fields already pointing to their
+  // texts): rewrite in place, or append and return the record's number.
+  void writeRecord(uint32_t record, const std::string& bytes);
+  uint32_t appendRecord(const std::string& bytes);
+  // Appends a memo text to the memo file; returns the field's bytes that
+  // point to it (blanks for an empty text).
+  std::string writeMemo(int field, const std::string& text);
 
   // The bytes one field would hold for a value (the checks of update).
   std::string encode(int field, const std::optional<std::string>& value) const;
@@ -98,7 +110,6 @@ class DbfFile {
   const char* recordPtr(uint32_t record) const;
   std::optional<std::string> memoText(uint32_t block, bool text) const;
   uint32_t memoBlock(const char* raw, const FieldInfo& f) const;
-  std::string writeMemo(int field, const std::string& text);
   void writeHeader(bool withCount);
   void writeRecordBytes(uint32_t record, const std::string& bytes);
 
