@@ -602,6 +602,7 @@ std::string DbfFile::writeMemo(int field, const std::string& text) {
   if (at + block.size() > 0xFFFFFFFFull || next + blocks > 999999999ull)
     throw DbError("Cannot write file '" + memoPath_ + "': the memo file is full");
   const off_t oldSize = off_t(memo_.size());
+  if (!memoMark_) memoMark_.emplace(memo_.size(), memo_.substr(0, 4));
   char head[4];
   if (memoFormat_ == MemoFormat::FoxPro) putBe32(head, uint32_t(next + blocks));
   else putLe32(head, uint32_t(next + blocks));
@@ -655,9 +656,32 @@ void DbfFile::writeRecord(uint32_t record, const std::string& bytes) {
   requireWritable();
   recordPtr(record);
   if (bytes.size() != recordLength_) throw DbError("Wrong record size");
-  fileio::checkStillThere(fd_, path_);
-  writeRecordBytes(record, bytes);
+  try {
+    fileio::checkStillThere(fd_, path_);
+    writeRecordBytes(record, bytes);
+  } catch (const DbError&) {
+    rollbackMemos();
+    throw;
+  }
+  memoMark_.reset();
+  // The date is the last step; a failure here leaves a complete record.
   writeHeader(false);
+}
+
+// Takes back the memo texts written for a record that could not be written,
+// so the memo file is as it was (best effort: the texts are unreferenced
+// either way).
+void DbfFile::rollbackMemos() {
+  if (!memoMark_) return;
+  const auto [size, head] = *memoMark_;
+  memoMark_.reset();
+  try {
+    fileio::truncate(memoFd_, memoPath_, off_t(size));
+    if (!head.empty()) fileio::writeAt(memoFd_, memoPath_, head.data(), head.size(), 0);
+    memo_.resize(size);
+    memo_.replace(0, head.size(), head);
+  } catch (const DbError&) {
+  }
 }
 
 uint32_t DbfFile::append(const Values& values) {
@@ -679,12 +703,18 @@ uint32_t DbfFile::appendRecord(const std::string& bytes) {
   requireWritable();
   if (bytes.size() != recordLength_) throw DbError("Wrong record size");
   if (count_ == 0xFFFFFFFFu) throw DbError("Table is full");
-  fileio::checkStillThere(fd_, path_);
+  try {
+    fileio::checkStillThere(fd_, path_);
+  } catch (const DbError&) {
+    rollbackMemos();
+    throw;
+  }
   // The new record and the end-of-file byte go first; the header's count
   // follows only when they are on disk, so a reader never counts a record
   // that is not complete. On failure the file is cut back to where it was.
   const uint64_t at = headerLength_ + uint64_t(count_) * recordLength_;
   const off_t oldSize = off_t(data_.size());
+  const std::string oldHeader = data_.substr(0, 8);
   std::string tail = bytes + "\x1A";
   try {
     fileio::writeAt(fd_, path_, tail.data(), tail.size(), off_t(at));
@@ -697,13 +727,19 @@ uint32_t DbfFile::appendRecord(const std::string& bytes) {
       throw;
     }
   } catch (const DbError&) {
+    // Back to the old length, end-of-file byte and header (writes inside
+    // the file's old size need no new room on the device).
     try {
       fileio::truncate(fd_, path_, oldSize);
       if (oldSize > off_t(at)) fileio::writeAt(fd_, path_, data_.data() + at, size_t(oldSize - off_t(at)), off_t(at));
+      fileio::writeAt(fd_, path_, oldHeader.data(), oldHeader.size(), 0);
+      data_.replace(0, 8, oldHeader);
     } catch (const DbError&) {
     }
+    rollbackMemos();
     throw;
   }
+  memoMark_.reset();
   data_.resize(size_t(at));
   data_ += tail;
   return count_ - 1;

@@ -111,6 +111,7 @@ class DbfFile {
   std::optional<std::string> memoText(uint32_t block, bool text) const;
   uint32_t memoBlock(const char* raw, const FieldInfo& f) const;
   void writeHeader(bool withCount);
+  void rollbackMemos();
   void writeRecordBytes(uint32_t record, const std::string& bytes);
 
   std::string path_, memoPath_;
@@ -127,6 +128,9 @@ class DbfFile {
   std::vector<IndexInfo> indexes_;
   std::string readOnlyReason_ = "the table was read from memory";
   int fd_ = -1, memoFd_ = -1;
+  // The memo file as it was before the memo texts of the change being made
+  // (size and header), to be put back when the record cannot be written.
+  std::optional<std::pair<size_t, std::string>> memoMark_;
 };
 
 // Index files of a dBase table: the production .mdx or structural .cdx of
