@@ -69,6 +69,10 @@ class Backend {
   virtual int compare(std::string_view a, std::string_view b, int field,
                       bool caseInsensitive) const;
 
+  // Completes a new record before its place is looked up (numbers an empty
+  // auto-increment field). The default does nothing.
+  virtual void completeNew(std::string& rec) { (void)rec; }
+
   // Changes, by position in primary order, made in the files at once.
   // insert: the record lands at pos (the caller found the place by key for a
   // keyed table, the end otherwise); the backend may complete it (auto-
