@@ -1,6 +1,5 @@
 // dBase tables behind the engine's backend interface: the codec of
-// dbase_file.h, the OS lock against a second writer, and the values as the
-// field objects take them.
+// dbase_file.h, with the values as the field objects take them.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 
 #include "storage/backend.h"
 #include "storage/dbase_file.h"
-#include "storage/file_lock.h"
 
 namespace storage {
 
@@ -46,13 +44,9 @@ bool digits(std::string_view s) {
 
 class DbaseBackend : public Backend {
  public:
+  // The table's lock against a second writer is Table's (file_lock.h).
   explicit DbaseBackend(const std::string& path) {
-    // The lock comes first, so the records read are those no one else is
-    // changing while the table stays open for writing.
-    const FileLock::Result r = lock_.acquire(path);
-    file_ = DbfFile::open(path, r == FileLock::Result::Locked);
-    if (r != FileLock::Result::Locked) lockReason_ = lock_.errorText();
-    if (!file_->writable()) lock_.release();
+    file_ = DbfFile::open(path, true);
     for (size_t i = 0; i < file_->fields().size(); ++i) {
       const FieldInfo& f = file_->fields()[i];
       FieldDef d;
@@ -78,9 +72,8 @@ class DbaseBackend : public Backend {
   int keyFieldCount() const override { return 0; }
   std::size_t recordSize() const override { return file_->recordLength(); }
 
-  bool readOnly() const override { return !lockReason_.empty() || !file_->writable(); }
+  bool readOnly() const override { return !file_->writable(); }
   std::string readOnlyReason() const override {
-    if (!lockReason_.empty()) return lockReason_;
     return file_->writable() ? std::string() : "Table is read only: " + file_->readOnlyReason();
   }
 
@@ -214,10 +207,7 @@ class DbaseBackend : public Backend {
     live_.erase(live_.begin() + long(pos));
   }
 
-  void close() override {
-    lock_.release();
-    pendingMemos_.clear();
-  }
+  void close() override { pendingMemos_.clear(); }
 
  private:
   static constexpr char kPending = '\x01';
@@ -241,8 +231,6 @@ class DbaseBackend : public Backend {
     }
   }
 
-  FileLock lock_;
-  std::string lockReason_;
   std::unique_ptr<DbfFile> file_;
   std::vector<FieldDef> fields_;
   std::vector<IndexDef> indexes_;

@@ -69,4 +69,8 @@ bool FileLock::lockedByOther(const std::string& path) {
   return busy;
 }
 
+std::string lockForWriting(FileLock& lock, const std::string& path) {
+  return lock.acquire(path) == FileLock::Result::Busy ? lock.errorText() : std::string();
+}
+
 }  // namespace storage

@@ -33,4 +33,9 @@ class FileLock {
   std::string error_;
 };
 
+// Takes the writer's lock on a table's main file for an opening table:
+// returns why the table must stay read-only ("" when the lock is held, or
+// when the file cannot be written at all, which the format itself reports).
+std::string lockForWriting(FileLock& lock, const std::string& path);
+
 }  // namespace storage

@@ -12,6 +12,7 @@
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
+#include "storage/file_lock.h"
 
 namespace storage {
 
@@ -114,6 +115,8 @@ struct TableImpl {
   std::string indexFieldNames;
 
   std::unique_ptr<Backend> be;
+  FileLock lock;           // keeps a second writer off the open table
+  std::string lockReason;  // why the table is read-only: another writer has it
   std::vector<std::unique_ptr<Row>> primary;  // every stored record, primary order
   std::vector<Row*> order;                    // current order (same rows)
   std::vector<int> orderFields;               // fields of the current index
@@ -306,7 +309,15 @@ struct TableImpl {
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
-    be = format().open(p);
+    lockReason = lockForWriting(lock, p);
+    try {
+      be = format().open(p);
+    } catch (...) {
+      lock.release();
+      lockReason.clear();
+      throw;
+    }
+    if (be->readOnly()) lock.release();  // nothing to guard: we do not write
     try {
       fieldDefs = be->fields();
       indexDefs = be->indexes();
@@ -314,6 +325,8 @@ struct TableImpl {
       load();
     } catch (...) {
       be.reset();
+      lock.release();
+      lockReason.clear();
       primary.clear();
       order.clear();
       throw;
@@ -342,6 +355,8 @@ struct TableImpl {
     } catch (...) {
     }
     be.reset();
+    lock.release();
+    lockReason.clear();
     primary.clear();
     order.clear();
     fields.clear();
@@ -355,6 +370,7 @@ struct TableImpl {
 
   void checkWritable() const {
     checkActive();
+    if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
   }
 
@@ -822,8 +838,11 @@ void Table::renameTable(const std::string& newName) {
 void Table::open() { d_->open(); }
 void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
-bool Table::readOnly() const { return d_->be && d_->be->readOnly(); }
-std::string Table::readOnlyReason() const { return d_->be ? d_->be->readOnlyReason() : std::string(); }
+bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
+std::string Table::readOnlyReason() const {
+  if (!d_->be) return {};
+  return d_->lockReason.empty() ? d_->be->readOnlyReason() : d_->lockReason;
+}
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
 void Table::prior() {

@@ -16,6 +16,7 @@
 #include "storage/dbase_file.h"
 #include "storage/file_io.h"
 #include "storage/file_lock.h"
+#include "storage/table.h"
 
 using storage::DbError;
 using storage::FileLock;
@@ -184,22 +185,40 @@ TEST(DbaseSafety, WhatTheEngineCannotWriteOpensReadOnly) {
   }
 }
 
-TEST(DbaseSafety, SecondWriterInThisProcessGetsReadOnly) {
+TEST(DbaseSafety, SecondWriterGetsTheTableReadOnly) {
   ScratchDir dir;
   const std::string path = dir.copy({"cars.dbf", "cars.dbt"});
-  auto first = storage::dbaseFormat().open(path);
-  EXPECT_FALSE(first->readOnly()) << first->readOnlyReason();
-  auto second = storage::dbaseFormat().open(path);
-  EXPECT_TRUE(second->readOnly());
-  EXPECT_TRUE(contains(second->readOnlyReason(), "another user or program")) << second->readOnlyReason();
-  std::string rec = second->blankRecord();
-  EXPECT_THROW(second->insert(second->readAll().size(), rec), DbError);
+  storage::Table first, second;
+  first.setTableName(path);
+  first.open();
+  EXPECT_FALSE(first.readOnly()) << first.readOnlyReason();
   EXPECT_TRUE(FileLock::lockedByOther(path));
-  first->close();
-  first.reset();
+  second.setTableName(path);
+  second.open();
+  EXPECT_TRUE(second.readOnly());
+  EXPECT_TRUE(contains(second.readOnlyReason(), "open for writing by another user or program"));
+  EXPECT_EQ(second.recordCount(), 4);  // reading goes on
+  EXPECT_TRUE(contains(errorOf([&] { second.edit(); }), "Cannot modify a read-only dataset"));
+  EXPECT_TRUE(contains(errorOf([&] { second.append(); }), "another user or program"));
+  EXPECT_TRUE(contains(errorOf([&] { second.fieldByName("NAME").setAsString("X"); }), "read-only"));
+  EXPECT_THROW(second.deleteRecord(), DbError);
+  // The writer is not disturbed, and a refresh keeps its lock.
+  first.fieldByName("NAME").setAsString("FIRST");
+  first.post();
+  first.refresh();
+  EXPECT_TRUE(FileLock::lockedByOther(path));
+  first.close();
   EXPECT_FALSE(FileLock::lockedByOther(path));
-  auto third = storage::dbaseFormat().open(path);
-  EXPECT_FALSE(third->readOnly()) << third->readOnlyReason();
+  second.close();
+  second.open();
+  EXPECT_FALSE(second.readOnly()) << second.readOnlyReason();
+  EXPECT_EQ(second.fieldByName("NAME").asString(), "FIRST");
+  // A table opened read-only for its own reasons holds no lock.
+  second.close();
+  writeBytes(dir.file("cars.ndx"), std::string(512, '\0'));
+  second.open();
+  EXPECT_TRUE(second.readOnly());
+  EXPECT_FALSE(FileLock::lockedByOther(path));
 }
 
 TEST(DbaseSafety, TableLockedByAnotherProcessOpensReadOnly) {
@@ -226,20 +245,20 @@ TEST(DbaseSafety, TableLockedByAnotherProcessOpensReadOnly) {
   char ok = 0;
   ASSERT_EQ(read(ready[0], &ok, 1), 1);
   ASSERT_EQ(ok, 'y');
-  {
-    auto b = storage::dbaseFormat().open(path);
-    EXPECT_TRUE(b->readOnly());
-    EXPECT_TRUE(contains(b->readOnlyReason(), "open for writing by another user or program"));
-    EXPECT_EQ(b->readAll().size(), 15u);  // reading goes on
-    auto recs = b->readAll();
-    EXPECT_THROW(b->remove(0, recs[0]), DbError);
-  }
+  storage::Table t;
+  t.setTableName(path);
+  t.open();
+  EXPECT_TRUE(t.readOnly());
+  EXPECT_TRUE(contains(t.readOnlyReason(), "open for writing by another user or program"));
+  EXPECT_EQ(t.recordCount(), 15);
+  EXPECT_THROW(t.deleteRecord(), DbError);
+  t.close();
   close(release[1]);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  auto b = storage::dbaseFormat().open(path);
-  EXPECT_FALSE(b->readOnly()) << b->readOnlyReason();
+  t.open();
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
 }
 
 TEST(DbaseSafety, FullDiskLeavesTheTableAsItWas) {
