@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,8 +15,72 @@ namespace {
 
 Layer osLayer;
 Layer* active = &osLayer;
+Journal* journal = nullptr;
+
+off_t sizeOf(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+}
 
 }  // namespace
+
+Journal::Journal() {
+  if (!journal) {
+    journal = this;
+    active_ = true;
+  }
+}
+
+Journal::~Journal() {
+  if (active_) journal = nullptr;
+}
+
+void noteTruncate(int fd, const std::string& path) {
+  if (!journal) return;
+  for (const auto& s : journal->sizes_)
+    if (s.first == path) return;
+  journal->sizes_.emplace_back(path, sizeOf(fd));
+}
+
+void noteWrite(int fd, const std::string& path, size_t size, off_t offset) {
+  if (!journal) return;
+  noteTruncate(fd, path);
+  const off_t end = sizeOf(fd);
+  if (offset >= end) return;  // beyond the old end: the size takes it back
+  std::string old(std::min<size_t>(size, size_t(end - offset)), '\0');
+  ssize_t n = ::pread(fd, old.data(), old.size(), offset);
+  old.resize(n > 0 ? size_t(n) : 0);
+  journal->saved_.push_back({path, offset, std::move(old)});
+}
+
+bool Journal::rollback() {
+  if (!active_) return true;
+  journal = nullptr;  // the restoring writes are not recorded
+  active_ = false;
+  bool ok = true;
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    int fd = ::open(it->path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      ok = false;
+      continue;
+    }
+    try {
+      writeAt(fd, it->path, it->bytes.data(), it->bytes.size(), it->offset);
+    } catch (const DbError&) {
+      ok = false;
+    }
+    ::close(fd);
+  }
+  for (const auto& [path, size] : sizes_) {
+    if (size < 0) continue;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 || active->ftruncate(fd, size) != 0) ok = false;
+    if (fd >= 0) ::close(fd);
+  }
+  saved_.clear();
+  sizes_.clear();
+  return ok;
+}
 
 ssize_t Layer::pwrite(int fd, const void* data, size_t size, off_t offset) {
   return ::pwrite(fd, data, size, offset);
@@ -31,6 +96,7 @@ std::string errorText(const char* what, const std::string& path, int err) {
 }
 
 void writeAt(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
+  noteWrite(fd, path, size, offset);
   const char* p = static_cast<const char*>(data);
   size_t done = 0;
   while (done < size) {
@@ -43,6 +109,7 @@ void writeAt(int fd, const std::string& path, const void* data, size_t size, off
 }
 
 void truncate(int fd, const std::string& path, off_t length) {
+  noteTruncate(fd, path);
   if (active->ftruncate(fd, length) != 0) throw DbError(errorText("write file", path, errno));
 }
 

@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace storage::fileio {
 
@@ -35,6 +37,33 @@ void sync(int fd, const std::string& path);
 // removed or replaced since the table was opened): writing on would land in
 // a file nobody sees.
 void checkStillThere(int fd, const std::string& path);
+
+// Takes back a change of the table files that failed part-way. While a
+// journal is open, every write through writeAt() and truncate() first keeps
+// the bytes it overwrites and the file's size; rollback() puts them back (the
+// old bytes need no new room on a full disk) and cuts grown files back to
+// their old size. Journals do not nest: an inner one records nothing.
+class Journal {
+ public:
+  Journal();
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+  // Best effort; returns false when some part could not be put back.
+  bool rollback();
+
+ private:
+  friend void noteWrite(int fd, const std::string& path, size_t size, off_t offset);
+  friend void noteTruncate(int fd, const std::string& path);
+  struct Saved {
+    std::string path;
+    off_t offset;
+    std::string bytes;
+  };
+  bool active_ = false;
+  std::vector<Saved> saved_;
+  std::vector<std::pair<std::string, off_t>> sizes_;  // each file's size before the change
+};
 
 // "Cannot <what> '<path>': <system error text>".
 std::string errorText(const char* what, const std::string& path, int err);

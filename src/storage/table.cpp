@@ -12,6 +12,7 @@
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
+#include "storage/file_io.h"
 #include "storage/file_lock.h"
 
 namespace storage {
@@ -374,6 +375,25 @@ struct TableImpl {
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
   }
 
+  // One change of the files (insert, update or remove of a record). When it
+  // fails part-way, every byte it wrote is put back and the files are opened
+  // afresh, so that files, backend and the records here agree again.
+  void fileChange(const std::function<void()>& change) {
+    fileio::Journal journal;
+    try {
+      change();
+    } catch (...) {
+      journal.rollback();
+      try {
+        auto fresh = format().open(path());
+        be->close();
+        be = std::move(fresh);
+      } catch (...) {
+      }
+      throw;
+    }
+  }
+
   // Stores a changed pending record, drops an unchanged one.
   void settle() {
     if (state != State::Edit && state != State::Insert) return;
@@ -464,7 +484,7 @@ struct TableImpl {
       std::string rec = buf;
       be->completeNew(rec);
       const std::size_t pos = placeFor(rec, nullptr);
-      be->insert(pos, rec);
+      fileChange([&] { be->insert(pos, rec); });
       auto row = std::make_unique<Row>();
       row->data = std::move(rec);
       row->id = nextId++;
@@ -490,16 +510,16 @@ struct TableImpl {
       if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
       const std::size_t oldPos = primaryPos(r);
       if (keyChanged) {
-        be->remove(oldPos, r->data);
+        fileChange([&] { be->remove(oldPos, r->data); });
         std::unique_ptr<Row> owned = std::move(primary[oldPos]);
         primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
         const std::size_t pos = placeFor(rec, nullptr);
         try {
-          be->insert(pos, rec);
+          fileChange([&] { be->insert(pos, rec); });
         } catch (...) {
           // Put the old record back so that the file and memory agree.
           const std::size_t back = placeFor(owned->data, nullptr);
-          be->insert(back, owned->data);
+          fileChange([&] { be->insert(back, owned->data); });
           primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
           rebuildOrder();
           cur = static_cast<int>(orderPos(r));
@@ -511,7 +531,7 @@ struct TableImpl {
         cur = static_cast<int>(orderPos(r));
       } else {
         const std::size_t p = orderPos(r);
-        be->update(oldPos, r->data, rec);
+        fileChange([&] { be->update(oldPos, r->data, rec); });
         r->data = std::move(rec);
         const std::size_t n = order.size();
         const bool fits = !ordered || ((p == 0 || !orderLess(r, order[p - 1])) &&
@@ -542,7 +562,7 @@ struct TableImpl {
     if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
     Row* r = order[static_cast<std::size_t>(cur)];
     const std::size_t pos = primaryPos(r);
-    be->remove(pos, r->data);
+    fileChange([&] { be->remove(pos, r->data); });
     order.erase(order.begin() + cur);
     primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(pos));
     if (cur >= static_cast<int>(order.size())) cur = static_cast<int>(order.size()) - 1;

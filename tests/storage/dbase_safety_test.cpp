@@ -38,28 +38,6 @@ std::string errorOf(const std::function<void()>& f) {
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// A write layer that plays a full disk: writes inside a file's present size
-// go through (they need no new room), growing a file gets `budget` more bytes
-// and then fails with ENOSPC.
-class FullDisk : public storage::fileio::Layer {
- public:
-  explicit FullDisk(size_t budget) : budget_(budget) { storage::fileio::install(this); }
-  ~FullDisk() override { storage::fileio::install(nullptr); }
-  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
-    struct stat st {};
-    fstat(fd, &st);
-    if (offset + off_t(size) <= st.st_size) return ::pwrite(fd, data, size, offset);
-    if (budget_ == 0) {
-      errno = ENOSPC;
-      return -1;
-    }
-    size_t n = std::min(size, budget_);
-    budget_ -= n;
-    return ::pwrite(fd, data, n, offset);
-  }
-  size_t budget_;
-};
-
 // A device that fails every write after `budget` bytes with an I/O error.
 class BrokenDevice : public storage::fileio::Layer {
  public:

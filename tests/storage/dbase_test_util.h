@@ -2,6 +2,8 @@
 // Helpers of the dBase tests: a scratch directory with copies of the sample
 // tables, whole-file reads and writes, and small tables built byte by byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "storage/file_io.h"
 
 namespace dbtest {
 
@@ -97,5 +101,27 @@ inline std::string makeDbf(const std::vector<FieldSpec>& fields, const std::vect
   h += '\x1A';
   return h;
 }
+
+// A write layer that plays a full disk: writes inside a file's present size
+// go through (they need no new room), growing a file gets `budget` more bytes
+// and then fails with ENOSPC.
+class FullDisk : public storage::fileio::Layer {
+ public:
+  explicit FullDisk(size_t budget) : budget_(budget) { storage::fileio::install(this); }
+  ~FullDisk() override { storage::fileio::install(nullptr); }
+  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+    struct stat st {};
+    fstat(fd, &st);
+    if (offset + off_t(size) <= st.st_size) return ::pwrite(fd, data, size, offset);
+    if (budget_ == 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    size_t n = std::min(size, budget_);
+    budget_ -= n;
+    return ::pwrite(fd, data, n, offset);
+  }
+  size_t budget_;
+};
 
 }  // namespace dbtest
