@@ -340,7 +340,9 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
 
 std::vector<std::string> ParadoxBackend::readAll() {
   std::vector<std::string> out;
-  out.reserve(db_.h.numRecords);
+  // The header's count may lie: reserve no more than the file can hold.
+  const std::uint64_t fits = db_.file.size() / static_cast<std::uint64_t>(std::max(1, db_.h.recordSize));
+  out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(db_.h.numRecords, fits)));
   db_.load(&out);
   return out;
 }
