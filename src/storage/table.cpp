@@ -107,6 +107,8 @@ std::string timeText(long long ms) {
 
 }  // namespace
 
+std::string formatValue(FieldType type, const Value& v);
+
 struct TableImpl {
   Table* self = nullptr;
   std::string name;
@@ -280,6 +282,19 @@ struct TableImpl {
     if (state == State::Edit || state == State::Insert) return &buf;
     if (cur >= 0 && cur < static_cast<int>(order.size())) return &order[static_cast<std::size_t>(cur)]->data;
     return nullptr;
+  }
+
+  // The record a grid row shows (the pending record included).
+  const std::string* rowData(int row) const {
+    if (!be || row < 0) return nullptr;
+    if (state == State::Insert) {
+      if (row == insertPos) return &buf;
+      if (row > insertPos) --row;
+    }
+    if (row >= static_cast<int>(order.size())) return nullptr;
+    const Row* r = order[static_cast<std::size_t>(row)];
+    if (state == State::Edit && r == editRow) return &buf;
+    return &r->data;
   }
 
   Value value(int f) const {
@@ -683,20 +698,21 @@ int Field::asInteger() const {
   return static_cast<int>(r);
 }
 
-std::string Field::asString() const {
-  const Value v = t_->value(index_);
+std::string Field::asString() const { return formatValue(dataType(), t_->value(index_)); }
+
+std::string formatValue(FieldType type, const Value& v) {
   switch (v.kind) {
     case Value::Kind::Null: return {};
     case Value::Kind::Text: return v.s;
     case Value::Kind::Integer:
-      switch (dataType()) {
+      switch (type) {
         case FieldType::Date: return dateText(v.i);
         case FieldType::Time: return timeText(v.i);
         case FieldType::Boolean: return v.i ? "True" : "False";
         default: return std::to_string(v.i);
       }
     case Value::Kind::Float: {
-      if (dataType() == FieldType::DateTime) {
+      if (type == FieldType::DateTime) {
         const double ms = v.f;
         const long long day = static_cast<long long>(std::floor(ms / 86400000.0));
         const long long rest = static_cast<long long>(ms - static_cast<double>(day) * 86400000.0);
@@ -969,6 +985,35 @@ Field& Table::fieldByName(const std::string& name) {
   Field* f = findField(name);
   if (!f) throw DbError("Field '" + name + "' not found");
   return *f;
+}
+
+int Table::rowCount() const {
+  if (!d_->be) return 0;
+  return static_cast<int>(d_->order.size()) + (d_->state == State::Insert ? 1 : 0);
+}
+
+int Table::currentRow() const {
+  if (!d_->be) return -1;
+  if (d_->state == State::Insert) return d_->insertPos;
+  return d_->cur;
+}
+
+std::string Table::textAt(int row, int field) const {
+  if (field < 0 || field >= static_cast<int>(d_->fieldDefs.size())) return {};
+  const std::string* data = d_->rowData(row);
+  if (!data) return {};
+  return formatValue(d_->fieldDefs[static_cast<std::size_t>(field)].type, d_->be->get(*data, field));
+}
+
+void Table::goToRow(int row) {
+  d_->checkActive();
+  if (row == currentRow()) return;
+  int r = row;
+  if (d_->state == State::Insert && row > d_->insertPos) --r;
+  const Row* target =
+      r >= 0 && r < static_cast<int>(d_->order.size()) ? d_->order[static_cast<std::size_t>(r)] : nullptr;
+  d_->settle();  // storing may move records: find the target again
+  d_->moveTo(target ? static_cast<int>(d_->orderPos(target)) : r);
 }
 
 int Table::addListener(std::function<void(Change)> listener) {
