@@ -168,3 +168,73 @@ TEST(TableSafety, FullFileSystemWhileCreatingAndFillingTables) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
   EXPECT_EQ(WEXITSTATUS(status), 0) << text;
 }
+
+// Paradox tables whose companion files the engine does not keep in agreement
+// open read-only; the first edit is refused and no byte changes.
+TEST_F(TableTest, ParadoxIndexKindsTheEngineDoesNotMaintainKeepTheTableReadOnly) {
+  auto filesOf = [](const std::string& p) {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(p).parent_path()))
+      all += e.path().filename().string() + ":" + dbtest::readBytes(e.path().string());
+    return all;
+  };
+  // A descending secondary index.
+  {
+    const std::string p = path("desc/goods.db");
+    std::filesystem::create_directories(path("desc"));
+    Table t;
+    t.setTableName(p);
+    defineGoods(t);
+    t.indexDefs().push_back({"indDESC", "PRICE", storage::ixDescending});
+    t.createTable();
+    const std::string before = filesOf(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("descending order"), std::string::npos) << t.readOnlyReason();
+    EXPECT_THROW(t.append(), DbError);
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
+  }
+  // An index file whose fields are not the table's.
+  {
+    const std::string p = path("alien/goods.db");
+    std::filesystem::create_directories(path("alien"));
+    makeGoods(p, 2);
+    std::filesystem::copy_file(testData("paradox/indexed.xg0"), path("alien/goods.XG9"));
+    const std::string before = filesOf(p);
+    Table t;
+    t.setTableName(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("goods.XG9"), std::string::npos) << t.readOnlyReason();
+    EXPECT_EQ(t.recordCount(), 2);
+    std::string err;
+    try {
+      t.fieldByName("PRICE").setAsInteger(5);
+    } catch (const DbError& e) {
+      err = e.what();
+    }
+    EXPECT_NE(err.find("Cannot modify a read-only dataset"), std::string::npos) << err;
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
+  }
+}
+
+TEST_F(TableTest, EncryptedParadoxTableIsRefusedUntouched) {
+  const std::string p = path("secret.db");
+  std::string bytes = dbtest::readBytes(testData("paradox/date4.db"));
+  bytes[0x5C] = 0x12;  // a password checksum: the blocks are encrypted
+  dbtest::writeBytes(p, bytes);
+  Table t;
+  t.setTableName(p);
+  std::string err;
+  try {
+    t.open();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find("Encrypted"), std::string::npos) << err;
+  EXPECT_FALSE(t.active());
+  EXPECT_FALSE(FileLock::lockedByOther(p));
+  EXPECT_EQ(dbtest::readBytes(p), bytes);
+}
