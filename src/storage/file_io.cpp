@@ -43,10 +43,6 @@ static off_t originalSize(Journal::Sizes& sizes, int fd, const std::string& path
   return sizes.back().second;
 }
 
-void noteTruncate(int fd, const std::string& path) {
-  if (journal) originalSize(journal->sizes_, fd, path);
-}
-
 void noteWrite(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
   if (!journal) return;
   // Only bytes of the old file need keeping: what lies past its old end
@@ -58,6 +54,17 @@ void noteWrite(int fd, const std::string& path, const void* data, size_t size, o
   old.resize(n > 0 ? size_t(n) : 0);
   if (std::memcmp(old.data(), data, old.size()) == 0) return;  // rewritten as it was
   journal->saved_.push_back({path, offset, std::move(old)});
+}
+
+void noteTruncate(int fd, const std::string& path, off_t length) {
+  if (!journal) return;
+  // Bytes of the old file that a cut takes away are kept like overwritten ones.
+  const off_t end = std::min(originalSize(journal->sizes_, fd, path), sizeOf(fd));
+  if (length >= end) return;
+  std::string old(size_t(end - length), '\0');
+  ssize_t n = ::pread(fd, old.data(), old.size(), length);
+  old.resize(n > 0 ? size_t(n) : 0);
+  journal->saved_.push_back({path, length, std::move(old)});
 }
 
 bool Journal::rollback() {
@@ -116,7 +123,7 @@ void writeAt(int fd, const std::string& path, const void* data, size_t size, off
 }
 
 void truncate(int fd, const std::string& path, off_t length) {
-  noteTruncate(fd, path);
+  noteTruncate(fd, path, length);
   if (active->ftruncate(fd, length) != 0) throw DbError(errorText("write file", path, errno));
 }
 

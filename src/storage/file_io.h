@@ -56,7 +56,7 @@ class Journal {
 
  private:
   friend void noteWrite(int fd, const std::string& path, const void* data, size_t size, off_t offset);
-  friend void noteTruncate(int fd, const std::string& path);
+  friend void noteTruncate(int fd, const std::string& path, off_t length);
   struct Saved {
     std::string path;
     off_t offset;
