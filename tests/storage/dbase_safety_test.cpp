@@ -387,3 +387,34 @@ TEST(DbaseSafety, FullFileSystemLeavesAReadableTable) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
   EXPECT_EQ(WEXITSTATUS(status), 0) << text;
 }
+
+// Through the table component: a post that fails on a full disk keeps the
+// pending record with its memo, the files as they were, and the same post
+// goes through once there is room.
+TEST(DbaseSafety, FailedPostKeepsThePendingRecordForAnotherTry) {
+  ScratchDir dir;
+  const std::string path = dir.copy({"cars.dbf", "cars.dbt"});
+  const std::string dbf0 = readBytes(path), dbt0 = readBytes(dir.file("cars.dbt"));
+  storage::Table t;
+  t.setTableName(path);
+  t.open();
+  t.append();
+  t.fieldByName("NAME").setAsString("BEETLE");
+  t.fieldByName("DESCR").setAsString("A long memo");
+  for (size_t budget : {size_t(0), size_t(520)}) {
+    FullDisk disk(budget);
+    std::string err = errorOf([&] { t.post(); });
+    EXPECT_TRUE(contains(err, "No space left on device")) << err;
+    EXPECT_EQ(t.state(), storage::State::Insert);
+    EXPECT_EQ(readBytes(path), dbf0);
+    EXPECT_EQ(readBytes(dir.file("cars.dbt")), dbt0);
+  }
+  EXPECT_EQ(t.fieldByName("DESCR").asString(), "A long memo");
+  t.post();
+  EXPECT_EQ(t.recordCount(), 5);
+  t.close();
+  auto f = DbfFile::open(path, false);
+  ASSERT_EQ(f->recordCount(), 5u);
+  EXPECT_EQ(*f->value(4, 0), "BEETLE");
+  EXPECT_EQ(*f->value(4, 5), "A long memo");
+}
