@@ -45,7 +45,7 @@ bool digits(std::string_view s) {
 class DbaseBackend : public Backend {
  public:
   // The table's lock against a second writer is Table's (file_lock.h).
-  explicit DbaseBackend(const std::string& path) {
+  explicit DbaseBackend(const std::string& path) : path_(path) {
     file_ = DbfFile::open(path, true);
     for (size_t i = 0; i < file_->fields().size(); ++i) {
       const FieldInfo& f = file_->fields()[i];
@@ -65,6 +65,7 @@ class DbaseBackend : public Backend {
     }
     for (uint32_t r2 = 0; r2 < file_->recordCount(); ++r2)
       if (!file_->isDeleted(r2)) live_.push_back(r2);
+    ++memoStore()[path_].users;
   }
 
   const std::vector<FieldDef>& fields() const override { return fields_; }
@@ -208,7 +209,13 @@ class DbaseBackend : public Backend {
     live_.erase(live_.begin() + long(pos));
   }
 
-  void close() override {}
+  void close() override {
+    if (closed_) return;
+    closed_ = true;
+    auto it = memoStore().find(path_);
+    if (it != memoStore().end() && --it->second.users == 0) memoStore().erase(it);
+  }
+  ~DbaseBackend() override { close(); }
 
  private:
   static constexpr char kPending = '\x01';
@@ -218,12 +225,19 @@ class DbaseBackend : public Backend {
   }
 
   // Memo texts of pending records, by the key their field holds until the
-  // record is stored. They outlive one backend: after a failed write the
-  // table opens its files afresh and the pending record may be posted again.
-  static std::map<std::string, std::string>& pendingMemos() {
-    static std::map<std::string, std::string> texts;
-    return texts;
+  // record is stored. They belong to the table's path rather than to one
+  // backend: after a failed write the table opens its files afresh (the new
+  // backend opens before the old one closes) and the pending record may be
+  // posted again. They go when the last backend of the path closes.
+  struct PathMemos {
+    int users = 0;
+    std::map<std::string, std::string> texts;
+  };
+  static std::map<std::string, PathMemos>& memoStore() {
+    static std::map<std::string, PathMemos> store;
+    return store;
   }
+  std::map<std::string, std::string>& pendingMemos() const { return memoStore()[path_].texts; }
 
   // Memo texts set on the record go to the memo file before the record is
   // written; the record then points to them. Returns the keys used, to be
@@ -243,6 +257,8 @@ class DbaseBackend : public Backend {
     return keys;
   }
 
+  std::string path_;
+  bool closed_ = false;
   std::unique_ptr<DbfFile> file_;
   std::vector<FieldDef> fields_;
   std::vector<IndexDef> indexes_;
