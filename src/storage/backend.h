@@ -92,6 +92,9 @@ class Backend {
 int compareTextNoCase(std::string_view a, std::string_view b);
 unsigned char upper1251(unsigned char c);
 
+// The names of a field list ("A;B;C"), empty names kept.
+std::vector<std::string> splitFieldList(const std::string& list);
+
 // What a format offers to Table. The companion files of a table are found
 // next to its main file by name, ignoring the case of the extension.
 struct Format {

@@ -172,17 +172,6 @@ std::string upperAscii(std::string s) {
   return s;
 }
 
-std::vector<std::string> splitNames(const std::string& s) {
-  std::vector<std::string> r;
-  std::size_t b = 0;
-  while (true) {
-    const std::size_t e = s.find(';', b);
-    r.push_back(s.substr(b, e == std::string::npos ? std::string::npos : e - b));
-    if (e == std::string::npos) break;
-    b = e + 1;
-  }
-  return r;
-}
 
 // ----------------------------------------------------------------- backend
 
@@ -727,7 +716,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   std::vector<const IndexDef*> secondary;
   for (const IndexDef& ix : indexes) {
     if (ix.options & ixPrimary) {
-      const auto names = splitNames(ix.fields);
+      const auto names = splitFieldList(ix.fields);
       for (std::size_t i = 0; i < names.size(); ++i)
         if (fieldIndex(names[i]) != static_cast<int>(i))
           throw DbError("Primary index fields must be the leading fields of the table");
@@ -767,7 +756,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   int g = 0;
   for (const IndexDef* ix : secondary) {
     if (g > 9) throw DbError("Too many secondary indexes");
-    const auto names = splitNames(ix->fields);
+    const auto names = splitFieldList(ix->fields);
     NewHeaderSpec x;
     x.fileType = 8;
     x.blockKb = blockKb;
