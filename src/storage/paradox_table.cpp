@@ -289,8 +289,17 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     yExt[1] = ext[1] == 'x' ? 'y' : 'Y';
     const auto ys = companionFiles(path, {"Y" + ext.substr(2)});
     s.yPath = ys.empty() ? fs::path(x).replace_extension(yExt).string() : ys.front();
-    RawFile xf(x, false);
-    Header xh = readHeader(xf);
+    Header xh;
+    try {
+      RawFile xf(x, false);
+      xh = readHeader(xf);
+      if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
+        throw DbError("not an index file");
+    } catch (const DbError&) {
+      // The records stay readable; changing them would leave the index behind.
+      if (reason_.empty()) reason_ = "index file " + fs::path(x).filename().string() + " is damaged";
+      continue;
+    }
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
     const int extra = keyed ? db_.h.keyFields + 1 : 3;
     const int n = xh.numFields - extra;

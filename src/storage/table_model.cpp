@@ -100,7 +100,8 @@ void TableModel::attach(QTableView* view) {
   connect(sel, &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& now, const QModelIndex&) {
             if (!now.isValid() || !table_->active() || now.row() == table_->currentRow()) return;
-            guarded([&] { table_->goToRow(now.row()); });
+            // A pending record that cannot be stored keeps the grid on it.
+            if (!guarded([&] { table_->goToRow(now.row()); })) emit currentRowChanged(table_->currentRow());
           });
   connect(this, &TableModel::currentRowChanged, view, [this, view](int row) {
     if (row < 0 || columns_.empty()) return;
