@@ -2,6 +2,7 @@
 #include "storage/backend.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace storage {
@@ -87,6 +88,10 @@ static bool matchExt(std::string_view ext, std::string_view pattern) {
   if (ext.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < ext.size(); ++i) {
     if (pattern[i] == '?') continue;
+    if (pattern[i] == '#') {
+      if (!std::isxdigit(static_cast<unsigned char>(ext[i]))) return false;
+      continue;
+    }
     if (upper1251(static_cast<unsigned char>(ext[i])) !=
         upper1251(static_cast<unsigned char>(pattern[i])))
       return false;

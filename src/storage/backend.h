@@ -110,7 +110,7 @@ const Format& dbaseFormat();  // src/storage/dbase_format.cpp
 
 // Companion files of `path`: files in its directory whose name is the base
 // name of `path` and whose extension matches one of the patterns ('?' is any
-// one character), ignoring case. The main file itself is not included.
+// one character, '#' a decimal or hexadecimal digit), ignoring case. The main file itself is not included.
 std::vector<std::string> companionFiles(const std::string& path,
                                         const std::vector<std::string>& patterns);
 

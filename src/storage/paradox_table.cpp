@@ -281,7 +281,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   if (auto mb = findCompanion(path, "MB")) mb_.emplace(*mb, false);
 
   // Secondary indexes: .Xnn and .XGn files beside the table.
-  for (const std::string& x : companionFiles(path, {"X??", "XG?"})) {
+  for (const std::string& x : companionFiles(path, {"X##", "XG#"})) {
     Secondary s;
     s.xPath = x;
     const std::string ext = fs::path(x).extension().string();
@@ -750,7 +750,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   s.keyFields = keyFields;
   const std::string dbHeader = buildHeader(s);
   // Remove stale companions of an earlier table of that name first.
-  for (const std::string& c : companionFiles(path, {"PX", "X??", "Y??", "XG?", "YG?", "VAL", "MB"}))
+  for (const std::string& c : companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB"}))
     fs::remove(c);
   writeNewFile(path, dbHeader);
 
@@ -821,7 +821,7 @@ std::unique_ptr<Backend> openParadox(const std::string& path) {
 
 std::vector<std::string> paradoxFiles(const std::string& path) {
   std::vector<std::string> r =
-      companionFiles(path, {"PX", "X??", "Y??", "XG?", "YG?", "VAL", "MB", "TV", "FAM"});
+      companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB", "TV", "FAM"});
   std::error_code ec;
   if (fs::exists(path, ec)) r.insert(r.begin(), path);
   return r;
