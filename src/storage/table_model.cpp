@@ -31,6 +31,12 @@ void TableModel::onChange(Change c) {
     emit currentRowChanged(row);
     return;
   }
+  if (c == Change::Data && table_->rowCount() == rows_ && rows_ > 0 && !columns_.empty()) {
+    // Same rows, other contents or order (a stored edit): a repaint is enough.
+    emit dataChanged(index(0, 0), index(rows_ - 1, static_cast<int>(columns_.size()) - 1));
+    emit currentRowChanged(table_->currentRow());
+    return;
+  }
   beginResetModel();
   rebuildColumns();
   rows_ = table_->rowCount();
