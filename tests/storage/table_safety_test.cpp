@@ -210,3 +210,29 @@ TEST_F(TableTest, EncryptedParadoxTableIsRefusedUntouched) {
   EXPECT_FALSE(FileLock::lockedByOther(p));
   EXPECT_EQ(dbtest::readBytes(p), bytes);
 }
+
+// A table whose file was removed (or replaced) under the open table: the
+// change is refused with the error, not written where no one reads it.
+TEST_F(TableTest, RemovedTableFileRefusesTheChange) {
+  const std::string p = path("gone.db");
+  makeGoods(p, 2);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  std::filesystem::rename(p, path("moved.db"));
+  t.append();
+  t.fieldByName("PLUNO").setAsInteger(7);
+  std::string err;
+  try {
+    t.post();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find(p), std::string::npos) << err;
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  t.close();
+  Table moved;
+  moved.setTableName(path("moved.db"));
+  moved.open();
+  EXPECT_EQ(moved.recordCount(), 2);
+}
