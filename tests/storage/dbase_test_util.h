@@ -67,7 +67,7 @@ class ScratchDir {
   std::string path_;
 };
 
-struct FieldSpec {
+struct FieldLayout {
   std::string name;
   char type;
   int width;
@@ -76,7 +76,7 @@ struct FieldSpec {
 
 // A dBase III table (version byte 0x03, or as given) with the fields and
 // records given; records are the bytes after the deletion flag.
-inline std::string makeDbf(const std::vector<FieldSpec>& fields, const std::vector<std::string>& records,
+inline std::string makeDbf(const std::vector<FieldLayout>& fields, const std::vector<std::string>& records,
                            uint8_t version = 0x03, uint8_t driver = 0) {
   int recLen = 1;
   for (const auto& f : fields) recLen += f.width;
