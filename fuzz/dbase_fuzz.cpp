@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_files.h"
 #include "storage/backend.h"
 #include "storage/dbase_file.h"
 
@@ -30,22 +31,6 @@ void readEverything(const dbase::DbfFile& t) {
     }
   }
   (void)t.lastUpdate();
-}
-
-std::string scratchDir() {
-  static std::string dir = [] {
-    char tmpl[] = "/dev/shm/dbase-fuzz-XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
-  }();
-  return dir;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
 }
 
 }  // namespace
@@ -69,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (const char* name : {"t.ndx", "t.mdx", "t.cdx"})
         for (const auto& i : dbase::readIndexFile(name, part)) (void)dbase::keyFields(i.expression, fields);
     } else {
-      const std::string dir = scratchDir();
-      writeFile(dir + "/t.dbf", table);
-      writeFile(dir + "/t.dbt", part);
-      writeFile(dir + "/T.FPT", part);
+      const std::string dir = fuzzfiles::scratchDir();
+      fuzzfiles::writeFile(dir + "/t.dbf", table);
+      fuzzfiles::writeFile(dir + "/t.dbt", part);
+      fuzzfiles::writeFile(dir + "/T.FPT", part);
       auto b = dbaseFormat().open(dir + "/t.dbf");
       for (const std::string& rec : b->readAll())
         for (size_t f = 0; f < b->fields().size(); ++f) {

@@ -12,29 +12,10 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_files.h"
 #include "storage/backend.h"
 
 using namespace storage;
-
-namespace {
-
-std::string scratchDir() {
-  static std::string dir = [] {
-    char tmpl[] = "/dev/shm/paradox-fuzz-XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
-  }();
-  return dir;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
@@ -43,12 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t partLen = size_t(data[1]) | size_t(data[2]) << 8 | size_t(data[3]) << 16 | size_t(data[4]) << 24;
   const std::string rest(reinterpret_cast<const char*>(data + 5), size - 5);
   if (partLen > rest.size()) partLen = rest.size();
-  const std::string dir = scratchDir();
+  const std::string dir = fuzzfiles::scratchDir();
   for (const char* c : companions) ::unlink((dir + "/" + c).c_str());
   ::unlink((dir + "/t.Y02").c_str());
   ::unlink((dir + "/t.YG0").c_str());
-  writeFile(dir + "/t.db", rest.substr(partLen));
-  if (partLen > 0) writeFile(dir + "/" + companions[mode], rest.substr(0, partLen));
+  fuzzfiles::writeFile(dir + "/t.db", rest.substr(partLen));
+  if (partLen > 0) fuzzfiles::writeFile(dir + "/" + companions[mode], rest.substr(0, partLen));
   try {
     auto b = paradoxFormat().open(dir + "/t.db");
     (void)b->indexes();

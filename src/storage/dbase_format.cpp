@@ -45,7 +45,7 @@ bool digits(std::string_view s) {
 class DbaseBackend : public Backend {
  public:
   // The table's lock against a second writer is Table's (file_lock.h).
-  explicit DbaseBackend(const std::string& path) {
+  explicit DbaseBackend(const std::string& path) : path_(path) {
     file_ = DbfFile::open(path, true);
     for (size_t i = 0; i < file_->fields().size(); ++i) {
       const FieldInfo& f = file_->fields()[i];
@@ -65,6 +65,7 @@ class DbaseBackend : public Backend {
     }
     for (uint32_t r2 = 0; r2 < file_->recordCount(); ++r2)
       if (!file_->isDeleted(r2)) live_.push_back(r2);
+    ++memoStore()[path_].users;
   }
 
   const std::vector<FieldDef>& fields() const override { return fields_; }
@@ -73,9 +74,7 @@ class DbaseBackend : public Backend {
   std::size_t recordSize() const override { return file_->recordLength(); }
 
   bool readOnly() const override { return !file_->writable(); }
-  std::string readOnlyReason() const override {
-    return file_->writable() ? std::string() : "Table is read only: " + file_->readOnlyReason();
-  }
+  std::string readOnlyReason() const override { return file_->writable() ? std::string() : file_->readOnlyReason(); }
 
   std::vector<std::string> readAll() override {
     std::vector<std::string> out;
@@ -91,8 +90,8 @@ class DbaseBackend : public Backend {
     if (rec.size() != file_->recordLength()) throw DbError("Wrong record size");
     std::string_view raw = rec.substr(size_t(f.offset), size_t(f.width));
     if (f.type == 'M' && !raw.empty() && raw[0] == kPending) {
-      auto it = pendingMemos_.find(std::string(raw));
-      return it == pendingMemos_.end() || it->second.empty() ? Value::null() : Value::text(it->second);
+      auto it = pendingMemos().find(std::string(raw));
+      return it == pendingMemos().end() || it->second.empty() ? Value::null() : Value::text(it->second);
     }
     switch (f.type) {
       case 'D': {
@@ -175,9 +174,10 @@ class DbaseBackend : public Backend {
         // The text waits here until the record is stored; then it goes to
         // the memo file and the field points to it.
         char key[16];
-        std::snprintf(key, sizeof key, "%c%09u", kPending, ++memoTokens_ % 1000000000u);
+        static unsigned tokens = 0;
+        std::snprintf(key, sizeof key, "%c%09u", kPending, ++tokens % 1000000000u);
         bytes.assign(key, size_t(f.width));
-        pendingMemos_[bytes] = *text;
+        pendingMemos()[bytes] = *text;
       }
     } else {
       bytes = file_->encode(field, text);
@@ -188,16 +188,18 @@ class DbaseBackend : public Backend {
   void insert(std::size_t pos, std::string& rec) override {
     refuseIfReadOnly();
     if (pos > live_.size()) throw DbError("Record position out of range");
-    storeMemos(rec);
+    const auto keys = storeMemos(rec);
     const uint32_t phys = file_->appendRecord(rec);
     live_.insert(live_.begin() + long(pos), phys);
+    for (const auto& k : keys) pendingMemos().erase(k);
   }
 
   void update(std::size_t pos, const std::string&, std::string& rec) override {
     refuseIfReadOnly();
     if (pos >= live_.size()) throw DbError("Record position out of range");
-    storeMemos(rec);
+    const auto keys = storeMemos(rec);
     file_->writeRecord(live_[pos], rec);
+    for (const auto& k : keys) pendingMemos().erase(k);
   }
 
   void remove(std::size_t pos, const std::string&) override {
@@ -207,36 +209,61 @@ class DbaseBackend : public Backend {
     live_.erase(live_.begin() + long(pos));
   }
 
-  void close() override { pendingMemos_.clear(); }
+  void close() override {
+    if (closed_) return;
+    closed_ = true;
+    auto it = memoStore().find(path_);
+    if (it != memoStore().end() && --it->second.users == 0) memoStore().erase(it);
+  }
+  ~DbaseBackend() override { close(); }
 
  private:
   static constexpr char kPending = '\x01';
 
   void refuseIfReadOnly() const {
-    if (readOnly()) throw DbError(readOnlyReason());
+    if (readOnly()) throw DbError("Table is read only: " + readOnlyReason());
   }
 
+  // Memo texts of pending records, by the key their field holds until the
+  // record is stored. They belong to the table's path rather than to one
+  // backend: after a failed write the table opens its files afresh (the new
+  // backend opens before the old one closes) and the pending record may be
+  // posted again. They go when the last backend of the path closes.
+  struct PathMemos {
+    int users = 0;
+    std::map<std::string, std::string> texts;
+  };
+  static std::map<std::string, PathMemos>& memoStore() {
+    static std::map<std::string, PathMemos> store;
+    return store;
+  }
+  std::map<std::string, std::string>& pendingMemos() const { return memoStore()[path_].texts; }
+
   // Memo texts set on the record go to the memo file before the record is
-  // written; the record then points to them.
-  void storeMemos(std::string& rec) {
+  // written; the record then points to them. Returns the keys used, to be
+  // forgotten once the record is stored.
+  std::vector<std::string> storeMemos(std::string& rec) {
     rec[0] = ' ';
+    std::vector<std::string> keys;
     for (size_t i = 0; i < file_->fields().size(); ++i) {
       const FieldInfo& f = file_->fields()[i];
       if (f.type != 'M' || rec[size_t(f.offset)] != kPending) continue;
       const std::string key = rec.substr(size_t(f.offset), size_t(f.width));
-      auto it = pendingMemos_.find(key);
-      const std::string ptr = file_->writeMemo(int(i), it == pendingMemos_.end() ? std::string() : it->second);
+      auto it = pendingMemos().find(key);
+      const std::string ptr = file_->writeMemo(int(i), it == pendingMemos().end() ? std::string() : it->second);
       rec.replace(size_t(f.offset), size_t(f.width), ptr);
-      if (it != pendingMemos_.end()) pendingMemos_.erase(it);
+      keys.push_back(key);
     }
+    return keys;
   }
 
+  std::string path_;
+  bool closed_ = false;
   std::unique_ptr<DbfFile> file_;
   std::vector<FieldDef> fields_;
   std::vector<IndexDef> indexes_;
   std::vector<uint32_t> live_;  // file record numbers of the live records, in file order
-  mutable std::map<std::string, std::string> pendingMemos_;
-  mutable unsigned memoTokens_ = 0;
+
 };
 
 std::unique_ptr<Backend> openDbf(const std::string& path) {

@@ -35,22 +35,36 @@ Journal::~Journal() {
   if (active_) journal = nullptr;
 }
 
-void noteTruncate(int fd, const std::string& path) {
-  if (!journal) return;
-  for (const auto& s : journal->sizes_)
-    if (s.first == path) return;
-  journal->sizes_.emplace_back(path, sizeOf(fd));
+// The file's size when the journal first met it.
+static off_t originalSize(Journal::Sizes& sizes, int fd, const std::string& path) {
+  for (const auto& s : sizes)
+    if (s.first == path) return s.second;
+  sizes.emplace_back(path, sizeOf(fd));
+  return sizes.back().second;
 }
 
-void noteWrite(int fd, const std::string& path, size_t size, off_t offset) {
+void noteWrite(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
   if (!journal) return;
-  noteTruncate(fd, path);
-  const off_t end = sizeOf(fd);
-  if (offset >= end) return;  // beyond the old end: the size takes it back
+  // Only bytes of the old file need keeping: what lies past its old end
+  // goes when the file is cut back.
+  const off_t end = originalSize(journal->sizes_, fd, path);
+  if (offset >= end) return;
   std::string old(std::min<size_t>(size, size_t(end - offset)), '\0');
   ssize_t n = ::pread(fd, old.data(), old.size(), offset);
   old.resize(n > 0 ? size_t(n) : 0);
+  if (std::memcmp(old.data(), data, old.size()) == 0) return;  // rewritten as it was
   journal->saved_.push_back({path, offset, std::move(old)});
+}
+
+void noteTruncate(int fd, const std::string& path, off_t length) {
+  if (!journal) return;
+  // Bytes of the old file that a cut takes away are kept like overwritten ones.
+  const off_t end = std::min(originalSize(journal->sizes_, fd, path), sizeOf(fd));
+  if (length >= end) return;
+  std::string old(size_t(end - length), '\0');
+  ssize_t n = ::pread(fd, old.data(), old.size(), length);
+  old.resize(n > 0 ? size_t(n) : 0);
+  journal->saved_.push_back({path, length, std::move(old)});
 }
 
 bool Journal::rollback() {
@@ -96,7 +110,7 @@ std::string errorText(const char* what, const std::string& path, int err) {
 }
 
 void writeAt(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
-  noteWrite(fd, path, size, offset);
+  noteWrite(fd, path, data, size, offset);
   const char* p = static_cast<const char*>(data);
   size_t done = 0;
   while (done < size) {
@@ -109,7 +123,7 @@ void writeAt(int fd, const std::string& path, const void* data, size_t size, off
 }
 
 void truncate(int fd, const std::string& path, off_t length) {
-  noteTruncate(fd, path);
+  noteTruncate(fd, path, length);
   if (active->ftruncate(fd, length) != 0) throw DbError(errorText("write file", path, errno));
 }
 

@@ -52,9 +52,11 @@ class Journal {
   // Best effort; returns false when some part could not be put back.
   bool rollback();
 
+  using Sizes = std::vector<std::pair<std::string, off_t>>;
+
  private:
-  friend void noteWrite(int fd, const std::string& path, size_t size, off_t offset);
-  friend void noteTruncate(int fd, const std::string& path);
+  friend void noteWrite(int fd, const std::string& path, const void* data, size_t size, off_t offset);
+  friend void noteTruncate(int fd, const std::string& path, off_t length);
   struct Saved {
     std::string path;
     off_t offset;
@@ -62,7 +64,7 @@ class Journal {
   };
   bool active_ = false;
   std::vector<Saved> saved_;
-  std::vector<std::pair<std::string, off_t>> sizes_;  // each file's size before the change
+  Sizes sizes_;  // each file's size before the change
 };
 
 // "Cannot <what> '<path>': <system error text>".

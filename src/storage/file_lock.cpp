@@ -26,6 +26,7 @@ FileLock& FileLock::operator=(FileLock&& o) noexcept {
   if (this != &o) {
     release();
     fd_ = o.fd_;
+    path_ = std::move(o.path_);
     o.fd_ = -1;
   }
   return *this;
@@ -52,7 +53,12 @@ FileLock::Result FileLock::acquire(const std::string& path) {
     return Result::NoAccess;
   }
   fd_ = fd;
+  path_ = path;
   return Result::Locked;
+}
+
+void FileLock::checkStillThere() const {
+  if (fd_ >= 0) fileio::checkStillThere(fd_, path_);
 }
 
 void FileLock::release() {

@@ -4,6 +4,7 @@
 // writer in another process and with a second writer in this one, and it is
 // released when the lock object goes (or the process ends).
 #include <string>
+#include <utility>
 
 namespace storage {
 
@@ -13,7 +14,7 @@ class FileLock {
   ~FileLock() { release(); }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  FileLock(FileLock&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  FileLock(FileLock&& o) noexcept : fd_(o.fd_), path_(std::move(o.path_)) { o.fd_ = -1; }
   FileLock& operator=(FileLock&& o) noexcept;
 
   enum class Result { Locked, Busy, NoAccess };
@@ -24,13 +25,16 @@ class FileLock {
   void release();
   bool held() const { return fd_ >= 0; }
   const std::string& errorText() const { return error_; }
+  // Throws DbError when the locked file was removed or replaced since it was
+  // locked: a write now would go where no one reads it.
+  void checkStillThere() const;
 
   // True when some writer holds the lock on the file (it is not taken).
   static bool lockedByOther(const std::string& path);
 
  private:
   int fd_ = -1;
-  std::string error_;
+  std::string path_, error_;
 };
 
 // Takes the writer's lock on a table's main file for an opening table:

@@ -305,7 +305,15 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
     const int extra = keyed ? db_.h.keyFields + 1 : 3;
     const int n = xh.numFields - extra;
-    if (n <= 0) continue;
+    // An index file the engine cannot keep in agreement keeps the table
+    // read-only, so that it is never left out of date behind a change.
+    auto notMaintained = [&](const char* why) {
+      if (reason_.empty()) reason_ = "the engine does not maintain its index file " + x + " (" + why + ")";
+    };
+    if (n <= 0) {
+      notMaintained("no indexed field");
+      continue;
+    }
     bool descending = (static_cast<unsigned char>(xh.raw[0x55]) & 0x10) != 0;
     for (int i = 0; i < n; ++i) {
       int dbField = -1;
@@ -326,7 +334,11 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
       }
       s.dbFields.push_back(dbField);
     }
-    if (static_cast<int>(s.dbFields.size()) != n) continue;
+    if (static_cast<int>(s.dbFields.size()) != n) {
+      notMaintained("its fields are not the table's");
+      continue;
+    }
+    if (descending) notMaintained("descending order");
     const bool g = upperAscii(ext).rfind(".XG", 0) == 0;
     s.caseInsensitive = g;
     for (int i = 0; i < n; ++i)

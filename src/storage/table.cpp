@@ -399,6 +399,7 @@ struct TableImpl {
   // fails part-way, every byte it wrote is put back and the files are opened
   // afresh, so that files, backend and the records here agree again.
   void fileChange(const std::function<void()>& change) {
+    lock.checkStillThere();
     fileio::Journal journal;
     try {
       change();

@@ -14,15 +14,6 @@ using namespace dbtest;
 
 namespace {
 
-std::string errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
-
 std::vector<std::string> column(Table& t, const char* field) {
   std::vector<std::string> out;
   for (t.first(); !t.eof(); t.next()) out.push_back(t.fieldByName(field).asString());

@@ -1,10 +1,6 @@
 // The engine's safety rules on the tables the program creates: the writer
 // lock and writes that fail on a full disk.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "dbase_test_util.h"
 #include "pxlib_reader.h"
@@ -105,20 +101,7 @@ TEST_F(TableTest, FullDiskWhileAppendingGoods) {
 // process): creating and filling goods tables until the disk is full leaves
 // no half-made table, and every table stays readable with what was stored.
 TEST(TableSafety, FullFileSystemWhileCreatingAndFillingTables) {
-  int msg[2];
-  ASSERT_EQ(pipe(msg), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(msg[0]);
-    auto fail = [&](const std::string& s) {
-      if (write(msg[1], s.data(), s.size()) < 0) _exit(3);
-      _exit(1);
-    };
-    if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
-    dbtest::ScratchDir dir;
-    if (mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=160k") != 0) _exit(77);
+  const bool ran = dbtest::inSmallTmpfs("160k", [](const dbtest::ScratchDir& dir) -> std::string {
     std::vector<std::pair<std::string, int>> made;  // table, records stored
     std::string err;
     for (int n = 0; n < 100 && err.empty(); ++n) {
@@ -138,33 +121,118 @@ TEST(TableSafety, FullFileSystemWhileCreatingAndFillingTables) {
         err = e.what();
       }
     }
-    if (err.empty()) fail("the disk never filled");
+    if (err.empty()) return "the disk never filled";
     for (const auto& [p, count] : made) {
       try {
         Table t;
         t.setTableName(p);
         t.open();
         if (t.recordCount() != count)
-          fail(p + ": " + std::to_string(t.recordCount()) + " records, " + std::to_string(count) + " stored");
+          return p + ": " + std::to_string(t.recordCount()) + " records, " + std::to_string(count) + " stored";
       } catch (const DbError& e) {
-        fail(p + " unreadable: " + e.what() + " (after: " + err + ")");
+        return p + " unreadable: " + e.what() + " (after: " + err + ")";
       }
     }
     // The table whose creation failed left nothing behind.
     const std::string next = dir.file("g" + std::to_string(made.size()) + ".db");
-    if (made.back().second == 30 && std::filesystem::exists(next)) fail("half-made table left: " + next);
-    umount(dir.path().c_str());
-    _exit(0);
+    if (made.back().second == 30 && std::filesystem::exists(next)) return "half-made table left: " + next;
+    return "";
+  });
+  if (!ran) GTEST_SKIP() << "no mount namespace here";
+}
+
+// Paradox tables whose companion files the engine does not keep in agreement
+// open read-only; the first edit is refused and no byte changes.
+TEST_F(TableTest, ParadoxIndexKindsTheEngineDoesNotMaintainKeepTheTableReadOnly) {
+  auto filesOf = [](const std::string& p) {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(p).parent_path()))
+      all += e.path().filename().string() + ":" + dbtest::readBytes(e.path().string());
+    return all;
+  };
+  // A descending secondary index.
+  {
+    const std::string p = path("desc/goods.db");
+    std::filesystem::create_directories(path("desc"));
+    Table t;
+    t.setTableName(p);
+    defineGoods(t);
+    t.indexDefs().push_back({"indDESC", "PRICE", storage::ixDescending});
+    t.createTable();
+    const std::string before = filesOf(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("descending order"), std::string::npos) << t.readOnlyReason();
+    EXPECT_THROW(t.append(), DbError);
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
   }
-  close(msg[1]);
-  std::string text;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(msg[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-  close(msg[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+  // An index file whose fields are not the table's.
+  {
+    const std::string p = path("alien/goods.db");
+    std::filesystem::create_directories(path("alien"));
+    makeGoods(p, 2);
+    std::filesystem::copy_file(testData("paradox/indexed.xg0"), path("alien/goods.XG9"));
+    const std::string before = filesOf(p);
+    Table t;
+    t.setTableName(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("goods.XG9"), std::string::npos) << t.readOnlyReason();
+    EXPECT_EQ(t.recordCount(), 2);
+    std::string err;
+    try {
+      t.fieldByName("PRICE").setAsInteger(5);
+    } catch (const DbError& e) {
+      err = e.what();
+    }
+    EXPECT_NE(err.find("Cannot modify a read-only dataset"), std::string::npos) << err;
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
+  }
+}
+
+TEST_F(TableTest, EncryptedParadoxTableIsRefusedUntouched) {
+  const std::string p = path("secret.db");
+  std::string bytes = dbtest::readBytes(testData("paradox/date4.db"));
+  bytes[0x5C] = 0x12;  // a password checksum: the blocks are encrypted
+  dbtest::writeBytes(p, bytes);
+  Table t;
+  t.setTableName(p);
+  std::string err;
+  try {
+    t.open();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find("Encrypted"), std::string::npos) << err;
+  EXPECT_FALSE(t.active());
+  EXPECT_FALSE(FileLock::lockedByOther(p));
+  EXPECT_EQ(dbtest::readBytes(p), bytes);
+}
+
+// A table whose file was removed (or replaced) under the open table: the
+// change is refused with the error, not written where no one reads it.
+TEST_F(TableTest, RemovedTableFileRefusesTheChange) {
+  const std::string p = path("gone.db");
+  makeGoods(p, 2);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  std::filesystem::rename(p, path("moved.db"));
+  t.append();
+  t.fieldByName("PLUNO").setAsInteger(7);
+  std::string err;
+  try {
+    t.post();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find(p), std::string::npos) << err;
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  t.close();
+  Table moved;
+  moved.setTableName(path("moved.db"));
+  moved.open();
+  EXPECT_EQ(moved.recordCount(), 2);
 }
