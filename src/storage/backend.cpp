@@ -28,9 +28,7 @@ unsigned char upper1251(unsigned char c) {
   return c;
 }
 
-// Sort weight of a Windows-1251 letter: Cyrillic in alphabet order with Ё
-// after Е, everything else by its upper-case byte.
-static int weight1251(unsigned char c) {
+int weight1251(unsigned char c) {
   c = upper1251(c);
   if (c == 0xA8) return 0xC5 * 2 + 1;  // Ё right after Е
   return c * 2;

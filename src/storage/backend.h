@@ -69,6 +69,15 @@ class Backend {
   virtual int compare(std::string_view a, std::string_view b, int field,
                       bool caseInsensitive) const;
 
+  // Bytes that order records as compare() does over the given fields when
+  // compared byte by byte (memcmp), so that a large table sorts quickly;
+  // empty when the format has no such form (compare() is used then).
+  virtual std::string sortKey(std::string_view rec, const std::vector<int>& fields,
+                              const std::vector<bool>& caseInsensitive) const {
+    (void)rec, (void)fields, (void)caseInsensitive;
+    return {};
+  }
+
   // Completes a new record before its place is looked up (numbers an empty
   // auto-increment field). The default does nothing.
   virtual void completeNew(std::string& rec) { (void)rec; }
@@ -90,6 +99,9 @@ class Backend {
 // Case-insensitive comparison of Windows-1251 texts (Cyrillic included), as
 // the engine orders case-insensitive indexes.
 int compareTextNoCase(std::string_view a, std::string_view b);
+// Sort weight of one byte in that order (0 for the NUL byte): Cyrillic in
+// alphabet order with Ё right after Е, everything else by its upper case.
+int weight1251(unsigned char c);
 unsigned char upper1251(unsigned char c);
 
 // The names of a field list ("A;B;C"), empty names kept.

@@ -318,6 +318,12 @@ int compareField(const PxField& f, const char* a, const char* b, bool caseInsens
     return compareTextNoCase(std::string_view(a, strnlen(a, static_cast<std::size_t>(f.width))),
                              std::string_view(b, strnlen(b, static_cast<std::size_t>(f.width))));
   }
+  if (f.type == tAlpha) {  // nothing after the first NUL counts
+    const std::string_view x(a, strnlen(a, static_cast<std::size_t>(f.width)));
+    const std::string_view y(b, strnlen(b, static_cast<std::size_t>(f.width)));
+    const int c = x.compare(y);
+    return c < 0 ? -1 : c > 0;
+  }
   const int c = std::memcmp(a, b, static_cast<std::size_t>(f.width));
   return c < 0 ? -1 : c > 0;
 }
@@ -601,21 +607,26 @@ void ChainFile::writeCounts() {
   }
   h.numRecords = static_cast<std::uint32_t>(total());
   h.nextBlock = static_cast<int>(chain.size());
-  char buf[0x14];
-  wr16(buf + 0, 0);
+  char buf[0x14] = {};
   wr32(buf + hNumRecords, h.numRecords);
   wr16(buf + hNextBlock, static_cast<std::uint16_t>(h.nextBlock));
   wr16(buf + hFileBlocks, static_cast<std::uint16_t>(h.fileBlocks));
   wr16(buf + hFirstBlock, static_cast<std::uint16_t>(h.firstBlock));
   wr16(buf + hLastBlock, static_cast<std::uint16_t>(h.lastBlock));
-  file.write(hNumRecords, buf + hNumRecords, 0x12 - hNumRecords);
   char mb[2];
   wr16(mb, static_cast<std::uint16_t>(h.fileBlocks));
-  file.write(hMaxBlocks, mb, 2);
   char a[6];
   wr32(a, static_cast<std::uint32_t>(h.autoInc));
   wr16(a + 4, static_cast<std::uint16_t>(h.freeHead));
+  // Only what changed since the last write goes to disk.
+  std::string now(buf + hNumRecords, 0x12 - hNumRecords);
+  now.append(mb, 2);
+  now.append(a, 6);
+  if (now == countsWritten_) return;
+  file.write(hNumRecords, buf + hNumRecords, 0x12 - hNumRecords);
+  file.write(hMaxBlocks, mb, 2);
   file.write(hAutoInc, a, 6);
+  countsWritten_ = std::move(now);
 }
 
 void ChainFile::writeIndex(RawFile& index, const Header* model) {

@@ -151,6 +151,7 @@ class ChainFile {
   void freeBlock(int no);
   void setFirstKey(std::size_t ci, const std::string& block);
 
+  std::string countsWritten_;             // owned header fields as last written
   std::string indexHeader_;               // index file as last written
   std::vector<std::string> indexBlocks_;
 };

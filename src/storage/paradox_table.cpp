@@ -203,6 +203,8 @@ class ParadoxBackend final : public Backend {
   Value get(std::string_view rec, int field) const override;
   void set(std::string& rec, int field, const Value& v) const override;
   int compare(std::string_view a, std::string_view b, int field, bool caseInsensitive) const override;
+  std::string sortKey(std::string_view rec, const std::vector<int>& fields,
+                      const std::vector<bool>& caseInsensitive) const override;
   void completeNew(std::string& rec) override;
   void insert(std::size_t pos, std::string& rec) override;
   void update(std::size_t pos, const std::string& old, std::string& rec) override;
@@ -488,6 +490,35 @@ int ParadoxBackend::compare(std::string_view a, std::string_view b, int field, b
   if (f.type == tMemo || f.type == tBlob || f.type == tFmtMemo || f.type == tOle || f.type == tGraphic)
     return Backend::compare(a, b, field, ci);
   return compareField(f, a.data() + f.offset, b.data() + f.offset, ci);
+}
+
+std::string ParadoxBackend::sortKey(std::string_view rec, const std::vector<int>& fields,
+                                   const std::vector<bool>& caseInsensitive) const {
+  std::string key;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const PxField& f = db_.h.fields.at(static_cast<std::size_t>(fields[i]));
+    if (f.type == tMemo || f.type == tBlob || f.type == tFmtMemo || f.type == tOle || f.type == tGraphic)
+      return {};  // ordered by their decoded value
+    const char* p = rec.data() + f.offset;
+    if (f.type == tAlpha && i < caseInsensitive.size() && caseInsensitive[i]) {
+      // Two bytes of weight a character; the NUL padding weighs nothing.
+      for (int k = 0; k < f.width; ++k) {
+        const int w = p[k] ? weight1251(static_cast<unsigned char>(p[k])) : 0;
+        key.push_back(static_cast<char>(w >> 8));
+        key.push_back(static_cast<char>(w & 0xFF));
+      }
+      // Nothing after the first NUL counts.
+      const std::size_t n = strnlen(p, static_cast<std::size_t>(f.width));
+      std::fill(key.end() - 2 * (f.width - static_cast<int>(n)), key.end(), '\0');
+    } else if (f.type == tAlpha) {
+      const std::size_t n = strnlen(p, static_cast<std::size_t>(f.width));
+      key.append(p, n);
+      key.append(static_cast<std::size_t>(f.width) - n, '\0');
+    } else {
+      key.append(p, static_cast<std::size_t>(f.width));
+    }
+  }
+  return key;
 }
 
 void ParadoxBackend::checkWritable() const {

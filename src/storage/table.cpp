@@ -215,15 +215,31 @@ struct TableImpl {
     order.clear();
     order.reserve(primary.size());
     for (auto& r : primary) order.push_back(r.get());
-    if (ordered)
-      std::stable_sort(order.begin(), order.end(),
-                       [&](const Row* a, const Row* b) {
-                         for (std::size_t i = 0; i < orderFields.size(); ++i) {
-                           const int c = be->compare(a->data, b->data, orderFields[i], orderNoCase[i]);
-                           if (c) return c < 0;
-                         }
-                         return false;
-                       });
+    if (!ordered || order.empty()) return;
+    // Sort by byte keys where the format offers them; ties keep primary order.
+    std::vector<std::pair<std::string, Row*>> keyed;
+    keyed.reserve(order.size());
+    for (Row* r : order) {
+      std::string k = be->sortKey(r->data, orderFields, orderNoCase);
+      if (k.empty()) {
+        keyed.clear();
+        break;
+      }
+      keyed.emplace_back(std::move(k), r);
+    }
+    if (!keyed.empty()) {
+      std::stable_sort(keyed.begin(), keyed.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (std::size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+      return;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](const Row* a, const Row* b) {
+      for (std::size_t i = 0; i < orderFields.size(); ++i) {
+        const int c = be->compare(a->data, b->data, orderFields[i], orderNoCase[i]);
+        if (c) return c < 0;
+      }
+      return false;
+    });
   }
 
   int fieldIndex(const std::string& n) const {

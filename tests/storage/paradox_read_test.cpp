@@ -245,6 +245,13 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
   fs::resize_file(tail, 221 + 1024 + 900);
   EXPECT_EQ(openAll(tail), "ok");
 
+  const std::string crypt = copy("fk4.db", "crypt.db");
+  poke(crypt, 0x5C, {0x12, 0x34, 0x56, 0x78});  // a password checksum
+  EXPECT_NE(openAll(crypt).find("Encrypted"), std::string::npos);
+  const std::string version = copy("fk4.db", "version.db");
+  poke(version, 0x39, {0x20});
+  EXPECT_NE(openAll(version).find("version"), std::string::npos);
+
   // A damaged index file: the records still read, but nothing may change.
   const std::string c = copy("C.DB", "c.db");
   copy("C.X02", "c.X02");

@@ -442,3 +442,34 @@ TEST_F(ParadoxWrite, SingleFieldIndexesOfAnotherProgramFollowEdits) {
                             {{path("C.X02"), path("C.Y02"), {1}}, {path("C.X03"), path("C.Y03"), {2}}}),
             "");
 }
+
+TEST_F(ParadoxWrite, SortKeysOrderAsTheFieldComparison) {
+  Table t;
+  createGoods(t, "s");
+  t.close();
+  auto be = paradoxFormat().open(path("s.db"));
+  std::mt19937 rng(5);
+  const std::string letters = "aAzZ\xE0\xC0\xE5\xC5\xB8\xA8\xE6\xC6\xFF\xDF 0-";
+  auto randomRecord = [&] {
+    std::string r = be->blankRecord();
+    std::string name;
+    for (unsigned n = rng() % 6; n > 0; --n) name += letters[rng() % letters.size()];
+    be->set(r, 2, name.empty() ? Value::null() : Value::text(name));
+    if (rng() % 4) be->set(r, 4, Value::integer(static_cast<int>(rng() % 2001) - 1000));
+    return r;
+  };
+  const std::vector<std::vector<int>> orders = {{2}, {4}, {2, 4}, {4, 2}};
+  for (int i = 0; i < 3000; ++i) {
+    const std::string a = randomRecord(), b = randomRecord();
+    for (const auto& fields : orders)
+      for (bool ci : {true, false}) {
+        const std::vector<bool> noCase(fields.size(), ci);
+        int want = 0;
+        for (int f : fields)
+          if ((want = be->compare(a, b, f, ci)) != 0) break;
+        const int got = be->sortKey(a, fields, noCase).compare(be->sortKey(b, fields, noCase));
+        ASSERT_EQ(want < 0, got < 0) << i;
+        ASSERT_EQ(want == 0, got == 0) << i;
+      }
+  }
+}
