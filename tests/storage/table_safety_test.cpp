@@ -1,6 +1,8 @@
 // The engine's safety rules on the tables the program creates: the writer
 // lock and writes that fail on a full disk.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "dbase_test_util.h"
 #include "pxlib_reader.h"
@@ -235,4 +237,64 @@ TEST_F(TableTest, RemovedTableFileRefusesTheChange) {
   moved.setTableName(path("moved.db"));
   moved.open();
   EXPECT_EQ(moved.recordCount(), 2);
+}
+
+// Files the user may not write (checked in a child process without root's
+// rights, which would write anyway): the table opens read-only with the
+// reason and refuses the first edit; nothing changes.
+TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
+  const std::string goods = path("ro/goods.db");
+  std::filesystem::create_directories(path("ro"));
+  makeGoods(goods, 2);
+  std::filesystem::copy_file(dbtest::sample("cars.dbf"), path("ro/cars.dbf"));
+  std::filesystem::copy_file(dbtest::sample("cars.dbt"), path("ro/cars.dbt"));
+  namespace fs = std::filesystem;
+  fs::permissions(dir.path().toStdString(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(path("ro"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  for (const auto& e : fs::directory_iterator(path("ro")))
+    fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::string before;
+  for (const auto& e : fs::directory_iterator(path("ro"))) before += dbtest::readBytes(e.path().string());
+  int msg[2];
+  ASSERT_EQ(pipe(msg), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(msg[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+    std::string out;
+    for (const std::string& p : {goods, path("ro/cars.dbf")}) {
+      try {
+        Table t;
+        t.setTableName(p);
+        t.open();
+        if (!t.readOnly()) out += p + " opened writable; ";
+        if (t.recordCount() < 2) out += p + " lost records; ";
+        try {
+          t.append();
+          out += p + " took an append; ";
+        } catch (const DbError& e) {
+          if (std::string(e.what()).find("read-only") == std::string::npos) out += e.what();
+        }
+      } catch (const DbError& e) {
+        out += p + ": " + e.what() + "; ";
+      }
+    }
+    if (!out.empty() && write(msg[1], out.data(), out.size()) < 0) _exit(3);
+    _exit(out.empty() ? 0 : 1);
+  }
+  close(msg[1]);
+  std::string text;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(msg[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+  close(msg[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root's rights here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+  std::string after;
+  for (const auto& e : fs::directory_iterator(path("ro"))) after += dbtest::readBytes(e.path().string());
+  EXPECT_EQ(after, before);
 }
