@@ -849,6 +849,7 @@ void Table::deleteTable() {
   const std::string p = d_->path();
   std::error_code ec;
   if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
+  if (FileLock::lockedByOther(p)) throw DbError("Table is busy: " + p + " is open for writing by another user or program");
   for (const std::string& f : d_->format().files(p)) {
     fs::remove(f, ec);
     if (ec) throw DbError("Cannot delete file " + f);
@@ -865,6 +866,8 @@ void Table::renameTable(const std::string& newName) {
   std::error_code ec;
   if (!fs::exists(from, ec)) throw DbError("Table does not exist: " + from);
   if (fs::exists(to, ec)) throw DbError("Table already exists: " + to);
+  if (FileLock::lockedByOther(from))
+    throw DbError("Table is busy: " + from + " is open for writing by another user or program");
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;

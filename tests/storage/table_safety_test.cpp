@@ -47,8 +47,17 @@ TEST_F(TableTest, SecondWriterOfAGoodsTableGetsItReadOnly) {
   EXPECT_EQ(b.recordCount(), 3);
   EXPECT_THROW(b.append(), DbError);
   EXPECT_THROW(b.fieldByName("PRICE").setAsInteger(1), DbError);
+  // Nor is the table deleted or renamed under its writer.
+  Table c;
+  c.setTableName(p);
+  EXPECT_THROW(c.deleteTable(), DbError);
+  EXPECT_THROW(c.renameTable(path("other.db")), DbError);
+  EXPECT_TRUE(c.exists());
   a.close();
   EXPECT_FALSE(FileLock::lockedByOther(p));
+  c.renameTable(path("other.db"));
+  c.deleteTable();
+  EXPECT_FALSE(c.exists());
 }
 
 // Each append on a full disk either lands whole or fails with the error and
