@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "storage/backend.h"
 #include "storage/file_io.h"
 
 namespace storage::dbase {
@@ -162,15 +163,6 @@ std::vector<std::string> directoryEntries(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// The file in the table's directory named base + ext, letter case ignored.
-std::string companion(const std::string& tablePath, const std::string& ext) {
-  const std::string dir = directoryOf(tablePath);
-  const std::string want = lower(baseNameOf(tablePath) + ext);
-  for (const auto& n : directoryEntries(dir))
-    if (lower(n) == want) return dir + "/" + n;
-  return {};
 }
 
 bool writableFile(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
@@ -419,8 +411,9 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, bool writable) {
   const uint8_t v = t->data_.empty() ? 0 : uint8_t(t->data_[0]);
   bool hasMemoFields = false;
   if (memoFormatOf(v) != MemoFormat::None) {
-    t->memoPath_ = companion(path, memoFormatOf(v) == MemoFormat::FoxPro ? ".fpt" : ".dbt");
-    if (!t->memoPath_.empty()) {
+    const auto memo = companionFiles(path, {memoFormatOf(v) == MemoFormat::FoxPro ? "FPT" : "DBT"});
+    if (!memo.empty()) {
+      t->memoPath_ = memo.front();
       t->memo_ = fileio::readWhole(t->memoPath_);
       t->memoPresent_ = true;
     }
