@@ -421,8 +421,8 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, bool writable) {
   t->parseHeader();
   for (const auto& f : t->fields_) hasMemoFields |= isMemoType(f.type) && !(f.type == 'B' && isVisualFoxPro(v));
   t->readOnlyReason_.clear();
-  t->findCompanions(path);
-  if (hasMemoFields && !t->memoPresent_)
+  t->applySafetyRules(path);
+  if (hasMemoFields && !t->memoPresent_ && t->readOnlyReason_.empty())
     t->readOnlyReason_ = "its memo file is missing";
   if (!writable && t->readOnlyReason_.empty()) t->readOnlyReason_ = "it was opened for reading";
   if (t->readOnlyReason_.empty()) {
@@ -444,7 +444,7 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, bool writable) {
 // Everything that keeps the engine from keeping the files in agreement makes
 // the table read-only: index files it does not maintain, field types it does
 // not write, code pages it does not know, a file shorter than its header.
-void DbfFile::findCompanions(const std::string& path) {
+void DbfFile::applySafetyRules(const std::string& path) {
   auto refuse = [this](const std::string& why) {
     if (readOnlyReason_.empty()) readOnlyReason_ = why;
   };

@@ -105,7 +105,7 @@ class DbfFile {
  private:
   DbfFile() = default;
   void parseHeader();
-  void findCompanions(const std::string& path);
+  void applySafetyRules(const std::string& path);
   void requireWritable() const;
   const char* recordPtr(uint32_t record) const;
   std::optional<std::string> memoText(uint32_t block, bool text) const;
