@@ -597,10 +597,17 @@ struct TableImpl {
     settle();
     std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
     const int oldCur = cur;
+    // The files are opened afresh before the old view is let go, so that a
+    // failure leaves the table open as it was.
+    std::unique_ptr<Backend> fresh = format().open(path());
     be->close();
-    be.reset();
-    be = format().open(path());
-    load();
+    be = std::move(fresh);
+    try {
+      load();
+    } catch (...) {
+      close();  // nothing trustworthy is left to show
+      throw;
+    }
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
       for (std::size_t i = 0; i < order.size(); ++i)
