@@ -294,8 +294,10 @@ std::string buildHeader(const NewHeaderSpec& s) {
     h[hChange2] = 2;
     wr16(h.data() + 0x3E, 0x0F1F);
     wr16(h.data() + hUsed, static_cast<std::uint16_t>(base + var.size() - (indexNameAt ? 0 : 1)));
-    h[0x55] = s.fileType == 8 || s.fileType == 6 ? 1 : 0;
-    h[0x56] = s.fileType == 0 || s.fileType == 2 ? 0x20 : 0;
+    const bool indexData = s.fileType != 0 && s.fileType != 2;  // .Xnn/.XGn
+    if (indexData) h[hChangeIdx] = static_cast<char>(0xFF);  // as in every .X we saw
+    h[0x55] = indexData && s.version >= 0x0C ? 1 : 0;
+    h[0x56] = 0x20;
     const std::uint16_t vw = static_cast<std::uint16_t>(0x0100 | (s.version & 0xFF));
     wr16(h.data() + hVersionWord, vw);
     wr16(h.data() + hVersionWord + 2, vw);
