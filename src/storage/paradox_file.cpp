@@ -334,10 +334,27 @@ int compareField(const PxField& f, const char* a, const char* b, bool caseInsens
 
 void ChainFile::load(std::vector<std::string>* records) {
   chain.clear();
-  if (h.firstBlock == 0) return;
+  std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
+  if (h.firstBlock != 0) walkChain(records, seen);
+  else if (h.numRecords != 0) bad(file, "record count disagrees with the blocks");
+  // A free list that runs into the chain, out of the file or in a loop is
+  // dropped: taking a block from it could overwrite live records.
+  int f = h.freeHead, steps = 0;
+  while (f != 0) {
+    if (f < 1 || f > h.fileBlocks || seen[static_cast<std::size_t>(f)] || ++steps > h.fileBlocks) {
+      h.freeHead = 0;
+      break;
+    }
+    seen[static_cast<std::size_t>(f)] = 1;
+    char link[2];
+    file.read(blockOffset(f), link, 2);
+    f = rd16(link);
+  }
+}
+
+void ChainFile::walkChain(std::vector<std::string>* records, std::vector<char>& seen) {
   const int rs = h.recordSize;
   const std::uint64_t fileSize = file.size();
-  std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
   int no = h.firstBlock, prev = 0;
   std::size_t count = 0;
   std::string block(static_cast<std::size_t>(h.blockSize), '\0');

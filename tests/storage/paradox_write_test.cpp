@@ -473,3 +473,23 @@ TEST_F(ParadoxWrite, SortKeysOrderAsTheFieldComparison) {
       }
   }
 }
+
+TEST_F(ParadoxWrite, AFreeListIntoLiveBlocksIsNeverUsed) {
+  Table t;
+  createGoods(t, "f");
+  for (int i = 1; i <= 100; ++i) addGoods(t, i, "n" + std::to_string(i), "", i);
+  t.close();
+  {
+    std::fstream f(path("f.db"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x4D);
+    f.put(1).put(0);  // the head of the free list: block 1, which holds records
+  }
+  t.open();
+  for (int i = 101; i <= 200; ++i) addGoods(t, i, "n" + std::to_string(i), "", i);
+  t.close();
+  EXPECT_EQ(verifyGoods("f"), "");
+  auto c = pxcheck::read(path("f.db"));
+  ASSERT_TRUE(c);
+  ASSERT_EQ(c->rows.size(), 200u);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(c->rows[static_cast<std::size_t>(i)][2].s, "n" + std::to_string(i + 1));
+}
