@@ -242,9 +242,22 @@ TEST_F(ParadoxWrite, AutoIncrementFollowsExplicitValuesAndNeverGoesDown) {
   auto c = pxcheck::read(path("a.db"));
   ASSERT_TRUE(c);
   EXPECT_EQ(c->autoInc, 42);
+  // A counter that another program left below the stored values is raised
+  // before it hands out a number.
+  {
+    std::fstream f(path("a.db"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x49);
+    f.put(3).put(0).put(0).put(0);
+  }
+  t.open();
+  addGoods(t, 7, "e", "", 1);
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 43);
+  t.close();
+  c = pxcheck::read(path("a.db"));
+  ASSERT_TRUE(c);
   std::vector<long> nos;
   for (auto& r : c->rows) nos.push_back(r[0].l);
-  EXPECT_EQ(nos, (std::vector<long>{1, 5, 40, 42}));
+  EXPECT_EQ(nos, (std::vector<long>{1, 5, 40, 42, 43}));
   EXPECT_EQ(verifyGoods("a"), "");
 }
 
