@@ -294,8 +294,10 @@ std::string buildHeader(const NewHeaderSpec& s) {
     h[hChange2] = 2;
     wr16(h.data() + 0x3E, 0x0F1F);
     wr16(h.data() + hUsed, static_cast<std::uint16_t>(base + var.size() - (indexNameAt ? 0 : 1)));
-    h[0x55] = s.fileType == 8 || s.fileType == 6 ? 1 : 0;
-    h[0x56] = s.fileType == 0 || s.fileType == 2 ? 0x20 : 0;
+    const bool indexData = s.fileType != 0 && s.fileType != 2;  // .Xnn/.XGn
+    if (indexData) h[hChangeIdx] = static_cast<char>(0xFF);  // as in every .X we saw
+    h[0x55] = indexData && s.version >= 0x0C ? 1 : 0;
+    h[0x56] = 0x20;
     const std::uint16_t vw = static_cast<std::uint16_t>(0x0100 | (s.version & 0xFF));
     wr16(h.data() + hVersionWord, vw);
     wr16(h.data() + hVersionWord + 2, vw);
@@ -332,10 +334,27 @@ int compareField(const PxField& f, const char* a, const char* b, bool caseInsens
 
 void ChainFile::load(std::vector<std::string>* records) {
   chain.clear();
-  if (h.firstBlock == 0) return;
+  std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
+  if (h.firstBlock != 0) walkChain(records, seen);
+  else if (h.numRecords != 0) bad(file, "record count disagrees with the blocks");
+  // A free list that runs into the chain, out of the file or in a loop is
+  // dropped: taking a block from it could overwrite live records.
+  int f = h.freeHead, steps = 0;
+  while (f != 0) {
+    if (f < 1 || f > h.fileBlocks || seen[static_cast<std::size_t>(f)] || ++steps > h.fileBlocks) {
+      h.freeHead = 0;
+      break;
+    }
+    seen[static_cast<std::size_t>(f)] = 1;
+    char link[2];
+    file.read(blockOffset(f), link, 2);
+    f = rd16(link);
+  }
+}
+
+void ChainFile::walkChain(std::vector<std::string>* records, std::vector<char>& seen) {
   const int rs = h.recordSize;
   const std::uint64_t fileSize = file.size();
-  std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
   int no = h.firstBlock, prev = 0;
   std::size_t count = 0;
   std::string block(static_cast<std::size_t>(h.blockSize), '\0');

@@ -146,6 +146,7 @@ class ChainFile {
   void writeIndex(RawFile& index, const Header* model);
 
  private:
+  void walkChain(std::vector<std::string>* records, std::vector<char>& seen);
   void writeBlockHeader(int no, int next, int prev, int count);
   int allocBlock();
   void freeBlock(int no);

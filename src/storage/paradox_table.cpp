@@ -357,6 +357,9 @@ std::vector<std::string> ParadoxBackend::readAll() {
   // The header's count is not trusted for memory: the chain walk checks it.
   out.reserve(std::min<std::uint64_t>(db_.h.numRecords, db_.file.size() / recordSize() + 1));
   db_.load(&out);
+  // A counter below a stored value would hand that value out again.
+  if (autoField_ >= 0)
+    for (const std::string& r : out) raiseAutoInc(r);
   return out;
 }
 

@@ -597,10 +597,17 @@ struct TableImpl {
     settle();
     std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
     const int oldCur = cur;
+    // The files are opened afresh before the old view is let go, so that a
+    // failure leaves the table open as it was.
+    std::unique_ptr<Backend> fresh = format().open(path());
     be->close();
-    be.reset();
-    be = format().open(path());
-    load();
+    be = std::move(fresh);
+    try {
+      load();
+    } catch (...) {
+      close();  // nothing trustworthy is left to show
+      throw;
+    }
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
       for (std::size_t i = 0; i < order.size(); ++i)
@@ -649,35 +656,37 @@ int Field::size() const { return t_->fieldDefs[static_cast<std::size_t>(index_)]
 int Field::index() const { return index_; }
 bool Field::required() const { return t_->fieldDefs[static_cast<std::size_t>(index_)].required; }
 
+namespace {
+FieldState& stateOf(TableImpl* t, int index) { return t->display[static_cast<std::size_t>(index)]; }
+}  // namespace
+
 std::string Field::displayLabel() const {
-  const FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  const FieldState& s = stateOf(t_, index_);
   return s.labelSet ? s.label : fieldName();
 }
 void Field::setDisplayLabel(const std::string& label) {
-  FieldState& s = t_->display[static_cast<std::size_t>(index_)];
-  s.label = label;
-  s.labelSet = true;
+  stateOf(t_, index_).label = label;
+  stateOf(t_, index_).labelSet = true;
   t_->notify(Change::Layout);
 }
-bool Field::visible() const { return t_->display[static_cast<std::size_t>(index_)].visible; }
+bool Field::visible() const { return stateOf(t_, index_).visible; }
 void Field::setVisible(bool v) {
-  t_->display[static_cast<std::size_t>(index_)].visible = v;
+  stateOf(t_, index_).visible = v;
   t_->notify(Change::Layout);
 }
 Alignment Field::alignment() const {
-  const FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  const FieldState& s = stateOf(t_, index_);
   if (s.alignSet) return s.align;
   return isNumeric(dataType()) ? Alignment::Right : Alignment::Left;
 }
 void Field::setAlignment(Alignment a) {
-  FieldState& s = t_->display[static_cast<std::size_t>(index_)];
-  s.align = a;
-  s.alignSet = true;
+  stateOf(t_, index_).align = a;
+  stateOf(t_, index_).alignSet = true;
   t_->notify(Change::Layout);
 }
-bool Field::readOnly() const { return t_->display[static_cast<std::size_t>(index_)].readOnly; }
+bool Field::readOnly() const { return stateOf(t_, index_).readOnly; }
 void Field::setReadOnly(bool ro) {
-  t_->display[static_cast<std::size_t>(index_)].readOnly = ro;
+  stateOf(t_, index_).readOnly = ro;
   t_->notify(Change::Layout);
 }
 

@@ -242,9 +242,22 @@ TEST_F(ParadoxWrite, AutoIncrementFollowsExplicitValuesAndNeverGoesDown) {
   auto c = pxcheck::read(path("a.db"));
   ASSERT_TRUE(c);
   EXPECT_EQ(c->autoInc, 42);
+  // A counter that another program left below the stored values is raised
+  // before it hands out a number.
+  {
+    std::fstream f(path("a.db"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x49);
+    f.put(3).put(0).put(0).put(0);
+  }
+  t.open();
+  addGoods(t, 7, "e", "", 1);
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 43);
+  t.close();
+  c = pxcheck::read(path("a.db"));
+  ASSERT_TRUE(c);
   std::vector<long> nos;
   for (auto& r : c->rows) nos.push_back(r[0].l);
-  EXPECT_EQ(nos, (std::vector<long>{1, 5, 40, 42}));
+  EXPECT_EQ(nos, (std::vector<long>{1, 5, 40, 42, 43}));
   EXPECT_EQ(verifyGoods("a"), "");
 }
 
@@ -472,4 +485,24 @@ TEST_F(ParadoxWrite, SortKeysOrderAsTheFieldComparison) {
         ASSERT_EQ(want == 0, got == 0) << i;
       }
   }
+}
+
+TEST_F(ParadoxWrite, AFreeListIntoLiveBlocksIsNeverUsed) {
+  Table t;
+  createGoods(t, "f");
+  for (int i = 1; i <= 100; ++i) addGoods(t, i, "n" + std::to_string(i), "", i);
+  t.close();
+  {
+    std::fstream f(path("f.db"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0x4D);
+    f.put(1).put(0);  // the head of the free list: block 1, which holds records
+  }
+  t.open();
+  for (int i = 101; i <= 200; ++i) addGoods(t, i, "n" + std::to_string(i), "", i);
+  t.close();
+  EXPECT_EQ(verifyGoods("f"), "");
+  auto c = pxcheck::read(path("f.db"));
+  ASSERT_TRUE(c);
+  ASSERT_EQ(c->rows.size(), 200u);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(c->rows[static_cast<std::size_t>(i)][2].s, "n" + std::to_string(i + 1));
 }

@@ -336,6 +336,17 @@ TEST_F(TableSemantics, ClosedTableRefusesWork) {
   EXPECT_THROW(missing.open(), DbError);
 }
 
+TEST_F(TableSemantics, RefreshThatCannotReadTheFilesKeepsTheOpenTable) {
+  addGoods(t, 1, "a", "", 1);
+  fs::rename(path("goods.db"), path("moved.db"));
+  EXPECT_THROW(t.refresh(), DbError);
+  EXPECT_TRUE(t.active());
+  EXPECT_EQ(t.fieldByName("NAME1").asString(), "a");
+  fs::rename(path("moved.db"), path("goods.db"));
+  t.refresh();
+  EXPECT_EQ(t.recordCount(), 1);
+}
+
 TEST_F(TableSemantics, ListenersHearChanges) {
   std::vector<Change> seen;
   const int id = t.addListener([&](Change c) { seen.push_back(c); });
