@@ -1,0 +1,309 @@
+// The engine's safety rules on the tables the program creates: the writer
+// lock and writes that fail on a full disk.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "dbase_test_util.h"
+#include "pxlib_reader.h"
+#include "storage/file_lock.h"
+#include "table_support.h"
+
+using storage::DbError;
+using storage::FileLock;
+using storage::Table;
+using namespace tablesupport;
+
+namespace {
+
+void makeGoods(const std::string& path, int records) {
+  Table t;
+  t.setTableName(path);
+  defineGoods(t);
+  t.createTable();
+  t.open();
+  for (int i = 1; i <= records; ++i) addGoods(t, i, "NAME " + std::to_string(i), "", i * 10);
+}
+
+std::vector<int> plus(Table& t) {
+  std::vector<int> out;
+  for (t.first(); !t.eof(); t.next()) out.push_back(t.fieldByName("PLUNO").asInteger());
+  return out;
+}
+
+}  // namespace
+
+TEST_F(TableTest, SecondWriterOfAGoodsTableGetsItReadOnly) {
+  const std::string p = path("goods.db");
+  makeGoods(p, 3);
+  Table a, b;
+  a.setTableName(p);
+  a.open();
+  EXPECT_FALSE(a.readOnly());
+  b.setTableName(p);
+  b.open();
+  EXPECT_TRUE(b.readOnly());
+  EXPECT_NE(b.readOnlyReason().find("another user or program"), std::string::npos);
+  EXPECT_EQ(b.recordCount(), 3);
+  EXPECT_THROW(b.append(), DbError);
+  EXPECT_THROW(b.fieldByName("PRICE").setAsInteger(1), DbError);
+  // Nor is the table deleted or renamed under its writer.
+  Table c;
+  c.setTableName(p);
+  EXPECT_THROW(c.deleteTable(), DbError);
+  EXPECT_THROW(c.renameTable(path("other.db")), DbError);
+  EXPECT_TRUE(c.exists());
+  a.close();
+  EXPECT_FALSE(FileLock::lockedByOther(p));
+  c.renameTable(path("other.db"));
+  c.deleteTable();
+  EXPECT_FALSE(c.exists());
+}
+
+// Each append on a full disk either lands whole or fails with the error and
+// leaves every record stored before readable; afterwards the table works on.
+TEST_F(TableTest, FullDiskWhileAppendingGoods) {
+  for (size_t budget : {size_t(0), size_t(100), size_t(4096), size_t(5000), size_t(12000)}) {
+    const std::string p = path("full" + std::to_string(budget) + ".db");
+    makeGoods(p, 40);
+    int stored = 40;
+    std::string err;
+    {
+      Table t;
+      t.setTableName(p);
+      t.open();
+      dbtest::FullDisk disk(budget);
+      try {
+        for (int i = 41; i <= 400; ++i) {
+          addGoods(t, i, "MORE " + std::to_string(i), "", i);
+          stored = i;
+        }
+      } catch (const DbError& e) {
+        err = e.what();
+      }
+      t.close();
+    }
+    EXPECT_NE(err.find("No space left on device"), std::string::npos) << budget << ": " << err;
+    Table t;
+    t.setTableName(p);
+    ASSERT_NO_THROW(t.open()) << budget;
+    std::vector<int> want;
+    for (int i = 1; i <= stored; ++i) want.push_back(i);
+    EXPECT_EQ(plus(t), want) << budget;
+    t.setIndexFieldNames("PLUNO");
+    EXPECT_EQ(plus(t), want) << budget;
+    // Another program's reader agrees: data file and primary index.
+    if (pxcheck::available()) {
+      auto db = pxcheck::read(p);
+      ASSERT_TRUE(db) << budget;
+      EXPECT_EQ(db->numRecords, stored) << budget;
+      auto px = pxcheck::read(p.substr(0, p.size() - 3) + ".PX");
+      ASSERT_TRUE(px) << budget;
+      long below = 0;
+      for (const auto& row : px->rows) below += row.size() >= 2 ? row[row.size() - 2].l : 0;
+      EXPECT_EQ(below, stored) << budget;
+    }
+    addGoods(t, 1000, "AFTER", "", 1);
+    EXPECT_EQ(t.recordCount(), stored + 1) << budget;
+  }
+}
+
+// A real full file system (a small tmpfs in a mount namespace of a child
+// process): creating and filling goods tables until the disk is full leaves
+// no half-made table, and every table stays readable with what was stored.
+TEST(TableSafety, FullFileSystemWhileCreatingAndFillingTables) {
+  const bool ran = dbtest::inSmallTmpfs("160k", [](const dbtest::ScratchDir& dir) -> std::string {
+    std::vector<std::pair<std::string, int>> made;  // table, records stored
+    std::string err;
+    for (int n = 0; n < 100 && err.empty(); ++n) {
+      const std::string p = dir.file("g" + std::to_string(n) + ".db");
+      try {
+        Table t;
+        t.setTableName(p);
+        defineGoods(t);
+        t.createTable();
+        made.emplace_back(p, 0);
+        t.open();
+        for (int i = 1; i <= 30; ++i) {
+          addGoods(t, i, "N", "", i);
+          made.back().second = i;
+        }
+      } catch (const DbError& e) {
+        err = e.what();
+      }
+    }
+    if (err.empty()) return "the disk never filled";
+    for (const auto& [p, count] : made) {
+      try {
+        Table t;
+        t.setTableName(p);
+        t.open();
+        if (t.recordCount() != count)
+          return p + ": " + std::to_string(t.recordCount()) + " records, " + std::to_string(count) + " stored";
+      } catch (const DbError& e) {
+        return p + " unreadable: " + e.what() + " (after: " + err + ")";
+      }
+    }
+    // The table whose creation failed left nothing behind.
+    const std::string next = dir.file("g" + std::to_string(made.size()) + ".db");
+    if (made.back().second == 30 && std::filesystem::exists(next)) return "half-made table left: " + next;
+    return "";
+  });
+  if (!ran) GTEST_SKIP() << "no mount namespace here";
+}
+
+// Paradox tables whose companion files the engine does not keep in agreement
+// open read-only; the first edit is refused and no byte changes.
+TEST_F(TableTest, ParadoxIndexKindsTheEngineDoesNotMaintainKeepTheTableReadOnly) {
+  auto filesOf = [](const std::string& p) {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(p).parent_path()))
+      all += e.path().filename().string() + ":" + dbtest::readBytes(e.path().string());
+    return all;
+  };
+  // A descending secondary index.
+  {
+    const std::string p = path("desc/goods.db");
+    std::filesystem::create_directories(path("desc"));
+    Table t;
+    t.setTableName(p);
+    defineGoods(t);
+    t.indexDefs().push_back({"indDESC", "PRICE", storage::ixDescending});
+    t.createTable();
+    const std::string before = filesOf(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("descending order"), std::string::npos) << t.readOnlyReason();
+    EXPECT_THROW(t.append(), DbError);
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
+  }
+  // An index file whose fields are not the table's.
+  {
+    const std::string p = path("alien/goods.db");
+    std::filesystem::create_directories(path("alien"));
+    makeGoods(p, 2);
+    std::filesystem::copy_file(testData("paradox/indexed.xg0"), path("alien/goods.XG9"));
+    const std::string before = filesOf(p);
+    Table t;
+    t.setTableName(p);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("goods.XG9"), std::string::npos) << t.readOnlyReason();
+    EXPECT_EQ(t.recordCount(), 2);
+    std::string err;
+    try {
+      t.fieldByName("PRICE").setAsInteger(5);
+    } catch (const DbError& e) {
+      err = e.what();
+    }
+    EXPECT_NE(err.find("Cannot modify a read-only dataset"), std::string::npos) << err;
+    t.close();
+    EXPECT_EQ(filesOf(p), before);
+  }
+}
+
+TEST_F(TableTest, EncryptedParadoxTableIsRefusedUntouched) {
+  const std::string p = path("secret.db");
+  std::string bytes = dbtest::readBytes(testData("paradox/date4.db"));
+  bytes[0x5C] = 0x12;  // a password checksum: the blocks are encrypted
+  dbtest::writeBytes(p, bytes);
+  Table t;
+  t.setTableName(p);
+  std::string err;
+  try {
+    t.open();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find("Encrypted"), std::string::npos) << err;
+  EXPECT_FALSE(t.active());
+  EXPECT_FALSE(FileLock::lockedByOther(p));
+  EXPECT_EQ(dbtest::readBytes(p), bytes);
+}
+
+// A table whose file was removed (or replaced) under the open table: the
+// change is refused with the error, not written where no one reads it.
+TEST_F(TableTest, RemovedTableFileRefusesTheChange) {
+  const std::string p = path("gone.db");
+  makeGoods(p, 2);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  std::filesystem::rename(p, path("moved.db"));
+  t.append();
+  t.fieldByName("PLUNO").setAsInteger(7);
+  std::string err;
+  try {
+    t.post();
+  } catch (const DbError& e) {
+    err = e.what();
+  }
+  EXPECT_NE(err.find(p), std::string::npos) << err;
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  t.close();
+  Table moved;
+  moved.setTableName(path("moved.db"));
+  moved.open();
+  EXPECT_EQ(moved.recordCount(), 2);
+}
+
+// Files the user may not write (checked in a child process without root's
+// rights, which would write anyway): the table opens read-only with the
+// reason and refuses the first edit; nothing changes.
+TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
+  const std::string goods = path("ro/goods.db");
+  std::filesystem::create_directories(path("ro"));
+  makeGoods(goods, 2);
+  std::filesystem::copy_file(dbtest::sample("cars.dbf"), path("ro/cars.dbf"));
+  std::filesystem::copy_file(dbtest::sample("cars.dbt"), path("ro/cars.dbt"));
+  namespace fs = std::filesystem;
+  fs::permissions(dir.path().toStdString(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(path("ro"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  for (const auto& e : fs::directory_iterator(path("ro")))
+    fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  std::string before;
+  for (const auto& e : fs::directory_iterator(path("ro"))) before += dbtest::readBytes(e.path().string());
+  int msg[2];
+  ASSERT_EQ(pipe(msg), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(msg[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+    std::string out;
+    for (const std::string& p : {goods, path("ro/cars.dbf")}) {
+      try {
+        Table t;
+        t.setTableName(p);
+        t.open();
+        if (!t.readOnly()) out += p + " opened writable; ";
+        if (t.recordCount() < 2) out += p + " lost records; ";
+        try {
+          t.append();
+          out += p + " took an append; ";
+        } catch (const DbError& e) {
+          if (std::string(e.what()).find("read-only") == std::string::npos) out += e.what();
+        }
+      } catch (const DbError& e) {
+        out += p + ": " + e.what() + "; ";
+      }
+    }
+    if (!out.empty() && write(msg[1], out.data(), out.size()) < 0) _exit(3);
+    _exit(out.empty() ? 0 : 1);
+  }
+  close(msg[1]);
+  std::string text;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(msg[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+  close(msg[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root's rights here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+  std::string after;
+  for (const auto& e : fs::directory_iterator(path("ro"))) after += dbtest::readBytes(e.path().string());
+  EXPECT_EQ(after, before);
+}
