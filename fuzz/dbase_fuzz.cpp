@@ -58,17 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzzfiles::writeFile(dir + "/t.dbf", table);
       fuzzfiles::writeFile(dir + "/t.dbt", part);
       fuzzfiles::writeFile(dir + "/T.FPT", part);
-      auto b = dbaseFormat().open(dir + "/t.dbf");
-      for (const std::string& rec : b->readAll())
-        for (size_t f = 0; f < b->fields().size(); ++f) {
-          Value v = b->get(rec, int(f));
-          std::string copy = rec;
-          try {
-            b->set(copy, int(f), v);
-          } catch (const DbError&) {
-          }
-        }
-      b->close();
+      fuzzfiles::readThrough(*dbaseFormat().open(dir + "/t.dbf"));
     }
   } catch (const DbError&) {
   }

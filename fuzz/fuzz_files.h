@@ -5,7 +5,10 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <vector>
 #include <string>
+
+#include "storage/backend.h"
 
 namespace fuzzfiles {
 
@@ -24,6 +27,24 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
+}
+
+// Reads every field of every record through the backend, puts each value
+// back into a copy of its record, and orders the records by each field.
+inline void readThrough(storage::Backend& b) {
+  (void)b.indexes();
+  const std::vector<std::string> recs = b.readAll();
+  for (const std::string& rec : recs)
+    for (size_t f = 0; f < b.fields().size(); ++f) {
+      storage::Value v = b.get(rec, int(f));
+      std::string copy = rec;
+      try {
+        b.set(copy, int(f), v);
+      } catch (const storage::DbError&) {
+      }
+      (void)b.compare(rec, recs.front(), int(f), true);
+    }
+  b.close();
 }
 
 }  // namespace fuzzfiles

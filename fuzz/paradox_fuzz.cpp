@@ -31,20 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzfiles::writeFile(dir + "/t.db", rest.substr(partLen));
   if (partLen > 0) fuzzfiles::writeFile(dir + "/" + companions[mode], rest.substr(0, partLen));
   try {
-    auto b = paradoxFormat().open(dir + "/t.db");
-    (void)b->indexes();
-    const std::vector<std::string> recs = b->readAll();
-    for (const std::string& rec : recs)
-      for (size_t f = 0; f < b->fields().size(); ++f) {
-        Value v = b->get(rec, int(f));
-        std::string copy = rec;
-        try {
-          b->set(copy, int(f), v);
-        } catch (const DbError&) {
-        }
-        (void)b->compare(rec, recs.front(), int(f), true);
-      }
-    b->close();
+    fuzzfiles::readThrough(*paradoxFormat().open(dir + "/t.db"));
   } catch (const DbError&) {
   }
   return 0;

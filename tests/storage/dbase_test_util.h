@@ -158,26 +158,21 @@ inline std::string errorOf(const std::function<void()>& f) {
 
 inline bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-// Runs body in a child process with a fresh tmpfs of the given size mounted
-// on a scratch directory (a mount namespace of its own). body returns ""
-// when all went well, else what went wrong. Returns false when namespaces
-// are not allowed here (the caller skips), and records a failure otherwise.
-inline bool inSmallTmpfs(const char* size, const std::function<std::string(const ScratchDir&)>& body) {
+// What a child body returns to be skipped (the system does not allow what
+// it needs); "" means all went well, any other text is the failure.
+inline const std::string kSkip = "\x01skip";
+
+// Runs body in a child process. Returns false when the body asked to be
+// skipped; records a failure with the body's text otherwise.
+inline bool inChild(const std::function<std::string()>& body) {
   int msg[2];
   if (pipe(msg) != 0) return ADD_FAILURE() << "pipe", true;
   pid_t child = fork();
   if (child < 0) return ADD_FAILURE() << "fork", true;
   if (child == 0) {
     close(msg[0]);
-    if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
-    std::string out;
-    {
-      ScratchDir dir;
-      if (mount("tmpfs", dir.path().c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) _exit(77);
-      out = body(dir);
-      umount(dir.path().c_str());
-    }
+    const std::string out = body();
+    if (out == kSkip) _exit(77);
     if (!out.empty() && write(msg[1], out.data(), out.size()) < 0) _exit(3);
     _exit(out.empty() ? 0 : 1);
   }
@@ -193,6 +188,20 @@ inline bool inSmallTmpfs(const char* size, const std::function<std::string(const
   if (WEXITSTATUS(status) == 77) return false;
   EXPECT_EQ(WEXITSTATUS(status), 0) << text;
   return true;
+}
+
+// Runs body in a child process with a fresh tmpfs of the given size mounted
+// on a scratch directory (a mount namespace of its own).
+inline bool inSmallTmpfs(const char* size, const std::function<std::string(const ScratchDir&)>& body) {
+  return inChild([&]() -> std::string {
+    if (unshare(CLONE_NEWNS) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return kSkip;
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return kSkip;
+    ScratchDir dir;
+    if (mount("tmpfs", dir.path().c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) return kSkip;
+    std::string out = body(dir);
+    umount(dir.path().c_str());
+    return out;
+  });
 }
 
 }  // namespace dbtest

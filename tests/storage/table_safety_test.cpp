@@ -1,7 +1,6 @@
 // The engine's safety rules on the tables the program creates: the writer
 // lock and writes that fail on a full disk.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "dbase_test_util.h"
@@ -264,13 +263,8 @@ TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
     fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   std::string before;
   for (const auto& e : fs::directory_iterator(path("ro"))) before += dbtest::readBytes(e.path().string());
-  int msg[2];
-  ASSERT_EQ(pipe(msg), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(msg[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(77);
+  const bool ran = dbtest::inChild([&]() -> std::string {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return dbtest::kSkip;
     std::string out;
     for (const std::string& p : {goods, path("ro/cars.dbf")}) {
       try {
@@ -289,20 +283,9 @@ TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
         out += p + ": " + e.what() + "; ";
       }
     }
-    if (!out.empty() && write(msg[1], out.data(), out.size()) < 0) _exit(3);
-    _exit(out.empty() ? 0 : 1);
-  }
-  close(msg[1]);
-  std::string text;
-  char buf[512];
-  ssize_t n;
-  while ((n = read(msg[0], buf, sizeof buf)) > 0) text.append(buf, size_t(n));
-  close(msg[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root's rights here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+    return out;
+  });
+  if (!ran) GTEST_SKIP() << "cannot drop root's rights here";
   std::string after;
   for (const auto& e : fs::directory_iterator(path("ro"))) after += dbtest::readBytes(e.path().string());
   EXPECT_EQ(after, before);
