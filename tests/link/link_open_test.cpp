@@ -5,6 +5,10 @@
 #include "platform/tcp_client.h"
 #include "shell/string_grid.h"
 
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using HS = TForm1::HandshakeResult;
 using Fault = ScaleEmulator::Fault;
 
@@ -209,4 +213,21 @@ TEST(IcmpLayer, ClientCallsItsHandlerOnceWithTheReply) {
   client.Host = "127.0.0.2";
   client.Ping();
   EXPECT_EQ(counts, (std::vector<int>{40, 0}));
+}
+
+// In an empty network namespace made for this test nothing answers, not even
+// the loopback address: the real layer reports no reply.
+TEST(IcmpLayer, NoReplyInAnEmptyNetworkNamespace) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
+    const icmp::ReplyStatus st = icmp::SystemPinger(icmp::SystemPinger::Method::Raw).echo("127.0.0.1", 300);
+    ::_exit(st.BytesReceived > 0 ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespaces here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }

@@ -41,7 +41,8 @@ class ScaleEmulator {
   static constexpr const char* kHost = "127.0.0.1";
   static constexpr int kHandshake = -1;  // "command" of a handshake in faults and records
 
-  explicit ScaleEmulator(int scaleNumber = 1);
+  // Listens on 127.0.0.1:port (0: a free port chosen by the system).
+  explicit ScaleEmulator(int scaleNumber = 1, uint16_t port = 0);
   ~ScaleEmulator();
   ScaleEmulator(const ScaleEmulator&) = delete;
   ScaleEmulator& operator=(const ScaleEmulator&) = delete;
