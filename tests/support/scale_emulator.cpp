@@ -158,6 +158,7 @@ bool ScaleEmulator::serve(Client& c) {
       {
         std::lock_guard lock(mu_);
         requests_.push_back({kHandshake, std::string(1, char(b))});
+        cv_.notify_all();
         number = number_;
         if (b != uint8_t(number)) continue;  // another scale's number: ignored
         f = takeFault(kHandshake);
@@ -187,6 +188,7 @@ bool ScaleEmulator::serve(Client& c) {
     {
       std::lock_guard lock(mu_);
       requests_.push_back({command, request});
+      cv_.notify_all();
       ans = answer(command, request);
       f = takeFault(command);
     }
@@ -373,6 +375,10 @@ std::vector<std::string> ScaleEmulator::requestsOf(int command) const {
 void ScaleEmulator::clearRequests() {
   std::lock_guard lock(mu_);
   requests_.clear();
+}
+bool ScaleEmulator::waitForRequests(std::size_t count) const {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return requests_.size() >= count; });
 }
 int ScaleEmulator::connectionCount() const {
   std::lock_guard lock(mu_);
