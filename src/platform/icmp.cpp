@@ -250,7 +250,7 @@ ReplyStatus SystemPinger::echo(const std::string& host, int timeoutMs) {
   if ((method_ == Method::Auto || method_ == Method::Raw) && tried(pingRaw(to, timeoutMs, st, why))) return st;
   if ((method_ == Method::Auto || method_ == Method::Utility) && tried(pingUtility(host, timeoutMs, st, why)))
     return st;
-  if (!g_reported.exchange(true))
+  if (method_ == Method::Auto && !g_reported.exchange(true))
     std::fprintf(stderr, "kmscales: no way to send an ICMP echo (%s)\n", reasons.c_str());
   return st;
 }
