@@ -12,13 +12,6 @@
 
 namespace {
 
-// The one-byte acknowledgement that ends a write.
-bool acknowledged(TcpClient& client, int timeOut) {
-  if (!scalelink::waitForReply(client, timeOut)) return false;
-  unsigned char b = 0;
-  return client.ReceiveBuf(&b, 1) == 1 && b == wire::Ack;
-}
-
 enum class RecordRead { TimedOut, Empty, Record };
 
 // The record reads: request, pause (taken once the request is out), one
@@ -48,8 +41,7 @@ bool TForm1::SendPlu(int PLUNO, const std::string& NAME1, const std::string& NAM
   // convert raises its error with nothing of the record on the wire.
   const std::string request =
       wire::pluRequest(PLUNO, NAME1, NAME2, PRICE, LIFE, TARE, ICODE, GCODE, LOGOTYPE, RST, MSGNO);
-  scalelink::sendRequest(TcpClient1, request);
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(TcpClient1, request, TimeOut);
 }
 
 bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE,
@@ -95,9 +87,8 @@ bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRI
 bool TForm1::SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
                      const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
                      const std::string& LINE7, const std::string& LINE8, int TimeOut) {
-  scalelink::sendRequest(TcpClient1,
-                         wire::msgRequest(MSGNO, {LINE1, LINE2, LINE3, LINE4, LINE5, LINE6, LINE7, LINE8}));
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(
+      TcpClient1, wire::msgRequest(MSGNO, {LINE1, LINE2, LINE3, LINE4, LINE5, LINE6, LINE7, LINE8}), TimeOut);
 }
 
 bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::string& LINE3,
@@ -124,6 +115,5 @@ bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::str
 }
 
 bool TForm1::DeletePlu(int Number, int TimeOut) {
-  scalelink::sendRequest(TcpClient1, wire::deleteRequest(DeleteMode, Number));
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(TcpClient1, wire::deleteRequest(DeleteMode, Number), TimeOut);
 }
