@@ -73,6 +73,16 @@ class TForm1 : public QMainWindow {
   // ---- Goods and messages bases ----
 
   // ---- Base transfers ----
+  // What the delete dialog does to each cell: 0 deletes the PLU cell, 2
+  // clears its sales totals. Set by N14Click and ToolButton13Click.
+  int DeleteMode = 0;
+  // Connects the transfer entries of the goods page (called once at start).
+  void setupTransfers();
+  void LoadPluRange(int low, int high);
+  void LoadMsgRange(int low, int high);
+  void GetPluRange(int low, int high);
+  void GetMsgRange(int low, int high);
+  void DeletePluRange(int low, int high);
 
   // ---- Scale settings and logo ----
 
@@ -104,6 +114,12 @@ class TForm1 : public QMainWindow {
   // Scale link and protocol
   // Goods and messages bases
   // Base transfers
+  void N9Click();
+  void N19Click();
+  void N12Click();
+  void N13Click();
+  void N14Click();
+  void ToolButton13Click();
   // Scale settings and logo
 
  protected:
