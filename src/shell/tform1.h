@@ -16,6 +16,8 @@ namespace storage {
 class TableModel;
 class DbNavigator;
 }  // namespace storage
+#include "platform/icmp.h"
+#include "platform/tcp_client.h"
 
 class QAction;
 class QCheckBox;
@@ -76,6 +78,66 @@ class TForm1 : public QMainWindow {
   std::string Ass(const std::string& logicalName) const;
 
   // ---- Scale link and protocol ----
+  // The link to one scale: the one TCP client, the ICMP echo client and the
+  // addresses that answered the last ping (filled by IdIcmpClient1Reply).
+  TcpClient TcpClient1;
+  icmp::IcmpClient IdIcmpClient1{[this](icmp::IcmpClient* sender, const icmp::ReplyStatus& status) {
+    IdIcmpClient1Reply(sender, status);
+  }};
+  std::vector<std::string> PingReplies;
+  // Which kind of delete DeletePlu performs: 0 PLU cells, 2 per-PLU totals
+  // (set by the delete menu entry and the zero-totals tool button).
+  int DeleteMode = 0;
+
+  enum class HandshakeResult { Accepted, NoData, WrongReply };
+
+  // The opening of every scale operation: closes the previous connection,
+  // takes ComPortTimeOut from Edit32, finds and checks the scale's row, runs
+  // the caller's own check (when given; false ends the operation, which then
+  // shows its own message, if any), pings and connects. Each failure shows its
+  // message and returns false. Words begin the message for an unknown name.
+  bool OpenScaleLink(const QString& Selector, const QString& Words, int& Row, int& ComPortTimeOut,
+                     const std::function<bool(int Row)>& OwnCheck = {});
+  // Sends the row's scale number and expects it back followed by 0x80; Pause
+  // (ms) lies between the two answer bytes.
+  HandshakeResult ScaleSelectHandshake(int Row, int TimeOut, int Pause);
+  void IdIcmpClient1Reply(icmp::IcmpClient* Sender, const icmp::ReplyStatus& ReplyStatus);
+
+  // The command functions: one exchange each on the open connection, right
+  // after an accepted handshake. They show nothing and never close the link.
+  bool SendPlu(int PLUNO, const std::string& NAME1, const std::string& NAME2, int PRICE,
+               const std::string& LIFE, int TARE, int ICODE, int GCODE, int LOGOTYPE, const std::string& RST,
+               int MSGNO, int TimeOut);
+  bool GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE, int& TARE,
+              int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST, std::string& StartDate,
+              std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER, int TimeOut);
+  bool SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
+               const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
+               const std::string& LINE7, const std::string& LINE8, int TimeOut);
+  bool GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::string& LINE3, std::string& LINE4,
+              std::string& LINE5, std::string& LINE6, std::string& LINE7, std::string& LINE8, int TimeOut);
+  bool DeletePlu(int Number, int TimeOut);
+  bool GetStatus(int& Flags, int& Weight, int& Price, int& Amount, int& Plu, int TimeOut);
+  bool GetTotal(int& TapeRun, int& Labels, int& GrandSum, int& Sales, int& GrandWeight, int& ValueA,
+                int& ValueB, int& ValueC, int& ClearDate, int& ClearTime, int& FreePlu, int& FreeMsg,
+                int TimeOut);
+  bool ClearTotal(int TimeOut);
+  bool GetUserSet(int& Department, int& LabelFormat, int& BarcodeFormat, int& PrintOffset, int& Flags,
+                  int& MinWeight, int TimeOut);
+  bool SendUserSet(int Department, int LabelFormat, int BarcodeFormat, int PrintOffset, int Flags,
+                   int MinWeight, int TimeOut);
+  bool GetShop(int TimeOut, std::string& Line1, std::string& Line2);
+  bool SendShop(int TimeOut, const std::string& Line1, const std::string& Line2);
+  bool SendPrSet(int Cell, int Key, int TimeOut);
+  bool SendDate(int Day, int Month, int Year, int TimeOut);
+  bool SendTime(int Hour, int Minute, int Second, int TimeOut);
+  // The logo, price-key and factory-settings exchanges. Raster: 512 bytes
+  // (LogoRaster); Reply: the 14 bytes of the factory settings reply, decoded
+  // by wire::decodeFactorySet.
+  bool SendLogo(const std::string& Raster, int TimeOut);
+  bool GetLogo(std::string& Raster, int TimeOut);
+  bool GetPrSet(int Key, int& Cell, int TimeOut);
+  bool GetFactorySet(std::string& Reply, int TimeOut);
 
   // ---- Goods and messages bases ----
   // The one table component: the open goods or messages base.
@@ -120,9 +182,6 @@ class TForm1 : public QMainWindow {
   static QString testRowMessage(int code);
 
   // ---- Base transfers ----
-  // What the delete dialog does to each cell: 0 deletes the PLU cell, 2
-  // clears its sales totals. Set by N14Click and ToolButton13Click.
-  int DeleteMode = 0;
   // Connects the transfer entries of the goods page (called once at start).
   void setupTransfers();
   void LoadPluRange(int low, int high);

@@ -1,0 +1,107 @@
+// Commands on goods records and messages, and the delete of a PLU cell or of
+// its sales totals: one exchange each on the open connection.
+#include <QLineEdit>
+
+#include "link/scale_link.h"
+#include "link/wire.h"
+#include "platform/ansi.h"
+#include "platform/clock.h"
+#include "platform/intconv.h"
+#include "shell/tform1.h"
+
+namespace {
+
+// The one-byte acknowledgement that ends a write.
+bool acknowledged(TcpClient& client, int timeOut) {
+  if (!scalelink::waitForReply(client, timeOut)) return false;
+  unsigned char b = 0;
+  return client.ReceiveBuf(&b, 1) == 1 && b == wire::Ack;
+}
+
+}  // namespace
+
+bool TForm1::SendPlu(int PLUNO, const std::string& NAME1, const std::string& NAME2, int PRICE,
+                     const std::string& LIFE, int TARE, int ICODE, int GCODE, int LOGOTYPE,
+                     const std::string& RST, int MSGNO, int TimeOut) {
+  // Built whole before anything is sent, so a shelf life that does not
+  // convert raises its error with nothing of the record on the wire.
+  const std::string request =
+      wire::pluRequest(PLUNO, NAME1, NAME2, PRICE, LIFE, TARE, ICODE, GCODE, LOGOTYPE, RST, MSGNO);
+  scalelink::sendRequest(TcpClient1, request);
+  return acknowledged(TcpClient1, TimeOut);
+}
+
+bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE,
+                    int& TARE, int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST,
+                    std::string& StartDate, std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER,
+                    int TimeOut) {
+  RST.clear();
+  LOGOTYPE = 0;
+  PRICE = 0;
+  scalelink::sendRequest(TcpClient1, wire::getPluRequest(PLUNO));
+  // A third of the configured time-out lets the whole record arrive.
+  clock_::sleep(intconv::parse(ansi::A(Edit32->text())) / 3);
+  if (!scalelink::waitForReply(TcpClient1, TimeOut)) return false;
+  unsigned char status = 0;
+  TcpClient1.ReceiveBuf(&status, 1);
+  if (status == wire::EmptyCell) {
+    PRICE = -1;
+    return false;
+  }
+  // Bytes that never arrive stay zero.
+  unsigned char body[wire::kPluReplyBody] = {};
+  scalelink::receivePart(TcpClient1, body, sizeof body, TimeOut);
+  const wire::PluReply r = wire::decodePluReply(body);
+  PLUNO = r.PLUNO;
+  ICODE = r.ICODE;
+  NAME1 = r.NAME1;
+  NAME2 = r.NAME2;
+  PRICE = r.PRICE;
+  LIFE = r.LIFE;
+  TARE = r.TARE;
+  GCODE = r.GCODE;
+  MSGNO = r.MSGNO;
+  StartTime = r.StartTime;
+  StartDate = r.StartDate;
+  SUMM = r.SUMM;
+  WEIGHT = r.WEIGHT;
+  COUNTER = r.COUNTER;
+  LOGOTYPE = r.LOGOTYPE;
+  RST = r.RST;
+  return true;
+}
+
+bool TForm1::SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
+                     const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
+                     const std::string& LINE7, const std::string& LINE8, int TimeOut) {
+  scalelink::sendRequest(TcpClient1,
+                         wire::msgRequest(MSGNO, {LINE1, LINE2, LINE3, LINE4, LINE5, LINE6, LINE7, LINE8}));
+  return acknowledged(TcpClient1, TimeOut);
+}
+
+bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::string& LINE3,
+                    std::string& LINE4, std::string& LINE5, std::string& LINE6, std::string& LINE7,
+                    std::string& LINE8, int TimeOut) {
+  scalelink::sendRequest(TcpClient1, wire::getMsgRequest(MSGNO));
+  // The whole configured time-out lets the message arrive.
+  clock_::sleep(intconv::parse(ansi::A(Edit32->text())));
+  if (!scalelink::waitForReply(TcpClient1, TimeOut)) return false;
+  unsigned char status = 0;
+  TcpClient1.ReceiveBuf(&status, 1);
+  if (status == wire::EmptyCell) {
+    MSGNO = -1;
+    return false;
+  }
+  // Bytes that never arrive stay zero and come back as blanks.
+  unsigned char body[wire::kMsgReplyBody] = {};
+  scalelink::receivePart(TcpClient1, body, sizeof body, TimeOut);
+  const auto lines = wire::decodeMsgReply(body);
+  std::string* out[8] = {&LINE1, &LINE2, &LINE3, &LINE4, &LINE5, &LINE6, &LINE7, &LINE8};
+  for (int i = 0; i < 8; ++i) *out[i] = lines[std::size_t(i)];
+  return true;
+}
+
+bool TForm1::DeletePlu(int Number, int TimeOut) {
+  scalelink::sendRequest(TcpClient1, wire::deleteRequest(DeleteMode, Number));
+  return acknowledged(TcpClient1, TimeOut);
+}

@@ -1,0 +1,258 @@
+#include "platform/icmp.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace icmp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kEchoReply = 0, kEchoRequest = 8;
+constexpr int kPayload = 32;
+
+// ICMP types that answer for a request which did not reach its host.
+bool isErrorType(uint8_t t) { return t == 3 || t == 4 || t == 5 || t == 11 || t == 12; }
+
+int msLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? int(left) : 0;
+}
+
+uint16_t checksum(const uint8_t* p, std::size_t n) {
+  uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < n; i += 2) sum += uint32_t(p[i]) << 8 | p[i + 1];
+  if (n & 1) sum += uint32_t(p[n - 1]) << 8;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint16_t(~sum);
+}
+
+void buildEcho(uint8_t* pkt, uint16_t id, uint16_t seq) {
+  std::memset(pkt, 0, 8 + kPayload);
+  pkt[0] = kEchoRequest;
+  pkt[4] = uint8_t(id >> 8);
+  pkt[5] = uint8_t(id);
+  pkt[6] = uint8_t(seq >> 8);
+  pkt[7] = uint8_t(seq);
+  for (int i = 0; i < kPayload; ++i) pkt[8 + i] = uint8_t('a' + i % 26);
+  const uint16_t c = checksum(pkt, 8 + kPayload);
+  pkt[2] = uint8_t(c >> 8);
+  pkt[3] = uint8_t(c);
+}
+
+std::string addrText(const in_addr& a) {
+  char buf[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &a, buf, sizeof buf);
+  return buf;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::atomic<uint16_t> g_sequence{0};
+
+enum class Outcome { Unavailable, Answered, Silent };
+
+// An unprivileged ICMP datagram socket: the kernel sets the identifier and
+// passes up only the replies to this socket; error messages arrive on the
+// error queue.
+Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
+  Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+  if (s.get() < 0) {
+    why = std::string("ICMP datagram socket: ") + std::strerror(errno);
+    return Outcome::Unavailable;
+  }
+  const int one = 1;
+  ::setsockopt(s.get(), IPPROTO_IP, IP_RECVERR, &one, sizeof one);
+  uint8_t pkt[8 + kPayload];
+  buildEcho(pkt, 0, ++g_sequence);
+  if (::sendto(s.get(), pkt, sizeof pkt, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+    return Outcome::Silent;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    pollfd p{s.get(), POLLIN, 0};
+    const int r = ::poll(&p, 1, msLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return Outcome::Silent;
+    if (p.revents & POLLERR) {
+      uint8_t data[256];
+      char control[512];
+      sockaddr_in from{};
+      iovec iov{data, sizeof data};
+      msghdr msg{};
+      msg.msg_name = &from;
+      msg.msg_namelen = sizeof from;
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      const ssize_t n = ::recvmsg(s.get(), &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+      if (n < 0) continue;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
+        const auto* ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
+        if (ee->ee_origin != SO_EE_ORIGIN_ICMP) continue;
+        const auto* off = reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(ee));
+        st.BytesReceived = int(n) > 0 ? int(n) : 8;
+        st.FromIpAddress = addrText(off->sin_addr);
+        return Outcome::Answered;
+      }
+      continue;
+    }
+    uint8_t buf[1500];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n =
+        ::recvfrom(s.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n >= 8 && buf[0] == kEchoReply) {
+      st.BytesReceived = int(n);
+      st.FromIpAddress = addrText(from.sin_addr);
+      return Outcome::Answered;
+    }
+  }
+}
+
+// A raw socket sees every ICMP message of the host, so only the reply to our
+// own request, or an error message that quotes it, is taken.
+Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
+  Fd s(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+  if (s.get() < 0) {
+    why = std::string("ICMP raw socket: ") + std::strerror(errno);
+    return Outcome::Unavailable;
+  }
+  const uint16_t id = uint16_t(::getpid() ^ 0x4B4D);
+  const uint16_t seq = ++g_sequence;
+  uint8_t pkt[8 + kPayload];
+  buildEcho(pkt, id, seq);
+  if (::sendto(s.get(), pkt, sizeof pkt, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+    return Outcome::Silent;
+  auto ours = [&](const uint8_t* icmpHdr) {
+    return (uint16_t(icmpHdr[4] << 8 | icmpHdr[5]) == id) && (uint16_t(icmpHdr[6] << 8 | icmpHdr[7]) == seq);
+  };
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    pollfd p{s.get(), POLLIN, 0};
+    const int r = ::poll(&p, 1, msLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return Outcome::Silent;
+    uint8_t buf[1500];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n =
+        ::recvfrom(s.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 20) continue;
+    const std::size_t ihl = std::size_t(buf[0] & 0x0F) * 4;
+    if (ihl < 20 || std::size_t(n) < ihl + 8) continue;  // shorter than an IP header and 8 bytes
+    const uint8_t* ic = buf + ihl;
+    bool match = false;
+    if (ic[0] == kEchoReply) {
+      match = ours(ic);
+    } else if (isErrorType(ic[0])) {
+      // The error quotes the IP header and the first 8 bytes of our request.
+      const uint8_t* inner = ic + 8;
+      const std::size_t avail = std::size_t(n) - ihl - 8;
+      if (avail >= 20) {
+        const std::size_t innerIhl = std::size_t(inner[0] & 0x0F) * 4;
+        if (innerIhl >= 20 && avail >= innerIhl + 8 && inner[innerIhl] == kEchoRequest)
+          match = ours(inner + innerIhl);
+      }
+    }
+    if (match) {
+      st.BytesReceived = int(std::size_t(n) - ihl);
+      st.FromIpAddress = addrText(from.sin_addr);
+      return Outcome::Answered;
+    }
+  }
+}
+
+// The system's ping utility: exit code 0 means an answer came.
+Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std::string& why) {
+  QProcess p;
+  const double secs = (timeoutMs > 0 ? timeoutMs : 1) / 1000.0;
+  p.start(QStringLiteral("ping"), {QStringLiteral("-n"), QStringLiteral("-q"), QStringLiteral("-c"),
+                                   QStringLiteral("1"), QStringLiteral("-W"), QString::number(secs, 'f', 3),
+                                   QString::fromStdString(host)});
+  if (!p.waitForStarted(3000)) {
+    why = "ping utility: " + p.errorString().toStdString();
+    return Outcome::Unavailable;
+  }
+  if (!p.waitForFinished(timeoutMs + 3000)) {
+    p.kill();
+    p.waitForFinished(1000);
+    return Outcome::Silent;
+  }
+  if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) {
+    st.BytesReceived = 8 + kPayload;
+    st.FromIpAddress = host;
+    return Outcome::Answered;
+  }
+  return Outcome::Silent;
+}
+
+std::atomic<bool> g_reported{false};
+
+SystemPinger& systemPinger() {
+  static SystemPinger p;
+  return p;
+}
+
+Pinger* g_installed = nullptr;
+
+}  // namespace
+
+ReplyStatus SystemPinger::echo(const std::string& host, int timeoutMs) {
+  ReplyStatus st;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1) return st;  // not an address: no answer
+  if (timeoutMs < 0) timeoutMs = 0;
+
+  std::string why;
+  std::string reasons;
+  auto tried = [&](Outcome o) {
+    if (o == Outcome::Unavailable) reasons += (reasons.empty() ? "" : "; ") + why;
+    return o != Outcome::Unavailable;
+  };
+  if ((method_ == Method::Auto || method_ == Method::Datagram) && tried(pingDatagram(to, timeoutMs, st, why)))
+    return st;
+  if ((method_ == Method::Auto || method_ == Method::Raw) && tried(pingRaw(to, timeoutMs, st, why))) return st;
+  if ((method_ == Method::Auto || method_ == Method::Utility) && tried(pingUtility(host, timeoutMs, st, why)))
+    return st;
+  if (!g_reported.exchange(true))
+    std::fprintf(stderr, "kmscales: no way to send an ICMP echo (%s)\n", reasons.c_str());
+  return st;
+}
+
+Pinger& current() { return g_installed ? *g_installed : systemPinger(); }
+void install(Pinger* pinger) { g_installed = pinger; }
+
+void IcmpClient::Ping() {
+  const ReplyStatus st = current().echo(Host, ReceiveTimeout);
+  if (OnReply) OnReply(this, st);
+}
+
+}  // namespace icmp
