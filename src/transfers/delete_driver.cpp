@@ -2,6 +2,7 @@
 // goods page, or clears their sales totals, as DeleteMode says per number.
 #include <QComboBox>
 
+#include "link/scale_link.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "shell/tform1.h"
@@ -10,8 +11,8 @@
 using namespace transfers;
 
 void TForm1::DeletePluRange(int low, int high) {
-  if (refusedWhileBusy(*this)) return;
-  BusyScope busy(*this);
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
   if (dialogs::current().question(
           QStringLiteral("Выбранные ячейки будут удалены из весов. Продолжить?")) !=
       dialogs::Answer::Yes)

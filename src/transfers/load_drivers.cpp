@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <functional>
 
+#include "link/scale_link.h"
 #include "platform/clock.h"
 #include "shell/tform1.h"
 #include "storage/table.h"
@@ -133,9 +134,9 @@ bool hasOpenTable(TForm1& f) {
 }  // namespace
 
 void TForm1::LoadPluRange(int low, int high) {
-  if (refusedWhileBusy(*this)) return;
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей данные о товарах.");
-  BusyScope busy(*this);
   auto intOr = [this](const char* name, int def) { return readInt(*this, name).value_or(def); };
   auto textOr = [this](const char* name, const char* def) {
     return readText(*this, name).value_or(def);
@@ -175,9 +176,9 @@ void TForm1::LoadPluRange(int low, int high) {
 }
 
 void TForm1::LoadMsgRange(int low, int high) {
-  if (refusedWhileBusy(*this)) return;
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей сообщения.");
-  BusyScope busy(*this);
   LoadRun run{*this, low, high, "MSGNO",
               "Из таблицы невозможно получить данные сообщений. Проверьте, что это таблица "
               "сообщений или правильность ее заполнения.",

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <functional>
 
+#include "link/scale_link.h"
 #include "platform/clock.h"
 #include "shell/tform1.h"
 #include "storage/table.h"
@@ -75,8 +76,8 @@ storage::Field& field(TForm1& f, const char* logical) {
 }  // namespace
 
 void TForm1::GetPluRange(int low, int high) {
-  if (refusedWhileBusy(*this)) return;
-  BusyScope busy(*this);
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
   int plu = 0, price = 0, tare = 0, icode = 0, gcode = 0, msgno = 0, logotype = 0, summ = 0,
       weight = 0, counter = 0;
   std::string name1, name2, life, rst, date, time;
@@ -112,8 +113,8 @@ void TForm1::GetPluRange(int low, int high) {
 }
 
 void TForm1::GetMsgRange(int low, int high) {
-  if (refusedWhileBusy(*this)) return;
-  BusyScope busy(*this);
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
   int msgno = 0, requested = 0;
   std::string line[8];
   auto fetch = [&](int n, int timeOut) {

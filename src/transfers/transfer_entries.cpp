@@ -7,7 +7,6 @@
 #include "shell/program.h"
 #include "shell/tform1.h"
 #include "transfers/range_dialogs.h"
-#include "transfers/transfer_run.h"
 
 void TForm1::setupTransfers() {
   connect(N9, &QAction::triggered, this, &TForm1::N9Click);
@@ -44,7 +43,7 @@ void TForm1::ToolButton13Click() {
 // writable for the read), then the read-goods dialog.
 void TForm1::N12Click() {
   guarded([this] {
-    if (transfers::refusedWhileBusy(*this)) return;
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     try {
       Table1.refresh();  // stores a pending change of the old table
     } catch (...) {
@@ -66,7 +65,7 @@ void TForm1::N12Click() {
 // read's first insertion drops, then the read-messages dialog.
 void TForm1::N13Click() {
   guarded([this] {
-    if (transfers::refusedWhileBusy(*this)) return;
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     const auto name = askNewBaseName(false);
     if (!name) return;
     try {

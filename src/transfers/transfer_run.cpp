@@ -14,15 +14,6 @@ namespace transfers {
 
 storage::Table& table(TForm1& f) { return f.Table1; }
 
-BusyScope::BusyScope(TForm1& f) : f_(f) { f_.ScaleBusy = true; }
-BusyScope::~BusyScope() { f_.ScaleBusy = false; }
-
-bool refusedWhileBusy(TForm1& f) {
-  if (!f.ScaleBusy) return false;
-  say("Дождитесь окончания текущей операции с весами.");
-  return true;
-}
-
 Progress::~Progress() { hide(); }
 
 void Progress::show(int max) {

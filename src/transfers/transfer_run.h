@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the transfer drivers: the progress controls of the goods
-// page, the busy flag of a running scale operation and the field reads of the
-// open table by logical field name.
+// page and the field reads of the open table by logical field name.
 #include <optional>
 #include <string>
 
@@ -14,21 +13,6 @@ namespace transfers {
 
 // The table component of the main window.
 storage::Table& table(TForm1& f);
-
-// Marks a scale operation as running for the lifetime of the object.
-class BusyScope {
- public:
-  explicit BusyScope(TForm1& f);
-  ~BusyScope();
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  TForm1& f_;
-};
-
-// True (after telling the operator) when another scale operation runs.
-bool refusedWhileBusy(TForm1& f);
 
 // The progress bar, the label Numb and the Stop button of the goods page.
 // Hidden again when the object goes, however the driver ends.
