@@ -3,6 +3,9 @@
 // menu entries, records appended straight into Table1, read-back of a table
 // file through a table component of its own, and the grid as shown.
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QPushButton>
+#include <QToolButton>
 #include <QFile>
 #include <QStringList>
 #include <QTableView>

@@ -175,3 +175,15 @@ TEST_F(NewBase, AnOrderChosenEarlierNeverKeepsANewTableClosed) {
   EXPECT_EQ(table().indexFieldNames(), "");
   EXPECT_TRUE(dlg.take().isEmpty());
 }
+
+TEST_F(NewBase, BaseCreatedUnderADbfNameOpensAgain) {
+  newGoods("goods.dbf");
+  ASSERT_TRUE(table().active());
+  const QString file = QString::fromLocal8Bit(table().tableName().c_str());
+  addGoods(2, "Apples", 100);
+  newMessages("msg.db");
+  openTable(file);
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(table().recordCount(), 2);
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
