@@ -219,8 +219,18 @@ void TForm1::ToolButton2Click() {
       Table1.close();
       const std::string file = name->toLocal8Bit().constData();
       Table1.setTableName(file);
-      Table1.setTableType(typeByExtension(file));
-      Table1.open();
+      const storage::TableType type = typeByExtension(file);
+      Table1.setTableType(type);
+      try {
+        Table1.open();
+      } catch (...) {
+        // The creation entries make Paradox tables whatever name is chosen,
+        // so a ".dbf" may hold one (and a ".db" a dBase table): try the other.
+        if (type == storage::TableType::Default) throw;
+        Table1.setTableType(type == storage::TableType::Paradox ? storage::TableType::DBase
+                                                                : storage::TableType::Paradox);
+        Table1.open();
+      }
       Button22Click();
     } catch (...) {
       // A table that cannot be opened ends the entry without a message.
