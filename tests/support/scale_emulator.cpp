@@ -173,9 +173,8 @@ bool ScaleEmulator::serve(Client& c) {
     const int command = uint8_t(c.in[0]);
     const int body = bodyLength(command);
     if (body < 0) {
-      std::lock_guard lock(mu_);
-      requests_.push_back({command, c.in.substr(0, 1)});
-      c.in.erase(0, 1);
+      // Not a command: taken as a new handshake (scale numbers and commands
+      // never share a value).
       c.commandNext = false;
       continue;
     }

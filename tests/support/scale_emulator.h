@@ -17,7 +17,8 @@
 // number and 0x80 (any other byte is ignored); the byte after an answered
 // handshake is a command, whose body is read in full before the reply. Every
 // request changes the storage as it would in a scale, whatever fault shapes
-// its reply. An unknown command is recorded and not answered. Requests are
+// its reply. A byte after an answered handshake that is no command is taken
+// as a new handshake byte (recorded as such). Requests are
 // recorded in arrival order: a handshake as command kHandshake with its one
 // byte, a command with its command byte and body.
 #include <array>
