@@ -141,7 +141,7 @@ TEST_F(LoadGoods, EmptyTableOpensTheLinkAndReportsSuccess) {
   newGoodsTable();
   runDialog(Form2, 1, 4000);
   EXPECT_EQ(dlg.take(), QStringList{kSent});
-  EXPECT_EQ(scale.connectionCount(), 1);
+  EXPECT_TRUE(form->TcpClient1.Connected());
   EXPECT_TRUE(scale.requests().empty());
 }
 
@@ -263,6 +263,7 @@ TEST_F(LoadGoods, ProgressShowsThePluNumberBeingSent) {
   QStringList numbers;
   bool visible = true;
   clk.onTurn = [&](int) {
+    if (form->Numb->isHidden()) return;  // opening the link
     visible = visible && !form->ProgressBar3->isHidden() && !form->Button3->isHidden();
     if (numbers.isEmpty() || numbers.back() != form->Numb->text()) numbers << form->Numb->text();
   };

@@ -16,8 +16,8 @@ class ReadFromScale : public TransferTest {
   // A PLU cell in the scale, written as a load would write it, with sales.
   void putPlu(int cell, const std::string& name1, int price, int counter) {
     const std::string record = wire::pluRequest(cell, name1 + std::string(28, ' '),
-                                                std::string(28, ' '), price, "7", 5, 6, 8, 9,
-                                                0, "", 11);
+                                                std::string(28, ' '), price, "7", 5, 6, 8, 0,
+                                                "", 11);
     // Start 14:05:09 on 31.12.25; sum 12345, weight 2500, counter.
     std::string sales("\x09\x05\x14\x31\x12\x25", 6);
     wire::putLE(sales, 12345, 4);
@@ -190,7 +190,7 @@ TEST_F(ReadFromScale, EmptyOrReversedRangesStillEndWithTheReceivedMessage) {
   form->GetPluRange(5, 4);
   EXPECT_EQ(dlg.take(), QStringList{kReceived});
   EXPECT_EQ(requestedNumbers(0x81).size(), 3u);
-  EXPECT_EQ(scale.connectionCount(), 2);
+  EXPECT_TRUE(form->TcpClient1.Connected());
 }
 
 TEST_F(ReadFromScale, ProgressRunsFromZeroToTheSpan) {

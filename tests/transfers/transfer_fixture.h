@@ -6,7 +6,10 @@
 // and messages tables through the program's own creation steps.
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <functional>
 #include <string>
 #include <vector>
