@@ -141,7 +141,7 @@ void RangeDialog::Button1Click() {
     const int second = intconv::parse(ansi::A(Edit2->text()));
     const int low = first > second ? second : first;
     const int high = first > second ? first : second;
-    if (Form1) (Form1->*driver_)(low, high);
+    if (Form1) driver_(*Form1, low, high);
   });
 }
 
@@ -150,24 +150,24 @@ void RangeDialog::Button2Click() { hide(); }
 TForm2::TForm2(QWidget* parent)
     : RangeDialog({"Form2", "Загрузка базы товаров", "Загрузить номера ячеек PLU", "Загрузить",
                    "4000", false},
-                  &TForm1::LoadPluRange, parent) {}
+                  [](TForm1& f, int l, int h) { f.LoadPluRange(l, h); }, parent) {}
 
 TForm3::TForm3(QWidget* parent)
     : RangeDialog({"Form3", "Загрузка базы сообщений", "Загрузить номера  сообщений",
                    "Загрузить", "1000", true},
-                  &TForm1::LoadMsgRange, parent) {}
+                  [](TForm1& f, int l, int h) { f.LoadMsgRange(l, h); }, parent) {}
 
 TForm4::TForm4(QWidget* parent)
     : RangeDialog({"Form4", "Чтение базы товаров", "Прочитать номера ячеек PLU", "Прочитать",
                    "4000", false},
-                  &TForm1::GetPluRange, parent) {}
+                  [](TForm1& f, int l, int h) { f.GetPluRange(l, h); }, parent) {}
 
 TForm5::TForm5(QWidget* parent)
     : RangeDialog({"Form5", "Чтение базы сообщений", "Прочитать номера сообщений MSG",
                    "Прочитать", "1000", false},
-                  &TForm1::GetMsgRange, parent) {}
+                  [](TForm1& f, int l, int h) { f.GetMsgRange(l, h); }, parent) {}
 
 TForm6::TForm6(QWidget* parent)
     : RangeDialog({"Form6", "Удаление ячеек PLU, MSG или отчетов",
                    "Удалить из весов ячейки PLU, MSG или отчеты", "Удалить", "4000", false},
-                  &TForm1::DeletePluRange, parent) {}
+                  [](TForm1& f, int l, int h) { f.DeletePluRange(l, h); }, parent) {}

@@ -14,7 +14,7 @@ class RangeDialog : public QDialog {
   Q_OBJECT
  public:
   // The driver of the main window that the action button calls.
-  using Driver = void (TForm1::*)(int low, int high);
+  using Driver = void (*)(TForm1& form, int low, int high);
 
   QLabel* Label1 = nullptr;
   QLabel* Label2 = nullptr;

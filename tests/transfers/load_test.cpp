@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "link/wire.h"
+#include "shell/string_grid.h"
 #include "transfer_fixture.h"
 
 namespace {
@@ -133,6 +134,39 @@ TEST_F(LoadGoods, NoTableOpenEndsAtOnceWithTheGoodsMessage) {
               QStringList{QStringLiteral("Выберите имя базы данных, содержащей сообщения.")});
   }
   EXPECT_EQ(scale.connectionCount(), 0);
+  EXPECT_TRUE(progressHidden());
+}
+
+TEST_F(LoadGoods, FieldMapDecidesWhatIsReadAndAnUnreadablePluEndsTheRun) {
+  startWithScale();
+  newGoodsTable();
+  Goods g;
+  g.plu = 1;
+  g.logotype = 1;
+  g.rst = "AB12";
+  addGoods(g);
+  // A user's table without logo and certification fields: both default.
+  form->StringGrid3->setCellText(2, 9, QStringLiteral("NOLOGO"));
+  form->StringGrid3->setCellText(2, 10, QStringLiteral("NORST"));
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  ASSERT_EQ(scale.requestsOf(0x82).size(), 1u);
+  EXPECT_EQ(scale.requestsOf(0x82)[0].substr(11 + 24, 4), "    ");
+
+  // No readable PLU number: the send pass ends with its message, and the
+  // test pass ends the same way before any connection.
+  const QString unreadable = QStringLiteral(
+      "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
+      "товаре или правильность ее заполнения.");
+  form->StringGrid3->setCellText(2, 1, QStringLiteral("NOPLU"));
+  const int connections = scale.connectionCount();
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{unreadable});
+  EXPECT_EQ(scale.connectionCount(), connections);
+  form->CheckBox1->setChecked(false);
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{unreadable});
+  EXPECT_EQ(scale.requestsOf(0x82).size(), 1u);
   EXPECT_TRUE(progressHidden());
 }
 
