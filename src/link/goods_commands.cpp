@@ -1,6 +1,7 @@
 // Commands on goods records and messages, and the delete of a PLU cell or of
 // its sales totals: one exchange each on the open connection.
 #include <QLineEdit>
+#include <functional>
 
 #include "link/scale_link.h"
 #include "link/wire.h"
@@ -11,12 +12,25 @@
 
 namespace {
 
-// The one-byte acknowledgement that ends a write.
-bool acknowledged(TcpClient& client, int timeOut) {
-  if (!scalelink::waitForReply(client, timeOut)) return false;
-  unsigned char b = 0;
-  return client.ReceiveBuf(&b, 1) == 1 && b == wire::Ack;
+enum class RecordRead { TimedOut, Empty, Record };
+
+// The record reads: request, pause (taken once the request is out), one
+// wait, the status byte; any status but EmptyCell is followed by n bytes into
+// body, whose bytes that never arrive stay as they were (zero).
+RecordRead readRecord(TcpClient& client, const std::string& request, const std::function<int()>& pause,
+                      unsigned char* body, std::size_t n, int timeOut) {
+  scalelink::sendRequest(client, request);
+  clock_::sleep(pause());
+  if (!scalelink::waitForReply(client, timeOut)) return RecordRead::TimedOut;
+  unsigned char status = 0;
+  client.ReceiveBuf(&status, 1);
+  if (status == wire::EmptyCell) return RecordRead::Empty;
+  scalelink::receivePart(client, body, n, timeOut);
+  return RecordRead::Record;
 }
+
+// The pause before a record read: the time-out in Edit32, read anew.
+int configuredTimeOut(const QLineEdit* edit) { return intconv::parse(ansi::A(edit->text())); }
 
 }  // namespace
 
@@ -27,8 +41,7 @@ bool TForm1::SendPlu(int PLUNO, const std::string& NAME1, const std::string& NAM
   // convert raises its error with nothing of the record on the wire.
   const std::string request =
       wire::pluRequest(PLUNO, NAME1, NAME2, PRICE, LIFE, TARE, ICODE, GCODE, LOGOTYPE, RST, MSGNO);
-  scalelink::sendRequest(TcpClient1, request);
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(TcpClient1, request, TimeOut);
 }
 
 bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE,
@@ -38,19 +51,19 @@ bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRI
   RST.clear();
   LOGOTYPE = 0;
   PRICE = 0;
-  scalelink::sendRequest(TcpClient1, wire::getPluRequest(PLUNO));
   // A third of the configured time-out lets the whole record arrive.
-  clock_::sleep(intconv::parse(ansi::A(Edit32->text())) / 3);
-  if (!scalelink::waitForReply(TcpClient1, TimeOut)) return false;
-  unsigned char status = 0;
-  TcpClient1.ReceiveBuf(&status, 1);
-  if (status == wire::EmptyCell) {
-    PRICE = -1;
-    return false;
-  }
-  // Bytes that never arrive stay zero.
   unsigned char body[wire::kPluReplyBody] = {};
-  scalelink::receivePart(TcpClient1, body, sizeof body, TimeOut);
+  switch (readRecord(
+      TcpClient1, wire::getPluRequest(PLUNO), [this] { return configuredTimeOut(Edit32) / 3; }, body,
+      sizeof body, TimeOut)) {
+    case RecordRead::TimedOut:
+      return false;
+    case RecordRead::Empty:
+      PRICE = -1;
+      return false;
+    case RecordRead::Record:
+      break;
+  }
   const wire::PluReply r = wire::decodePluReply(body);
   PLUNO = r.PLUNO;
   ICODE = r.ICODE;
@@ -74,27 +87,27 @@ bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRI
 bool TForm1::SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
                      const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
                      const std::string& LINE7, const std::string& LINE8, int TimeOut) {
-  scalelink::sendRequest(TcpClient1,
-                         wire::msgRequest(MSGNO, {LINE1, LINE2, LINE3, LINE4, LINE5, LINE6, LINE7, LINE8}));
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(
+      TcpClient1, wire::msgRequest(MSGNO, {LINE1, LINE2, LINE3, LINE4, LINE5, LINE6, LINE7, LINE8}), TimeOut);
 }
 
 bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::string& LINE3,
                     std::string& LINE4, std::string& LINE5, std::string& LINE6, std::string& LINE7,
                     std::string& LINE8, int TimeOut) {
-  scalelink::sendRequest(TcpClient1, wire::getMsgRequest(MSGNO));
-  // The whole configured time-out lets the message arrive.
-  clock_::sleep(intconv::parse(ansi::A(Edit32->text())));
-  if (!scalelink::waitForReply(TcpClient1, TimeOut)) return false;
-  unsigned char status = 0;
-  TcpClient1.ReceiveBuf(&status, 1);
-  if (status == wire::EmptyCell) {
-    MSGNO = -1;
-    return false;
-  }
-  // Bytes that never arrive stay zero and come back as blanks.
+  // The whole configured time-out lets the message arrive; bytes that never
+  // arrive come back as blanks.
   unsigned char body[wire::kMsgReplyBody] = {};
-  scalelink::receivePart(TcpClient1, body, sizeof body, TimeOut);
+  switch (readRecord(
+      TcpClient1, wire::getMsgRequest(MSGNO), [this] { return configuredTimeOut(Edit32); }, body, sizeof body,
+      TimeOut)) {
+    case RecordRead::TimedOut:
+      return false;
+    case RecordRead::Empty:
+      MSGNO = -1;
+      return false;
+    case RecordRead::Record:
+      break;
+  }
   const auto lines = wire::decodeMsgReply(body);
   std::string* out[8] = {&LINE1, &LINE2, &LINE3, &LINE4, &LINE5, &LINE6, &LINE7, &LINE8};
   for (int i = 0; i < 8; ++i) *out[i] = lines[std::size_t(i)];
@@ -102,6 +115,5 @@ bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::str
 }
 
 bool TForm1::DeletePlu(int Number, int TimeOut) {
-  scalelink::sendRequest(TcpClient1, wire::deleteRequest(DeleteMode, Number));
-  return acknowledged(TcpClient1, TimeOut);
+  return scalelink::acknowledgedWrite(TcpClient1, wire::deleteRequest(DeleteMode, Number), TimeOut);
 }

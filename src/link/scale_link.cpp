@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "link/wire.h"
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
@@ -43,6 +44,18 @@ std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, in
     got += more;
   }
   return got;
+}
+
+bool acknowledgedReply(TcpClient& client, const std::string& request, unsigned char* reply, std::size_t n,
+                       int timeOutMs) {
+  sendRequest(client, request);
+  if (!waitForReply(client, timeOutMs)) return false;
+  return receivePart(client, reply, n, timeOutMs) == n && reply[0] == wire::Ack;
+}
+
+bool acknowledgedWrite(TcpClient& client, const std::string& request, int timeOutMs) {
+  unsigned char b = 0;
+  return acknowledgedReply(client, request, &b, 1, timeOutMs);
 }
 
 BusyGuard::BusyGuard(TForm1& form) : form_(form), owner_(!form.ScaleBusy) {

@@ -25,6 +25,13 @@ bool waitForReply(TcpClient& client, int timeoutMs);
 // left as it was.
 std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, int timeoutMs);
 
+// Sends the request, waits once and takes the whole reply of n bytes; true
+// when all n came and the first is Ack (a short reply fails the exchange).
+bool acknowledgedReply(TcpClient& client, const std::string& request, unsigned char* reply, std::size_t n,
+                       int timeOutMs);
+// A write whose answer is the one byte Ack.
+bool acknowledgedWrite(TcpClient& client, const std::string& request, int timeOutMs);
+
 // Holds TForm1::ScaleBusy for the life of one scale operation or long table
 // loop. When the flag is already set (another operation runs and the event
 // loop let this one start), the new operation is refused: refused() is true

@@ -5,21 +5,10 @@
 #include "platform/clock.h"
 #include "shell/tform1.h"
 
+using scalelink::acknowledgedReply;
+using scalelink::acknowledgedWrite;
+
 namespace {
-
-// Sends the request, waits once and takes the whole reply of n bytes; a reply
-// that stays short, or whose first byte is not Ack, fails the exchange.
-bool acknowledgedReply(TcpClient& client, const std::string& request, unsigned char* reply, std::size_t n,
-                       int timeOut) {
-  scalelink::sendRequest(client, request);
-  if (!scalelink::waitForReply(client, timeOut)) return false;
-  return scalelink::receivePart(client, reply, n, timeOut) == n && reply[0] == wire::Ack;
-}
-
-bool acknowledgedWrite(TcpClient& client, const std::string& request, int timeOut) {
-  unsigned char b = 0;
-  return acknowledgedReply(client, request, &b, 1, timeOut);
-}
 
 // The reads whose status byte is not examined: pause, one wait, then the
 // reply; bytes that never arrive stay zero.

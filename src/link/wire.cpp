@@ -60,7 +60,7 @@ int readDigitField(const unsigned char* p, int n) {
   return v;
 }
 
-unsigned char bcd(int v) { return uint8_t((v / 10) * 16 + v % 10); }
+unsigned char bcd(int v) { return uint8_t((static_cast<long long>(v) / 10) * 16 + v % 10); }
 int fromBcd(unsigned char b) { return (b >> 4) * 10 + (b & 0x0F); }
 
 std::string lifeField(const std::string& life) {

@@ -73,6 +73,18 @@ class Fd {
   int fd_;
 };
 
+// Waits until fd has something to read (or an error queued) or the deadline
+// passes; false on time-out.
+bool readable(int fd, Clock::time_point deadline, short& revents) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, msLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    revents = p.revents;
+    return r > 0;
+  }
+}
+
 std::atomic<uint16_t> g_sequence{0};
 
 enum class Outcome { Unavailable, Answered, Silent };
@@ -93,12 +105,9 @@ Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std:
   if (::sendto(s.get(), pkt, sizeof pkt, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
     return Outcome::Silent;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    pollfd p{s.get(), POLLIN, 0};
-    const int r = ::poll(&p, 1, msLeft(deadline));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return Outcome::Silent;
-    if (p.revents & POLLERR) {
+  short revents = 0;
+  while (readable(s.get(), deadline, revents)) {
+    if (revents & POLLERR) {
       uint8_t data[256];
       char control[512];
       sockaddr_in from{};
@@ -134,6 +143,7 @@ Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std:
       return Outcome::Answered;
     }
   }
+  return Outcome::Silent;
 }
 
 // A raw socket sees every ICMP message of the host, so only the reply to our
@@ -154,11 +164,8 @@ Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::stri
     return (uint16_t(icmpHdr[4] << 8 | icmpHdr[5]) == id) && (uint16_t(icmpHdr[6] << 8 | icmpHdr[7]) == seq);
   };
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    pollfd p{s.get(), POLLIN, 0};
-    const int r = ::poll(&p, 1, msLeft(deadline));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return Outcome::Silent;
+  short revents = 0;
+  while (readable(s.get(), deadline, revents)) {
     uint8_t buf[1500];
     sockaddr_in from{};
     socklen_t len = sizeof from;
@@ -187,6 +194,7 @@ Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::stri
       return Outcome::Answered;
     }
   }
+  return Outcome::Silent;
 }
 
 // The system's ping utility: exit code 0 means an answer came.
@@ -242,7 +250,7 @@ ReplyStatus SystemPinger::echo(const std::string& host, int timeoutMs) {
   if ((method_ == Method::Auto || method_ == Method::Raw) && tried(pingRaw(to, timeoutMs, st, why))) return st;
   if ((method_ == Method::Auto || method_ == Method::Utility) && tried(pingUtility(host, timeoutMs, st, why)))
     return st;
-  if (!g_reported.exchange(true))
+  if (method_ == Method::Auto && !g_reported.exchange(true))
     std::fprintf(stderr, "kmscales: no way to send an ICMP echo (%s)\n", reasons.c_str());
   return st;
 }

@@ -26,8 +26,8 @@ class Pinger {
 // ICMP datagram socket, a raw socket and the system's ping utility. An echo
 // reply to our own request, and a destination-unreachable, source-quench,
 // redirect, time-exceeded or parameter-problem message from any sender,
-// count as an answer. When no method can be used the answer is "nothing"
-// and the reason is written to stderr once.
+// count as an answer. When no method can be used the answer is "nothing";
+// with Auto the reason is also written to stderr, once per run.
 class SystemPinger final : public Pinger {
  public:
   enum class Method { Auto, Datagram, Raw, Utility };

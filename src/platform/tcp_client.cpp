@@ -74,6 +74,12 @@ void TcpClient::Open(int timeoutMs) {
   connected_ = true;
 }
 
+void TcpClient::setNoDelay(bool on) {
+  if (fd_ < 0) return;
+  const int v = on ? 1 : 0;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v);
+}
+
 long TcpClient::SendBuf(const void* data, std::size_t n) {
   if (fd_ < 0) return -1;
   const char* p = static_cast<const char*>(data);

@@ -31,6 +31,10 @@ class TcpClient {
   // Closes the connection; never fails.
   void Close();
 
+  // Turns Nagle's algorithm back on (false) or off (true, the default) for
+  // the open connection; for measurements.
+  void setNoDelay(bool on);
+
   // One send of exactly the bytes given; the number sent or -1. Never raises
   // SIGPIPE.
   long SendBuf(const void* data, std::size_t n);

@@ -164,6 +164,7 @@ TEST_F(CommandTest, GoodsReadRereadsTheTimeOutForItsPause) {
   form->Edit32->setText(QStringLiteral("bad"));
   GoodsOut o;
   EXPECT_THROW(getPlu(1, o), intconv::ConvertError);
+  ASSERT_TRUE(scale.waitForRequests(2));
   EXPECT_EQ(scale.requestsOf(0x81).size(), 1u);  // the request went out first
 }
 
@@ -380,4 +381,13 @@ TEST_F(CommandTest, OneSendPerBytePutsTheSameBytesOnTheWire) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(scale.requestsOf(0x82).back(),
             wire::pluRequest(8, kName1, kName2, 1999, "120", 15, 654321, 12, 0, "AB12", 300));
+}
+
+TEST_F(CommandTest, MessageReadRereadsTheTimeOutForItsPause) {
+  ready();
+  form->Edit32->setText(QStringLiteral("1e3"));
+  int no = 1;
+  EXPECT_THROW(getMsg(no), intconv::ConvertError);
+  ASSERT_TRUE(scale.waitForRequests(2));
+  EXPECT_EQ(scale.requestsOf(0x83).size(), 1u);
 }

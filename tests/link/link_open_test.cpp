@@ -5,6 +5,10 @@
 #include "platform/tcp_client.h"
 #include "shell/string_grid.h"
 
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using HS = TForm1::HandshakeResult;
 using Fault = ScaleEmulator::Fault;
 
@@ -209,4 +213,56 @@ TEST(IcmpLayer, ClientCallsItsHandlerOnceWithTheReply) {
   client.Host = "127.0.0.2";
   client.Ping();
   EXPECT_EQ(counts, (std::vector<int>{40, 0}));
+}
+
+// In an empty network namespace made for this test nothing answers, not even
+// the loopback address: the real layer reports no reply.
+TEST(IcmpLayer, NoReplyInAnEmptyNetworkNamespace) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
+    const icmp::ReplyStatus st = icmp::SystemPinger(icmp::SystemPinger::Method::Raw).echo("127.0.0.1", 300);
+    ::_exit(st.BytesReceived > 0 ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespaces here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Without privileges for a raw socket, without datagram ICMP sockets and
+// without the ping utility nothing can be sent: no reply, and the reason is
+// written to stderr once however often the ping runs.
+TEST(IcmpLayer, NoMethodAvailableMeansNoReplyAndOneNote) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to drop root privileges";
+  int err[2];
+  ASSERT_EQ(::pipe(err), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(err[1], 2);
+    ::close(err[0]);
+    // An unprivileged user outside the groups allowed datagram ICMP sockets.
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
+    ::setenv("PATH", "/nonexistent", 1);
+    icmp::SystemPinger p;
+    const int a = p.echo("127.0.0.1", 100).BytesReceived;
+    const int b = p.echo("127.0.0.1", 100).BytesReceived;
+    ::_exit(a == 0 && b == 0 ? 0 : 1);
+  }
+  ::close(err[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) text.append(buf, std::size_t(n));
+  ::close(err[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop privileges";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::size_t notes = 0;
+  for (std::size_t at = 0; (at = text.find("no way to send an ICMP echo", at)) != std::string::npos; ++at) ++notes;
+  EXPECT_EQ(notes, 1u) << text;
 }

@@ -41,7 +41,7 @@ std::string fitted(const std::string& s, std::size_t n) {
 
 }  // namespace
 
-ScaleEmulator::ScaleEmulator(int scaleNumber) : number_(scaleNumber) {
+ScaleEmulator::ScaleEmulator(int scaleNumber, uint16_t port) : port_(port), number_(scaleNumber) {
   userSettings_ = std::string("\x01\x00\x00\x01\x01\x05\x00\x14\x00", 9);
   shop_ = std::string(56, ' ');
   logo_ = std::string(512, '\0');
@@ -113,16 +113,6 @@ void ScaleEmulator::run() {
     for (auto& c : clients) fds.push_back({c.fd, POLLIN, 0});
     const int r = ::poll(fds.data(), fds.size(), 20);
     if (r <= 0) continue;
-    if (first == 1 && (fds[0].revents & POLLIN)) {
-      const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) {
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        clients.push_back({fd, {}, false});
-        std::lock_guard lock(mu_);
-        ++connections_;
-      }
-    }
     std::vector<Client> kept;
     for (std::size_t i = 0; i < clients.size(); ++i) {
       Client& c = clients[i];
@@ -144,6 +134,16 @@ void ScaleEmulator::run() {
       }
     }
     clients.swap(kept);
+    if (first == 1 && (fds[0].revents & POLLIN)) {
+      const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        clients.push_back({fd, {}, false});
+        std::lock_guard lock(mu_);
+        ++connections_;
+      }
+    }
   }
   for (auto& c : clients) ::close(c.fd);
 }
@@ -158,6 +158,7 @@ bool ScaleEmulator::serve(Client& c) {
       {
         std::lock_guard lock(mu_);
         requests_.push_back({kHandshake, std::string(1, char(b))});
+        cv_.notify_all();
         number = number_;
         if (b != uint8_t(number)) continue;  // another scale's number: ignored
         f = takeFault(kHandshake);
@@ -187,6 +188,7 @@ bool ScaleEmulator::serve(Client& c) {
     {
       std::lock_guard lock(mu_);
       requests_.push_back({command, request});
+      cv_.notify_all();
       ans = answer(command, request);
       f = takeFault(command);
     }
@@ -373,6 +375,10 @@ std::vector<std::string> ScaleEmulator::requestsOf(int command) const {
 void ScaleEmulator::clearRequests() {
   std::lock_guard lock(mu_);
   requests_.clear();
+}
+bool ScaleEmulator::waitForRequests(std::size_t count) const {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, std::chrono::seconds(5), [&] { return requests_.size() >= count; });
 }
 int ScaleEmulator::connectionCount() const {
   std::lock_guard lock(mu_);

@@ -41,7 +41,8 @@ class ScaleEmulator {
   static constexpr const char* kHost = "127.0.0.1";
   static constexpr int kHandshake = -1;  // "command" of a handshake in faults and records
 
-  explicit ScaleEmulator(int scaleNumber = 1);
+  // Listens on 127.0.0.1:port (0: a free port chosen by the system).
+  explicit ScaleEmulator(int scaleNumber = 1, uint16_t port = 0);
   ~ScaleEmulator();
   ScaleEmulator(const ScaleEmulator&) = delete;
   ScaleEmulator& operator=(const ScaleEmulator&) = delete;
@@ -89,6 +90,9 @@ class ScaleEmulator {
   // The bytes of every request of one command (kHandshake: the handshake bytes).
   std::vector<std::string> requestsOf(int command) const;
   void clearRequests();
+  // Waits (at most 5 s) until at least count requests are recorded: for a
+  // request the program sends without awaiting its reply. True when they are.
+  bool waitForRequests(std::size_t count) const;
   int connectionCount() const;  // connections accepted so far
 
   // ---- Storage (every layout as on the wire) ----
@@ -138,7 +142,7 @@ class ScaleEmulator {
   bool reply(Client& c, std::string bytes, const std::optional<Fault>& f);
 
   mutable std::mutex mu_;
-  std::condition_variable cv_;
+  mutable std::condition_variable cv_;
   std::atomic<bool> stop_{false};
   bool wantRefuse_ = false, refusing_ = false;
   int listenFd_ = -1;
