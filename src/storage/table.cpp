@@ -12,6 +12,8 @@
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
+#include "storage/file_io.h"
+#include "storage/file_lock.h"
 
 namespace storage {
 
@@ -105,6 +107,8 @@ std::string timeText(long long ms) {
 
 }  // namespace
 
+std::string formatValue(FieldType type, const Value& v);
+
 struct TableImpl {
   Table* self = nullptr;
   std::string name;
@@ -114,6 +118,8 @@ struct TableImpl {
   std::string indexFieldNames;
 
   std::unique_ptr<Backend> be;
+  FileLock lock;           // keeps a second writer off the open table
+  std::string lockReason;  // why the table is read-only: another writer has it
   std::vector<std::unique_ptr<Row>> primary;  // every stored record, primary order
   std::vector<Row*> order;                    // current order (same rows)
   std::vector<int> orderFields;               // fields of the current index
@@ -278,6 +284,19 @@ struct TableImpl {
     return nullptr;
   }
 
+  // The record a grid row shows (the pending record included).
+  const std::string* rowData(int row) const {
+    if (!be || row < 0) return nullptr;
+    if (state == State::Insert) {
+      if (row == insertPos) return &buf;
+      if (row > insertPos) --row;
+    }
+    if (row >= static_cast<int>(order.size())) return nullptr;
+    const Row* r = order[static_cast<std::size_t>(row)];
+    if (state == State::Edit && r == editRow) return &buf;
+    return &r->data;
+  }
+
   Value value(int f) const {
     checkActive();
     const std::string* d = currentData();
@@ -306,7 +325,15 @@ struct TableImpl {
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
-    be = format().open(p);
+    lockReason = lockForWriting(lock, p);
+    try {
+      be = format().open(p);
+    } catch (...) {
+      lock.release();
+      lockReason.clear();
+      throw;
+    }
+    if (be->readOnly()) lock.release();  // nothing to guard: we do not write
     try {
       fieldDefs = be->fields();
       indexDefs = be->indexes();
@@ -314,6 +341,8 @@ struct TableImpl {
       load();
     } catch (...) {
       be.reset();
+      lock.release();
+      lockReason.clear();
       primary.clear();
       order.clear();
       throw;
@@ -342,6 +371,8 @@ struct TableImpl {
     } catch (...) {
     }
     be.reset();
+    lock.release();
+    lockReason.clear();
     primary.clear();
     order.clear();
     fields.clear();
@@ -355,7 +386,27 @@ struct TableImpl {
 
   void checkWritable() const {
     checkActive();
+    if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+  }
+
+  // One change of the files (insert, update or remove of a record). When it
+  // fails part-way, every byte it wrote is put back and the files are opened
+  // afresh, so that files, backend and the records here agree again.
+  void fileChange(const std::function<void()>& change) {
+    fileio::Journal journal;
+    try {
+      change();
+    } catch (...) {
+      journal.rollback();
+      try {
+        auto fresh = format().open(path());
+        be->close();
+        be = std::move(fresh);
+      } catch (...) {
+      }
+      throw;
+    }
   }
 
   // Stores a changed pending record, drops an unchanged one.
@@ -448,7 +499,7 @@ struct TableImpl {
       std::string rec = buf;
       be->completeNew(rec);
       const std::size_t pos = placeFor(rec, nullptr);
-      be->insert(pos, rec);
+      fileChange([&] { be->insert(pos, rec); });
       auto row = std::make_unique<Row>();
       row->data = std::move(rec);
       row->id = nextId++;
@@ -474,16 +525,16 @@ struct TableImpl {
       if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
       const std::size_t oldPos = primaryPos(r);
       if (keyChanged) {
-        be->remove(oldPos, r->data);
+        fileChange([&] { be->remove(oldPos, r->data); });
         std::unique_ptr<Row> owned = std::move(primary[oldPos]);
         primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
         const std::size_t pos = placeFor(rec, nullptr);
         try {
-          be->insert(pos, rec);
+          fileChange([&] { be->insert(pos, rec); });
         } catch (...) {
           // Put the old record back so that the file and memory agree.
           const std::size_t back = placeFor(owned->data, nullptr);
-          be->insert(back, owned->data);
+          fileChange([&] { be->insert(back, owned->data); });
           primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
           rebuildOrder();
           cur = static_cast<int>(orderPos(r));
@@ -495,7 +546,7 @@ struct TableImpl {
         cur = static_cast<int>(orderPos(r));
       } else {
         const std::size_t p = orderPos(r);
-        be->update(oldPos, r->data, rec);
+        fileChange([&] { be->update(oldPos, r->data, rec); });
         r->data = std::move(rec);
         const std::size_t n = order.size();
         const bool fits = !ordered || ((p == 0 || !orderLess(r, order[p - 1])) &&
@@ -526,7 +577,7 @@ struct TableImpl {
     if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
     Row* r = order[static_cast<std::size_t>(cur)];
     const std::size_t pos = primaryPos(r);
-    be->remove(pos, r->data);
+    fileChange([&] { be->remove(pos, r->data); });
     order.erase(order.begin() + cur);
     primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(pos));
     if (cur >= static_cast<int>(order.size())) cur = static_cast<int>(order.size()) - 1;
@@ -647,20 +698,21 @@ int Field::asInteger() const {
   return static_cast<int>(r);
 }
 
-std::string Field::asString() const {
-  const Value v = t_->value(index_);
+std::string Field::asString() const { return formatValue(dataType(), t_->value(index_)); }
+
+std::string formatValue(FieldType type, const Value& v) {
   switch (v.kind) {
     case Value::Kind::Null: return {};
     case Value::Kind::Text: return v.s;
     case Value::Kind::Integer:
-      switch (dataType()) {
+      switch (type) {
         case FieldType::Date: return dateText(v.i);
         case FieldType::Time: return timeText(v.i);
         case FieldType::Boolean: return v.i ? "True" : "False";
         default: return std::to_string(v.i);
       }
     case Value::Kind::Float: {
-      if (dataType() == FieldType::DateTime) {
+      if (type == FieldType::DateTime) {
         const double ms = v.f;
         const long long day = static_cast<long long>(std::floor(ms / 86400000.0));
         const long long rest = static_cast<long long>(ms - static_cast<double>(day) * 86400000.0);
@@ -768,7 +820,16 @@ void Table::createTable() {
   for (const IndexDef& ix : d_->indexDefs)
     for (const std::string& n : splitList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
-  d_->format().create(p, d_->fieldDefs, d_->indexDefs);
+  // A creation that fails part-way (a full disk) takes away the files it
+  // made, so no half-made table is left to be opened later.
+  const std::vector<std::string> before = d_->format().files(p);
+  try {
+    d_->format().create(p, d_->fieldDefs, d_->indexDefs);
+  } catch (...) {
+    for (const std::string& f : d_->format().files(p))
+      if (std::find(before.begin(), before.end(), f) == before.end()) fs::remove(f, ec);
+    throw;
+  }
 }
 
 bool Table::exists() const {
@@ -822,8 +883,11 @@ void Table::renameTable(const std::string& newName) {
 void Table::open() { d_->open(); }
 void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
-bool Table::readOnly() const { return d_->be && d_->be->readOnly(); }
-std::string Table::readOnlyReason() const { return d_->be ? d_->be->readOnlyReason() : std::string(); }
+bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
+std::string Table::readOnlyReason() const {
+  if (!d_->be) return {};
+  return d_->lockReason.empty() ? d_->be->readOnlyReason() : d_->lockReason;
+}
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
 void Table::prior() {
@@ -930,6 +994,35 @@ Field& Table::fieldByName(const std::string& name) {
   Field* f = findField(name);
   if (!f) throw DbError("Field '" + name + "' not found");
   return *f;
+}
+
+int Table::rowCount() const {
+  if (!d_->be) return 0;
+  return static_cast<int>(d_->order.size()) + (d_->state == State::Insert ? 1 : 0);
+}
+
+int Table::currentRow() const {
+  if (!d_->be) return -1;
+  if (d_->state == State::Insert) return d_->insertPos;
+  return d_->cur;
+}
+
+std::string Table::textAt(int row, int field) const {
+  if (field < 0 || field >= static_cast<int>(d_->fieldDefs.size())) return {};
+  const std::string* data = d_->rowData(row);
+  if (!data) return {};
+  return formatValue(d_->fieldDefs[static_cast<std::size_t>(field)].type, d_->be->get(*data, field));
+}
+
+void Table::goToRow(int row) {
+  d_->checkActive();
+  if (row == currentRow()) return;
+  int r = row;
+  if (d_->state == State::Insert && row > d_->insertPos) --r;
+  const Row* target =
+      r >= 0 && r < static_cast<int>(d_->order.size()) ? d_->order[static_cast<std::size_t>(r)] : nullptr;
+  d_->settle();  // storing may move records: find the target again
+  d_->moveTo(target ? static_cast<int>(d_->orderPos(target)) : r);
 }
 
 int Table::addListener(std::function<void(Change)> listener) {
