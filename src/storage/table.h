@@ -166,6 +166,18 @@ class Table {
   // Runs after a record was inserted or appended.
   std::function<void(Table&)> afterInsert;
 
+  // Rows of the current order as a grid shows them, without moving: the
+  // stored records plus a pending new record at its place. rowCount() is 0
+  // when closed; currentRow() is the row of the current (or pending) record,
+  // -1 when none.
+  int rowCount() const;
+  int currentRow() const;
+  // The text of a field in a row ("" when empty).
+  std::string textAt(int row, int field) const;
+  // Makes the row current (stores or drops a pending record first, unless the
+  // row is the pending record itself).
+  void goToRow(int row);
+
   // Observers (the grid model); returns an id for removeListener.
   int addListener(std::function<void(Change)> listener);
   void removeListener(int id);

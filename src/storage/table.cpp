@@ -1,0 +1,987 @@
+// The table component over a backend: every record of the open table is kept
+// in memory in primary order, the current order is a second list over the
+// same records, and the one pending record (new or edited) lives in a buffer
+// until it is stored or dropped.
+#include "storage/table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "platform/intconv.h"
+#include "storage/backend.h"
+
+namespace storage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Row {
+  std::string data;
+  long long id = 0;
+};
+
+struct FieldState {
+  std::string label;
+  bool labelSet = false;
+  bool visible = true;
+  bool alignSet = false;
+  Alignment align = Alignment::Left;
+  bool readOnly = false;
+};
+
+bool isNumeric(FieldType t) {
+  switch (t) {
+    case FieldType::SmallInt: case FieldType::Integer: case FieldType::Word:
+    case FieldType::AutoInc: case FieldType::Float: case FieldType::Currency:
+    case FieldType::BCD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isIntegerType(FieldType t) {
+  return t == FieldType::SmallInt || t == FieldType::Integer || t == FieldType::Word ||
+         t == FieldType::AutoInc;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && compareTextNoCase(a, b) == 0;
+}
+
+std::vector<std::string> splitList(const std::string& s) {
+  std::vector<std::string> r;
+  std::size_t b = 0;
+  while (true) {
+    const std::size_t e = s.find(';', b);
+    r.push_back(s.substr(b, e == std::string::npos ? std::string::npos : e - b));
+    if (e == std::string::npos) break;
+    b = e + 1;
+  }
+  return r;
+}
+
+// Day number (1 = 0001-01-01) to year, month, day (proleptic Gregorian).
+void civilFromDays(long long days, int& y, int& m, int& d) {
+  const long long z = days - 719163 + 719468;  // days since 0000-03-01
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+long long daysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468 + 719163;
+}
+
+std::string dateText(long long days) {
+  int y, m, d;
+  civilFromDays(days, y, m, d);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, m, y);
+  return buf;
+}
+
+std::string timeText(long long ms) {
+  ms = ((ms % 86400000) + 86400000) % 86400000;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(ms / 3600000),
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60));
+  return buf;
+}
+
+}  // namespace
+
+std::string formatValue(FieldType type, const Value& v);
+
+struct TableImpl {
+  Table* self = nullptr;
+  std::string name;
+  TableType type = TableType::Default;
+  std::vector<FieldDef> fieldDefs;
+  std::vector<IndexDef> indexDefs;
+  std::string indexFieldNames;
+
+  std::unique_ptr<Backend> be;
+  std::vector<std::unique_ptr<Row>> primary;  // every stored record, primary order
+  std::vector<Row*> order;                    // current order (same rows)
+  std::vector<int> orderFields;               // fields of the current index
+  std::vector<bool> orderNoCase;
+  bool ordered = false;                       // order differs from primary
+  long long nextId = 1;
+
+  int cur = -1;  // index into order; -1 when empty
+  bool bofFlag = true, eofFlag = true;
+
+  State state = State::Inactive;
+  std::string buf;         // the pending record
+  bool bufModified = false;
+  Row* editRow = nullptr;  // the record being edited
+  int insertPos = 0;       // where a new record shows in the current order
+  int beforeInsert = -1;   // current record before the insert
+
+  std::vector<Field> fields;
+  std::vector<FieldState> display;
+  std::map<int, std::function<void(Change)>> listeners;
+  int nextListener = 1;
+
+  // ---------------------------------------------------------------- helpers
+
+  void notify(Change c) {
+    // Copy: a listener may remove itself.
+    auto copy = listeners;
+    for (auto& [id, fn] : copy)
+      if (fn) fn(c);
+  }
+
+  void checkActive() const {
+    if (!be) throw DbError("Cannot perform this operation on a closed dataset");
+  }
+  void checkInactive() const {
+    if (be) throw DbError("Cannot perform this operation on an open dataset");
+  }
+
+  const Format& format() const {
+    TableType t = type;
+    if (t == TableType::Default) {
+      std::string ext = fs::path(name).extension().string();
+      for (char& c : ext) c = static_cast<char>(upper1251(static_cast<unsigned char>(c)));
+      t = ext == ".DBF" ? TableType::DBase : TableType::Paradox;
+    }
+    return t == TableType::DBase ? dbaseFormat() : paradoxFormat();
+  }
+
+  // The file name with the format's extension added when it has none.
+  std::string path() const {
+    if (name.empty()) throw DbError("Table name is missing");
+    if (fs::path(name).has_extension()) return name;
+    return name + (&format() == &dbaseFormat() ? ".dbf" : ".db");
+  }
+
+  int keyCount() const { return be ? be->keyFieldCount() : 0; }
+
+  int compareKey(const std::string& a, const std::string& b) const {
+    for (int i = 0; i < keyCount(); ++i) {
+      const int c = be->compare(a, b, i, false);
+      if (c) return c;
+    }
+    return 0;
+  }
+
+  // Current-order comparison: the index fields, then primary order.
+  bool orderLess(const Row* a, const Row* b) const {
+    for (std::size_t i = 0; i < orderFields.size(); ++i) {
+      const int c = be->compare(a->data, b->data, orderFields[i], orderNoCase[i]);
+      if (c) return c < 0;
+    }
+    if (keyCount() > 0) return compareKey(a->data, b->data) < 0;
+    return false;
+  }
+
+  std::size_t primaryPos(const Row* r) const {
+    if (keyCount() > 0) {
+      auto it = std::lower_bound(primary.begin(), primary.end(), r,
+                                 [&](const std::unique_ptr<Row>& x, const Row* y) {
+                                   return compareKey(x->data, y->data) < 0;
+                                 });
+      for (; it != primary.end(); ++it)
+        if (it->get() == r) return static_cast<std::size_t>(it - primary.begin());
+    }
+    for (std::size_t i = 0; i < primary.size(); ++i)
+      if (primary[i].get() == r) return i;
+    throw DbError("Record not found");
+  }
+
+  std::size_t orderPos(const Row* r) const {
+    if (!ordered) return primaryPos(r);
+    if (keyCount() > 0) {
+      auto it = std::lower_bound(order.begin(), order.end(), r,
+                                 [&](const Row* x, const Row* y) { return orderLess(x, y); });
+      for (; it != order.end() && !orderLess(r, *it); ++it)
+        if (*it == r) return static_cast<std::size_t>(it - order.begin());
+    }
+    for (std::size_t i = 0; i < order.size(); ++i)
+      if (order[i] == r) return i;
+    throw DbError("Record not found");
+  }
+
+  void rebuildOrder() {
+    order.clear();
+    order.reserve(primary.size());
+    for (auto& r : primary) order.push_back(r.get());
+    if (ordered)
+      std::stable_sort(order.begin(), order.end(),
+                       [&](const Row* a, const Row* b) {
+                         for (std::size_t i = 0; i < orderFields.size(); ++i) {
+                           const int c = be->compare(a->data, b->data, orderFields[i], orderNoCase[i]);
+                           if (c) return c < 0;
+                         }
+                         return false;
+                       });
+  }
+
+  int fieldIndex(const std::string& n) const {
+    for (std::size_t i = 0; i < fieldDefs.size(); ++i)
+      if (sameName(fieldDefs[i].name, n)) return static_cast<int>(i);
+    return -1;
+  }
+
+  // Chooses the index for `names` and fills orderFields; throws when none fits.
+  void chooseOrder(const std::string& names) {
+    if (names.empty()) {
+      ordered = false;
+      orderFields.clear();
+      orderNoCase.clear();
+      return;
+    }
+    for (const std::string& n : splitList(names))
+      if (fieldIndex(n) < 0) throw DbError("Field '" + n + "' not found");
+    for (const IndexDef& ix : be->indexes()) {
+      if (ix.options & ixDescending) continue;
+      const bool fits = (ix.fields.size() == names.size() && compareTextNoCase(ix.fields, names) == 0) ||
+                        (ix.fields.size() > names.size() && ix.fields[names.size()] == ';' &&
+                         compareTextNoCase(ix.fields.substr(0, names.size()), names) == 0);
+      if (!fits) continue;
+      std::vector<int> f;
+      for (const std::string& n : splitList(ix.fields)) {
+        const int i = fieldIndex(n);
+        if (i < 0) throw DbError("Index field '" + n + "' not found");
+        f.push_back(i);
+      }
+      orderFields = f;
+      orderNoCase.assign(f.size(), (ix.options & ixCaseInsensitive) != 0);
+      // The primary index in its own order is the primary order.
+      ordered = !(ix.options & ixPrimary);
+      if (!ordered) {
+        orderFields.clear();
+        orderNoCase.clear();
+      }
+      return;
+    }
+    throw DbError("No index for fields '" + names + "'");
+  }
+
+  const std::string* currentData() const {
+    if (state == State::Edit || state == State::Insert) return &buf;
+    if (cur >= 0 && cur < static_cast<int>(order.size())) return &order[static_cast<std::size_t>(cur)]->data;
+    return nullptr;
+  }
+
+  // The record a grid row shows (the pending record included).
+  const std::string* rowData(int row) const {
+    if (!be || row < 0) return nullptr;
+    if (state == State::Insert) {
+      if (row == insertPos) return &buf;
+      if (row > insertPos) --row;
+    }
+    if (row >= static_cast<int>(order.size())) return nullptr;
+    const Row* r = order[static_cast<std::size_t>(row)];
+    if (state == State::Edit && r == editRow) return &buf;
+    return &r->data;
+  }
+
+  Value value(int f) const {
+    checkActive();
+    const std::string* d = currentData();
+    if (!d) return Value::null();
+    return be->get(*d, f);
+  }
+
+  // ---------------------------------------------------------------- open
+
+  void load() {
+    primary.clear();
+    order.clear();
+    std::vector<std::string> all = be->readAll();
+    primary.reserve(all.size());
+    for (std::string& s : all) {
+      auto r = std::make_unique<Row>();
+      r->data = std::move(s);
+      r->id = nextId++;
+      primary.push_back(std::move(r));
+    }
+    rebuildOrder();
+  }
+
+  void open() {
+    if (be) return;
+    const std::string p = path();
+    std::error_code ec;
+    if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
+    be = format().open(p);
+    try {
+      fieldDefs = be->fields();
+      indexDefs = be->indexes();
+      chooseOrder(indexFieldNames);
+      load();
+    } catch (...) {
+      be.reset();
+      primary.clear();
+      order.clear();
+      throw;
+    }
+    fields.clear();
+    display.clear();
+    for (std::size_t i = 0; i < fieldDefs.size(); ++i) {
+      fields.push_back(Field(this, static_cast<int>(i)));
+      display.emplace_back();
+    }
+    state = State::Browse;
+    cur = order.empty() ? -1 : 0;
+    bofFlag = true;
+    eofFlag = order.empty();
+    notify(Change::Layout);
+  }
+
+  void close() {
+    if (!be) return;
+    state = State::Inactive;
+    editRow = nullptr;
+    buf.clear();
+    bufModified = false;
+    try {
+      be->close();
+    } catch (...) {
+    }
+    be.reset();
+    primary.clear();
+    order.clear();
+    fields.clear();
+    display.clear();
+    cur = -1;
+    bofFlag = eofFlag = true;
+    notify(Change::Layout);
+  }
+
+  // ---------------------------------------------------------------- pending
+
+  void checkWritable() const {
+    checkActive();
+    if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+  }
+
+  // Stores a changed pending record, drops an unchanged one.
+  void settle() {
+    if (state != State::Edit && state != State::Insert) return;
+    if (bufModified) post();
+    else cancel();
+  }
+
+  void cancel() {
+    if (state != State::Edit && state != State::Insert) return;
+    const bool wasInsert = state == State::Insert;
+    state = State::Browse;
+    buf.clear();
+    bufModified = false;
+    editRow = nullptr;
+    if (wasInsert) {
+      cur = order.empty() ? -1 : std::clamp(beforeInsert, 0, static_cast<int>(order.size()) - 1);
+      eofFlag = order.empty();
+      bofFlag = order.empty();
+      notify(Change::Data);
+    } else {
+      notify(Change::Current);
+    }
+  }
+
+  void startInsert(bool atEnd) {
+    checkWritable();
+    settle();
+    beforeInsert = cur;
+    insertPos = atEnd || cur < 0 ? static_cast<int>(order.size()) : cur;
+    buf = be->blankRecord();
+    bufModified = false;
+    editRow = nullptr;
+    state = State::Insert;
+    bofFlag = eofFlag = false;
+    notify(Change::Data);
+    if (self->afterInsert) self->afterInsert(*self);
+  }
+
+  void edit() {
+    checkWritable();
+    if (state == State::Edit || state == State::Insert) return;
+    if (order.empty() || cur < 0) {
+      startInsert(true);
+      return;
+    }
+    editRow = order[static_cast<std::size_t>(cur)];
+    buf = editRow->data;
+    bufModified = false;
+    state = State::Edit;
+    notify(Change::Current);
+  }
+
+  void checkRequired() const {
+    for (std::size_t i = 0; i < fieldDefs.size(); ++i)
+      if (fieldDefs[i].required && be->get(buf, static_cast<int>(i)).isNull())
+        throw DbError("Field '" + fieldDefs[i].name + "' must have a value");
+  }
+
+  // Primary position for a record with this key; throws on a duplicate key.
+  std::size_t placeFor(const std::string& rec, const Row* except) const {
+    if (keyCount() == 0) return primary.size();
+    auto it = std::lower_bound(primary.begin(), primary.end(), rec,
+                               [&](const std::unique_ptr<Row>& x, const std::string& y) {
+                                 return compareKey(x->data, y) < 0;
+                               });
+    if (it != primary.end() && it->get() != except && compareKey((*it)->data, rec) == 0)
+      throw DbError("Key violation");
+    return static_cast<std::size_t>(it - primary.begin());
+  }
+
+  void placeInOrder(Row* r) {
+    if (!ordered) {
+      cur = static_cast<int>(primaryPos(r));
+      return;
+    }
+    auto it = std::upper_bound(order.begin(), order.end(), r,
+                               [&](const Row* x, const Row* y) { return orderLess(x, y); });
+    const auto idx = it - order.begin();
+    order.insert(it, r);
+    cur = static_cast<int>(idx);
+  }
+
+  void post() {
+    checkActive();
+    if (state != State::Edit && state != State::Insert) return;
+    checkRequired();
+    if (state == State::Insert) {
+      std::string rec = buf;
+      be->completeNew(rec);
+      const std::size_t pos = placeFor(rec, nullptr);
+      be->insert(pos, rec);
+      auto row = std::make_unique<Row>();
+      row->data = std::move(rec);
+      row->id = nextId++;
+      Row* r = row.get();
+      primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(pos), std::move(row));
+      if (!ordered) {
+        order.insert(order.begin() + static_cast<std::ptrdiff_t>(pos), r);
+        cur = static_cast<int>(pos);
+      } else {
+        placeInOrder(r);
+      }
+    } else {
+      Row* r = editRow;
+      if (!bufModified) {
+        state = State::Browse;
+        editRow = nullptr;
+        buf.clear();
+        notify(Change::Current);
+        return;
+      }
+      std::string rec = buf;
+      const bool keyChanged = keyCount() > 0 && compareKey(r->data, rec) != 0;
+      if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
+      const std::size_t oldPos = primaryPos(r);
+      if (keyChanged) {
+        be->remove(oldPos, r->data);
+        std::unique_ptr<Row> owned = std::move(primary[oldPos]);
+        primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
+        const std::size_t pos = placeFor(rec, nullptr);
+        try {
+          be->insert(pos, rec);
+        } catch (...) {
+          // Put the old record back so that the file and memory agree.
+          const std::size_t back = placeFor(owned->data, nullptr);
+          be->insert(back, owned->data);
+          primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
+          rebuildOrder();
+          cur = static_cast<int>(orderPos(r));
+          throw;
+        }
+        owned->data = std::move(rec);
+        primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(pos), std::move(owned));
+        rebuildOrder();
+        cur = static_cast<int>(orderPos(r));
+      } else {
+        const std::size_t p = orderPos(r);
+        be->update(oldPos, r->data, rec);
+        r->data = std::move(rec);
+        const std::size_t n = order.size();
+        const bool fits = !ordered || ((p == 0 || !orderLess(r, order[p - 1])) &&
+                                       (p + 1 == n || !orderLess(order[p + 1], r)));
+        if (fits) {
+          cur = static_cast<int>(p);
+        } else {
+          order.erase(order.begin() + static_cast<std::ptrdiff_t>(p));
+          placeInOrder(r);
+        }
+      }
+    }
+    state = State::Browse;
+    editRow = nullptr;
+    buf.clear();
+    bufModified = false;
+    bofFlag = eofFlag = false;
+    notify(Change::Data);
+  }
+
+  void deleteRecord() {
+    checkWritable();
+    if (state == State::Insert) {
+      cancel();
+      return;
+    }
+    if (state == State::Edit) cancel();
+    if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
+    Row* r = order[static_cast<std::size_t>(cur)];
+    const std::size_t pos = primaryPos(r);
+    be->remove(pos, r->data);
+    order.erase(order.begin() + cur);
+    primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (cur >= static_cast<int>(order.size())) cur = static_cast<int>(order.size()) - 1;
+    eofFlag = order.empty();
+    bofFlag = order.empty();
+    notify(Change::Data);
+  }
+
+  void refresh() {
+    checkActive();
+    settle();
+    std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
+    const int oldCur = cur;
+    be->close();
+    be.reset();
+    be = format().open(path());
+    load();
+    cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
+    if (!keep.empty() && keyCount() > 0) {
+      for (std::size_t i = 0; i < order.size(); ++i)
+        if (compareKey(order[i]->data, keep) == 0) {
+          cur = static_cast<int>(i);
+          break;
+        }
+    }
+    bofFlag = eofFlag = order.empty();
+    notify(Change::Data);
+  }
+
+  void moveTo(int target) {
+    checkActive();
+    settle();
+    const int n = static_cast<int>(order.size());
+    if (n == 0) {
+      cur = -1;
+      bofFlag = eofFlag = true;
+      notify(Change::Current);
+      return;
+    }
+    bofFlag = target < 0;
+    eofFlag = target >= n;
+    cur = std::clamp(target, 0, n - 1);
+    notify(Change::Current);
+  }
+
+  void setValue(int f, const Value& v) {
+    checkActive();
+    if (display[static_cast<std::size_t>(f)].readOnly)
+      throw DbError("Field '" + fieldDefs[static_cast<std::size_t>(f)].name + "' cannot be modified");
+    if (state == State::Browse) edit();
+    if (state != State::Edit && state != State::Insert) throw DbError("Dataset not in edit or insert mode");
+    be->set(buf, f, v);
+    bufModified = true;
+    notify(Change::Current);
+  }
+};
+
+// ====================================================================== Field
+
+const std::string& Field::fieldName() const { return t_->fieldDefs[static_cast<std::size_t>(index_)].name; }
+FieldType Field::dataType() const { return t_->fieldDefs[static_cast<std::size_t>(index_)].type; }
+int Field::size() const { return t_->fieldDefs[static_cast<std::size_t>(index_)].size; }
+int Field::index() const { return index_; }
+bool Field::required() const { return t_->fieldDefs[static_cast<std::size_t>(index_)].required; }
+
+std::string Field::displayLabel() const {
+  const FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  return s.labelSet ? s.label : fieldName();
+}
+void Field::setDisplayLabel(const std::string& label) {
+  FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  s.label = label;
+  s.labelSet = true;
+  t_->notify(Change::Layout);
+}
+bool Field::visible() const { return t_->display[static_cast<std::size_t>(index_)].visible; }
+void Field::setVisible(bool v) {
+  t_->display[static_cast<std::size_t>(index_)].visible = v;
+  t_->notify(Change::Layout);
+}
+Alignment Field::alignment() const {
+  const FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  if (s.alignSet) return s.align;
+  return isNumeric(dataType()) ? Alignment::Right : Alignment::Left;
+}
+void Field::setAlignment(Alignment a) {
+  FieldState& s = t_->display[static_cast<std::size_t>(index_)];
+  s.align = a;
+  s.alignSet = true;
+  t_->notify(Change::Layout);
+}
+bool Field::readOnly() const { return t_->display[static_cast<std::size_t>(index_)].readOnly; }
+void Field::setReadOnly(bool ro) {
+  t_->display[static_cast<std::size_t>(index_)].readOnly = ro;
+  t_->notify(Change::Layout);
+}
+
+bool Field::isNull() const { return t_->value(index_).isNull(); }
+
+int Field::asInteger() const {
+  const Value v = t_->value(index_);
+  long long r = 0;
+  switch (v.kind) {
+    case Value::Kind::Null: return 0;
+    case Value::Kind::Integer: r = v.i; break;
+    case Value::Kind::Float:
+      if (!std::isfinite(v.f) || std::fabs(v.f) > 2147483647.0)
+        throw DbError("Value of field '" + fieldName() + "' is out of range");
+      r = std::llround(v.f);
+      break;
+    case Value::Kind::Text: {
+      const auto p = intconv::tryParse(v.s);
+      if (!p) throw DbError("'" + v.s + "' is not a valid integer value");
+      return *p;
+    }
+  }
+  if (r < -2147483648LL || r > 2147483647LL) throw DbError("Value of field '" + fieldName() + "' is out of range");
+  return static_cast<int>(r);
+}
+
+std::string Field::asString() const { return formatValue(dataType(), t_->value(index_)); }
+
+std::string formatValue(FieldType type, const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::Null: return {};
+    case Value::Kind::Text: return v.s;
+    case Value::Kind::Integer:
+      switch (type) {
+        case FieldType::Date: return dateText(v.i);
+        case FieldType::Time: return timeText(v.i);
+        case FieldType::Boolean: return v.i ? "True" : "False";
+        default: return std::to_string(v.i);
+      }
+    case Value::Kind::Float: {
+      if (type == FieldType::DateTime) {
+        const double ms = v.f;
+        const long long day = static_cast<long long>(std::floor(ms / 86400000.0));
+        const long long rest = static_cast<long long>(ms - static_cast<double>(day) * 86400000.0);
+        return rest == 0 ? dateText(day) : dateText(day) + " " + timeText(rest);
+      }
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15g", v.f);
+      return buf;
+    }
+  }
+  return {};
+}
+
+void Field::setAsInteger(int value) {
+  const FieldType t = dataType();
+  if (t == FieldType::String || t == FieldType::Memo || t == FieldType::FmtMemo)
+    t_->setValue(index_, Value::text(std::to_string(value)));
+  else if (isIntegerType(t) || t == FieldType::Boolean)
+    t_->setValue(index_, Value::integer(t == FieldType::Boolean ? (value != 0) : value));
+  else if (t == FieldType::Float || t == FieldType::Currency || t == FieldType::BCD)
+    t_->setValue(index_, Value::real(value));
+  else
+    throw DbError("Field '" + fieldName() + "' cannot take an integer value");
+}
+
+void Field::setAsString(const std::string& value) {
+  const FieldType t = dataType();
+  if (t == FieldType::String || t == FieldType::Memo || t == FieldType::FmtMemo ||
+      t == FieldType::Bytes) {
+    t_->setValue(index_, value.empty() ? Value::null() : Value::text(value));
+    return;
+  }
+  if (value.empty()) {
+    t_->setValue(index_, Value::null());
+    return;
+  }
+  if (isIntegerType(t)) {
+    const auto p = intconv::tryParse(value);
+    if (!p) throw DbError("'" + value + "' is not a valid integer value");
+    t_->setValue(index_, Value::integer(*p));
+  } else if (t == FieldType::Float || t == FieldType::Currency || t == FieldType::BCD) {
+    std::string s = value;
+    std::replace(s.begin(), s.end(), ',', '.');
+    char* end = nullptr;
+    const double d = std::strtod(s.c_str(), &end);
+    if (s.empty() || !end || *end != '\0' || !std::isfinite(d))
+      throw DbError("'" + value + "' is not a valid floating point value");
+    t_->setValue(index_, Value::real(d));
+  } else if (t == FieldType::Boolean) {
+    if (compareTextNoCase(value, "True") == 0) t_->setValue(index_, Value::integer(1));
+    else if (compareTextNoCase(value, "False") == 0) t_->setValue(index_, Value::integer(0));
+    else throw DbError("'" + value + "' is not a valid boolean value");
+  } else if (t == FieldType::Date) {
+    int d = 0, m = 0, y = 0;
+    char tail = 0;
+    if (std::sscanf(value.c_str(), "%d.%d.%d%c", &d, &m, &y, &tail) != 3 || m < 1 || m > 12 || d < 1 ||
+        d > 31 || y < 1 || y > 9999)
+      throw DbError("'" + value + "' is not a valid date");
+    const long long days = daysFromCivil(y, m, d);
+    int cy, cm, cd;
+    civilFromDays(days, cy, cm, cd);
+    if (cd != d || cm != m) throw DbError("'" + value + "' is not a valid date");
+    t_->setValue(index_, Value::integer(days));
+  } else {
+    throw DbError("Field '" + fieldName() + "' cannot take a text value");
+  }
+}
+
+void Field::clear() { t_->setValue(index_, Value::null()); }
+
+// ====================================================================== Table
+
+Table::Table() : d_(std::make_unique<TableImpl>()) { d_->self = this; }
+Table::~Table() {
+  try {
+    d_->close();
+  } catch (...) {
+  }
+}
+
+void Table::setTableName(const std::string& path) {
+  d_->checkInactive();
+  d_->name = path;
+}
+const std::string& Table::tableName() const { return d_->name; }
+void Table::setTableType(TableType type) {
+  d_->checkInactive();
+  d_->type = type;
+}
+TableType Table::tableType() const { return d_->type; }
+std::vector<FieldDef>& Table::fieldDefs() { return d_->fieldDefs; }
+std::vector<IndexDef>& Table::indexDefs() { return d_->indexDefs; }
+
+void Table::createTable() {
+  d_->checkInactive();
+  const std::string p = d_->path();
+  std::error_code ec;
+  if (fs::exists(p, ec)) throw DbError("Table already exists: " + p);
+  const auto& defs = d_->fieldDefs;
+  for (std::size_t i = 0; i < defs.size(); ++i) {
+    if (defs[i].name.empty()) throw DbError("Field name is missing");
+    for (std::size_t k = 0; k < i; ++k)
+      if (sameName(defs[k].name, defs[i].name)) throw DbError("Duplicate field name '" + defs[i].name + "'");
+  }
+  for (const IndexDef& ix : d_->indexDefs)
+    for (const std::string& n : splitList(ix.fields))
+      if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
+  d_->format().create(p, d_->fieldDefs, d_->indexDefs);
+}
+
+bool Table::exists() const {
+  if (d_->name.empty()) return false;
+  std::error_code ec;
+  return fs::exists(d_->path(), ec);
+}
+
+void Table::deleteTable() {
+  d_->checkInactive();
+  const std::string p = d_->path();
+  std::error_code ec;
+  if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
+  for (const std::string& f : d_->format().files(p)) {
+    fs::remove(f, ec);
+    if (ec) throw DbError("Cannot delete file " + f);
+  }
+}
+
+void Table::renameTable(const std::string& newName) {
+  d_->checkInactive();
+  const std::string from = d_->path();
+  TableImpl probe;
+  probe.name = newName;
+  probe.type = d_->type;
+  const std::string to = probe.path();
+  std::error_code ec;
+  if (!fs::exists(from, ec)) throw DbError("Table does not exist: " + from);
+  if (fs::exists(to, ec)) throw DbError("Table already exists: " + to);
+  const fs::path toPath(to);
+  const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (const std::string& f : d_->format().files(from)) {
+    if (f == from) moves.emplace_back(f, to);
+    else moves.emplace_back(f, toStem + fs::path(f).extension().string());
+  }
+  for (auto& [a, b] : moves)
+    if (a != from && fs::exists(b, ec)) throw DbError("File already exists: " + b);
+  std::vector<std::pair<std::string, std::string>> done;
+  for (auto& [a, b] : moves) {
+    fs::rename(a, b, ec);
+    if (ec) {
+      for (auto& [x, y] : done) fs::rename(y, x, ec);
+      throw DbError("Cannot rename file " + a);
+    }
+    done.emplace_back(a, b);
+  }
+  d_->name = newName;
+}
+
+void Table::open() { d_->open(); }
+void Table::close() { d_->close(); }
+bool Table::active() const { return d_->be != nullptr; }
+bool Table::readOnly() const { return d_->be && d_->be->readOnly(); }
+std::string Table::readOnlyReason() const { return d_->be ? d_->be->readOnlyReason() : std::string(); }
+
+void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
+void Table::prior() {
+  d_->checkActive();
+  d_->settle();
+  d_->moveTo(d_->cur - 1);
+}
+void Table::next() {
+  d_->checkActive();
+  d_->settle();
+  d_->moveTo(d_->cur + 1);
+}
+void Table::last() {
+  d_->moveTo(static_cast<int>(d_->order.size()) - 1);
+  d_->eofFlag = true;
+}
+void Table::moveBy(int distance) {
+  d_->checkActive();
+  d_->settle();
+  d_->moveTo(d_->cur + distance);
+}
+int Table::recNo() const {
+  if (!d_->be) return 0;
+  if (d_->state == State::Insert) return d_->insertPos + 1;
+  return d_->cur + 1;
+}
+void Table::setRecNo(int recNo) {
+  d_->checkActive();
+  d_->settle();
+  d_->moveTo(recNo - 1);
+  d_->bofFlag = d_->eofFlag = d_->order.empty();
+}
+int Table::recordCount() const {
+  d_->checkActive();
+  return static_cast<int>(d_->order.size());
+}
+bool Table::eof() const { return !d_->be || d_->eofFlag; }
+bool Table::bof() const { return !d_->be || d_->bofFlag; }
+
+State Table::state() const { return d_->state; }
+void Table::insert() { d_->startInsert(false); }
+void Table::append() { d_->startInsert(true); }
+void Table::edit() { d_->edit(); }
+void Table::post() { d_->post(); }
+void Table::cancel() { d_->cancel(); }
+void Table::deleteRecord() { d_->deleteRecord(); }
+void Table::refresh() { d_->refresh(); }
+bool Table::modified() const { return d_->bufModified; }
+
+void Table::setIndexFieldNames(const std::string& names) {
+  if (!d_->be) {
+    d_->indexFieldNames = names;
+    return;
+  }
+  d_->settle();
+  const bool oldOrdered = d_->ordered;
+  const auto oldFields = d_->orderFields;
+  const auto oldNoCase = d_->orderNoCase;
+  try {
+    d_->chooseOrder(names);
+  } catch (...) {
+    d_->ordered = oldOrdered;
+    d_->orderFields = oldFields;
+    d_->orderNoCase = oldNoCase;
+    throw;
+  }
+  Row* keep = d_->cur >= 0 ? d_->order[static_cast<std::size_t>(d_->cur)] : nullptr;
+  d_->indexFieldNames = names;
+  d_->rebuildOrder();
+  if (keep) d_->cur = static_cast<int>(d_->orderPos(keep));
+  d_->notify(Change::Data);
+}
+const std::string& Table::indexFieldNames() const { return d_->indexFieldNames; }
+
+Bookmark Table::getBookmark() const {
+  Bookmark b;
+  if (d_->be && d_->cur >= 0 && d_->state != State::Insert) b.key = d_->order[static_cast<std::size_t>(d_->cur)]->id;
+  return b;
+}
+void Table::gotoBookmark(const Bookmark& b) {
+  d_->checkActive();
+  d_->settle();
+  for (std::size_t i = 0; i < d_->order.size(); ++i)
+    if (d_->order[i]->id == b.key) {
+      d_->moveTo(static_cast<int>(i));
+      return;
+    }
+  throw DbError("Record not found");
+}
+
+int Table::fieldCount() const { return static_cast<int>(d_->fields.size()); }
+Field& Table::field(int index) {
+  d_->checkActive();
+  if (index < 0 || index >= fieldCount()) throw DbError("Field index out of range");
+  return d_->fields[static_cast<std::size_t>(index)];
+}
+Field* Table::findField(const std::string& name) {
+  if (!d_->be) return nullptr;
+  const int i = d_->fieldIndex(name);
+  return i < 0 ? nullptr : &d_->fields[static_cast<std::size_t>(i)];
+}
+Field& Table::fieldByName(const std::string& name) {
+  d_->checkActive();
+  Field* f = findField(name);
+  if (!f) throw DbError("Field '" + name + "' not found");
+  return *f;
+}
+
+int Table::rowCount() const {
+  if (!d_->be) return 0;
+  return static_cast<int>(d_->order.size()) + (d_->state == State::Insert ? 1 : 0);
+}
+
+int Table::currentRow() const {
+  if (!d_->be) return -1;
+  if (d_->state == State::Insert) return d_->insertPos;
+  return d_->cur;
+}
+
+std::string Table::textAt(int row, int field) const {
+  if (field < 0 || field >= static_cast<int>(d_->fieldDefs.size())) return {};
+  const std::string* data = d_->rowData(row);
+  if (!data) return {};
+  return formatValue(d_->fieldDefs[static_cast<std::size_t>(field)].type, d_->be->get(*data, field));
+}
+
+void Table::goToRow(int row) {
+  d_->checkActive();
+  if (row == currentRow()) return;
+  int r = row;
+  if (d_->state == State::Insert && row > d_->insertPos) --r;
+  const Row* target =
+      r >= 0 && r < static_cast<int>(d_->order.size()) ? d_->order[static_cast<std::size_t>(r)] : nullptr;
+  d_->settle();  // storing may move records: find the target again
+  d_->moveTo(target ? static_cast<int>(d_->orderPos(target)) : r);
+}
+
+int Table::addListener(std::function<void(Change)> listener) {
+  const int id = d_->nextListener++;
+  d_->listeners[id] = std::move(listener);
+  return id;
+}
+void Table::removeListener(int id) { d_->listeners.erase(id); }
+
+}  // namespace storage

@@ -1,0 +1,114 @@
+#include "storage/table_model.h"
+
+#include <QItemSelectionModel>
+#include <QTableView>
+
+#include "platform/ansi.h"
+#include "platform/guard.h"
+
+namespace storage {
+
+TableModel::TableModel(Table* table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
+  rebuildColumns();
+  rows_ = table_->rowCount();
+  listener_ = table_->addListener([this](Change c) { onChange(c); });
+}
+
+TableModel::~TableModel() { table_->removeListener(listener_); }
+
+void TableModel::rebuildColumns() {
+  columns_.clear();
+  if (!table_->active()) return;
+  for (int i = 0; i < table_->fieldCount(); ++i)
+    if (table_->field(i).visible()) columns_.push_back(i);
+}
+
+void TableModel::onChange(Change c) {
+  if (c == Change::Current && table_->rowCount() == rows_) {
+    const int row = table_->currentRow();
+    if (row >= 0 && !columns_.empty())
+      emit dataChanged(index(row, 0), index(row, static_cast<int>(columns_.size()) - 1));
+    emit currentRowChanged(row);
+    return;
+  }
+  beginResetModel();
+  rebuildColumns();
+  rows_ = table_->rowCount();
+  endResetModel();
+  emit currentRowChanged(table_->currentRow());
+}
+
+int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int TableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+int TableModel::fieldOfColumn(int column) const {
+  if (column < 0 || column >= static_cast<int>(columns_.size())) return -1;
+  return columns_[static_cast<std::size_t>(column)];
+}
+
+QVariant TableModel::data(const QModelIndex& index, int role) const {
+  const int f = fieldOfColumn(index.column());
+  if (!index.isValid() || f < 0 || !table_->active()) return {};
+  if (role == Qt::DisplayRole || role == Qt::EditRole)
+    return ansi::U(table_->textAt(index.row(), f));
+  if (role == Qt::TextAlignmentRole) {
+    switch (table_->field(f).alignment()) {
+      case Alignment::Right: return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      case Alignment::Center: return QVariant::fromValue(Qt::AlignHCenter | Qt::AlignVCenter);
+      case Alignment::Left: return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+  }
+  return {};
+}
+
+QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  const int f = fieldOfColumn(section);
+  if (f < 0) return {};
+  return ansi::U(table_->field(f).displayLabel());
+}
+
+Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
+  const int f = fieldOfColumn(index.column());
+  if (!index.isValid() || f < 0) return Qt::NoItemFlags;
+  Qt::ItemFlags fl = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+  const Field& field = table_->field(f);
+  if (!table_->readOnly() && !field.readOnly() && field.dataType() != FieldType::AutoInc)
+    fl |= Qt::ItemIsEditable;
+  return fl;
+}
+
+bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  const int f = fieldOfColumn(index.column());
+  if (role != Qt::EditRole || f < 0) return false;
+  return guarded([&] {
+    table_->goToRow(index.row());
+    Field& field = table_->field(f);
+    const std::string text = ansi::A(value.toString());
+    if (text == field.asString() && table_->state() == State::Browse) return;
+    field.setAsString(text);
+  });
+}
+
+void TableModel::attach(QTableView* view) {
+  view->setModel(this);
+  view->setSelectionBehavior(QAbstractItemView::SelectItems);
+  QItemSelectionModel* sel = view->selectionModel();
+  connect(sel, &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& now, const QModelIndex&) {
+            if (!now.isValid() || !table_->active() || now.row() == table_->currentRow()) return;
+            guarded([&] { table_->goToRow(now.row()); });
+          });
+  connect(this, &TableModel::currentRowChanged, view, [this, view](int row) {
+    if (row < 0 || columns_.empty()) return;
+    QModelIndex cur = view->currentIndex();
+    const int col = cur.isValid() ? cur.column() : 0;
+    if (cur.isValid() && cur.row() == row) return;
+    view->selectionModel()->setCurrentIndex(index(row, col), QItemSelectionModel::ClearAndSelect);
+  });
+}
+
+}  // namespace storage

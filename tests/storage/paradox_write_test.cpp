@@ -1,0 +1,309 @@
+// Tables the engine writes, read back by pxlib and checked block by block.
+#include <QFile>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "px_verify.h"
+#include "storage/backend.h"
+#include "table_support.h"
+
+using namespace storage;
+using namespace tablesupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class ParadoxWrite : public TableTest {
+ protected:
+  std::vector<pxcheck::IndexSpec> goodsIndexes(const std::string& base) const {
+    // indPLUNO, indNAME1, indPRICE, indICODE, indMSGNO, indCOUNTER in order.
+    const std::vector<std::vector<int>> fields = {{1}, {2, 3}, {4}, {7}, {9}, {13}};
+    std::vector<pxcheck::IndexSpec> r;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      r.push_back({path(base + ".XG" + std::to_string(i)), path(base + ".YG" + std::to_string(i)), fields[i]});
+    return r;
+  }
+  std::string verifyGoods(const std::string& base) const {
+    return pxcheck::verify(path(base + ".db"), path(base + ".PX"), goodsIndexes(base));
+  }
+  void createGoods(Table& t, const std::string& base) {
+    t.setTableName(path(base));  // no extension: the engine adds .db
+    defineGoods(t);
+    t.createTable();
+    t.open();
+  }
+};
+
+}  // namespace
+
+TEST_F(ParadoxWrite, NewGoodsTableMatchesTheLayoutForPxlib) {
+  ASSERT_TRUE(pxcheck::available());
+  Table t;
+  createGoods(t, "goods");
+  EXPECT_TRUE(fs::exists(path("goods.db")));
+  t.insert();
+  t.fieldByName("PLUNO").setAsInteger(1);
+  t.fieldByName("PRICE").setAsInteger(0);
+  t.fieldByName("LIFE").setAsString("0");
+  t.fieldByName("NAME1").setAsString("\xDF\xE1\xEB\xEE\xEA\xE8");  // Яблоки
+  t.post();
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 1);
+  t.close();
+
+  auto c = pxcheck::read(path("goods.db"));
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->version, 70);
+  EXPECT_EQ(c->fileType, 0);
+  EXPECT_EQ(c->keyFields, 1);
+  EXPECT_EQ(c->codePage, 1251);
+  EXPECT_EQ(c->autoInc, 1);
+  ASSERT_EQ(c->fields.size(), 16u);
+  const char* names[] = {"NO", "PLUNO", "NAME1", "NAME2", "PRICE", "LIFE", "TARE", "ICODE",
+                         "GCODE", "MSGNO", "LOGOTYPE", "RST", "START", "COUNTER", "SUMM", "WEIGHT"};
+  const int types[] = {0x16, 4, 1, 1, 4, 1, 4, 4, 4, 4, 4, 1, 1, 4, 1, 1};
+  const int lens[] = {4, 4, 28, 28, 4, 8, 4, 4, 4, 4, 4, 4, 17, 4, 10, 10};
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(c->fields[static_cast<std::size_t>(i)].name, names[i]);
+    EXPECT_EQ(c->fields[static_cast<std::size_t>(i)].type, types[i]) << names[i];
+    EXPECT_EQ(c->fields[static_cast<std::size_t>(i)].len, lens[i]) << names[i];
+  }
+  ASSERT_EQ(c->rows.size(), 1u);
+  EXPECT_EQ(c->rows[0][0].l, 1);
+  EXPECT_EQ(c->rows[0][1].l, 1);
+  EXPECT_EQ(c->rows[0][2].s, "\xDF\xE1\xEB\xEE\xEA\xE8");
+  EXPECT_EQ(c->rows[0][5].s, "0");
+  EXPECT_EQ(verifyGoods("goods"), "");
+
+  // Each secondary index file carries its name and fields.
+  auto x = pxcheck::read(path("goods.XG1"));
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->fileType, 8);
+  ASSERT_EQ(x->fields.size(), 4u);
+  EXPECT_EQ(x->fields[0].name, "NAME1");
+  EXPECT_EQ(x->fields[1].name, "NAME2");
+  EXPECT_EQ(x->fields[2].name, "NO");
+  EXPECT_EQ(x->fields[3].name, "Blk Num");
+
+  // Reopened, the definitions come from the files.
+  Table r;
+  r.setTableName(path("goods.db"));
+  r.open();
+  ASSERT_EQ(r.indexDefs().size(), 7u);
+  EXPECT_EQ(r.indexDefs()[0].fields, "NO");
+  EXPECT_TRUE(r.indexDefs()[0].options & ixPrimary);
+  EXPECT_EQ(r.indexDefs()[2].name, "indNAME1");
+  EXPECT_EQ(r.indexDefs()[2].fields, "NAME1;NAME2");
+  EXPECT_TRUE(r.indexDefs()[2].options & ixCaseInsensitive);
+  EXPECT_TRUE(r.fieldByName("PLUNO").required());
+  EXPECT_FALSE(r.fieldByName("PRICE").isNull());  // 0 is a value, not empty
+  EXPECT_TRUE(r.fieldByName("TARE").isNull());
+  EXPECT_FALSE(r.fieldByName("NAME1").required());
+  EXPECT_EQ(r.fieldByName("START").size(), 17);
+}
+
+TEST_F(ParadoxWrite, InsertsEditsAndDeletesKeepEveryIndexInStep) {
+  Table t;
+  createGoods(t, "g");
+  std::mt19937 rng(7);
+  const char* words[] = {"\xEC\xEE\xEB\xEE\xEA\xEE", "\xCC\xEE\xEB\xEE\xEA\xEE", "bread", "Bread", "\xF1\xFB\xF0",
+                         "apple", "\xB8\xEB\xEA\xE0", "\xC5\xEB\xEA\xE0", "zz", ""};
+  for (int i = 0; i < 600; ++i) {
+    t.append();
+    t.fieldByName("PLUNO").setAsInteger(static_cast<int>(rng() % 50));
+    t.fieldByName("NAME1").setAsString(words[rng() % 10]);
+    t.fieldByName("NAME2").setAsString(words[rng() % 10]);
+    t.fieldByName("PRICE").setAsInteger(static_cast<int>(rng() % 1000) - 500);
+    if (rng() % 3) t.fieldByName("ICODE").setAsInteger(static_cast<int>(rng() % 7));
+    t.post();
+  }
+  EXPECT_EQ(verifyGoods("g"), "");
+  // Edits that move entries inside the secondary indexes, some in the order
+  // they serve.
+  t.setIndexFieldNames("NAME1");
+  t.first();
+  for (int i = 0; i < 300 && !t.eof(); ++i) {
+    t.edit();
+    t.fieldByName("NAME1").setAsString(words[rng() % 10]);
+    t.fieldByName("MSGNO").setAsInteger(static_cast<int>(rng() % 9));
+    t.post();
+    t.moveBy(static_cast<int>(rng() % 3));
+  }
+  EXPECT_EQ(verifyGoods("g"), "");
+  // Deletes from everywhere, until few are left.
+  t.setIndexFieldNames("");
+  while (t.recordCount() > 5) {
+    t.setRecNo(static_cast<int>(rng() % static_cast<unsigned>(t.recordCount())) + 1);
+    t.deleteRecord();
+  }
+  EXPECT_EQ(verifyGoods("g"), "");
+  while (!t.isEmpty()) t.deleteRecord();
+  EXPECT_EQ(verifyGoods("g"), "");
+  addGoods(t, 9, "again", "", 1);
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 601);  // the counter never goes back
+  EXPECT_EQ(verifyGoods("g"), "");
+  t.close();
+  auto c = pxcheck::read(path("g.db"));
+  ASSERT_TRUE(c);
+  ASSERT_EQ(c->rows.size(), 1u);
+  EXPECT_EQ(c->rows[0][2].s, "again");
+}
+
+TEST_F(ParadoxWrite, TenThousandRecordsRenumberedThroughTheirOwnIndex) {
+  Table t;
+  createGoods(t, "big");
+  const int n = 10000;
+  for (int i = 0; i < n; ++i) {
+    t.append();
+    t.fieldByName("PLUNO").setAsInteger(n - i);
+    t.fieldByName("NAME1").setAsString("name " + std::to_string((i * 7919) % n));
+    t.fieldByName("PRICE").setAsInteger(i % 100);
+    t.post();
+  }
+  EXPECT_EQ(t.recordCount(), n);
+  EXPECT_EQ(verifyGoods("big"), "");
+
+  // Renumber PLUNO by row in the order by name, as the renumbering entry does.
+  t.setIndexFieldNames("NAME1");
+  t.first();
+  for (int i = 1; i <= n; ++i) {
+    t.edit();
+    t.fieldByName("PLUNO").setAsInteger(i);
+    t.post();
+    t.next();
+  }
+  EXPECT_EQ(verifyGoods("big"), "");
+  t.setIndexFieldNames("PLUNO");
+  t.first();
+  std::string prevName;
+  for (int i = 1; i <= n; ++i, t.next()) {
+    ASSERT_EQ(t.fieldByName("PLUNO").asInteger(), i);
+    const std::string name = t.fieldByName("NAME1").asString();
+    ASSERT_LE(compareTextNoCase(prevName, name), 0);
+    prevName = name;
+  }
+  t.close();
+  auto c = pxcheck::read(path("big.db"));
+  ASSERT_TRUE(c);
+  ASSERT_EQ(static_cast<int>(c->rows.size()), n);
+  for (int i = 0; i < n; ++i) ASSERT_EQ(c->rows[static_cast<std::size_t>(i)][0].l, i + 1);
+}
+
+TEST_F(ParadoxWrite, PostingOneRecordWritesOnlyItsBlockAndTheHeader) {
+  Table t;
+  createGoods(t, "p");
+  for (int i = 0; i < 200; ++i) addGoods(t, i + 1, "n" + std::to_string(i), "", i);
+  const std::string before = slurp(path("p.db"));
+  t.setRecNo(150);
+  t.edit();
+  t.fieldByName("PRICE").setAsInteger(77777);
+  t.post();
+  const std::string after = slurp(path("p.db"));
+  ASSERT_EQ(before.size(), after.size());
+  std::vector<std::size_t> diffs;
+  for (std::size_t i = 0; i < before.size(); ++i)
+    if (before[i] != after[i]) diffs.push_back(i);
+  ASSERT_FALSE(diffs.empty());
+  // One record of 141 bytes changed: every changed byte lies within it.
+  EXPECT_LT(diffs.back() - diffs.front(), 141u);
+  EXPECT_EQ(verifyGoods("p"), "");
+}
+
+TEST_F(ParadoxWrite, AutoIncrementFollowsExplicitValuesAndNeverGoesDown) {
+  Table t;
+  createGoods(t, "a");
+  addGoods(t, 1, "a", "", 1);
+  t.append();
+  t.fieldByName("NO").setAsInteger(40);
+  t.fieldByName("PLUNO").setAsInteger(2);
+  t.post();
+  addGoods(t, 3, "c", "", 1);
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 41);
+  t.append();
+  t.fieldByName("NO").setAsInteger(5);  // lower than the counter: kept as given
+  t.fieldByName("PLUNO").setAsInteger(4);
+  t.post();
+  t.append();
+  t.fieldByName("NO").setAsInteger(41);  // taken
+  t.fieldByName("PLUNO").setAsInteger(5);
+  EXPECT_THROW(t.post(), DbError);
+  t.cancel();
+  t.last();
+  t.deleteRecord();  // 41 goes
+  addGoods(t, 6, "d", "", 1);
+  EXPECT_EQ(t.fieldByName("NO").asInteger(), 42);
+  t.close();
+  auto c = pxcheck::read(path("a.db"));
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->autoInc, 42);
+  std::vector<long> nos;
+  for (auto& r : c->rows) nos.push_back(r[0].l);
+  EXPECT_EQ(nos, (std::vector<long>{1, 5, 40, 42}));
+  EXPECT_EQ(verifyGoods("a"), "");
+}
+
+TEST_F(ParadoxWrite, ChangingAnotherProgramsTableKeepsItsHeaderBytes) {
+  for (const char* ext : {"db", "px", "val", "XG0", "YG0"})
+    fs::copy_file(testData(std::string("paradox/fk4.") + ext), path(std::string("fk4.") + ext));
+  for (auto& e : fs::directory_iterator(dir.path().toStdString()))
+    fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write);
+  const std::string before = slurp(path("fk4.db"));
+  Table t;
+  t.setTableName(path("fk4.db"));
+  t.open();
+  ASSERT_FALSE(t.readOnly());
+  t.append();
+  t.fieldByName("ID").setAsInteger(3);
+  t.fieldByName("FK1").setAsInteger(10);
+  t.fieldByName("B1").setAsString("x");
+  t.post();
+  t.first();
+  t.edit();
+  t.fieldByName("FK1").setAsInteger(20);
+  t.post();
+  t.close();
+  const std::string after = slurp(path("fk4.db"));
+  const int headerSize = 0x800;
+  // Bytes the engine owns: record and block counts, chain ends, free list,
+  // auto-increment, maximum blocks.
+  auto owned = [](int i) {
+    return (i >= 0x06 && i < 0x12) || (i >= 0x3A && i < 0x3C) || (i >= 0x49 && i < 0x4F);
+  };
+  for (int i = 0; i < headerSize; ++i)
+    if (!owned(i)) {
+      ASSERT_EQ(before[static_cast<std::size_t>(i)], after[static_cast<std::size_t>(i)]) << "header byte " << i;
+    }
+  EXPECT_EQ(after[0x39], 0x0B);  // still a 5.0 table
+  EXPECT_EQ(pxcheck::verify(path("fk4.db"), path("fk4.px"),
+                            {{path("fk4.XG0"), path("fk4.YG0"), {1, 3}}}),
+            "");
+  auto c = pxcheck::read(path("fk4.db"));
+  ASSERT_TRUE(c);
+  ASSERT_EQ(c->rows.size(), 3u);
+  EXPECT_EQ(c->rows[0][1].l, 20);
+  EXPECT_EQ(c->rows[2][2].s, "x");
+}
+
+TEST_F(ParadoxWrite, RequiredFlagsSurviveInTheValidityFile) {
+  Table t;
+  t.setTableName(path("m.db"));
+  defineMessages(t);
+  t.createTable();
+  ASSERT_TRUE(fs::exists(path("m.VAL")));
+  t.open();
+  EXPECT_TRUE(t.fieldByName("MSGNO").required());
+  EXPECT_FALSE(t.fieldByName("LINE1").required());
+  t.append();
+  t.fieldByName("LINE1").setAsString("text");
+  EXPECT_THROW(t.post(), DbError);
+  EXPECT_EQ(t.state(), State::Insert);  // stays pending
+  t.fieldByName("MSGNO").setAsInteger(1);
+  t.post();
+  EXPECT_EQ(t.recordCount(), 1);
+}
