@@ -340,7 +340,8 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
 
 std::vector<std::string> ParadoxBackend::readAll() {
   std::vector<std::string> out;
-  out.reserve(db_.h.numRecords);
+  // The header's count is not trusted for memory: the chain walk checks it.
+  out.reserve(std::min<std::uint64_t>(db_.h.numRecords, db_.file.size() / recordSize() + 1));
   db_.load(&out);
   return out;
 }
