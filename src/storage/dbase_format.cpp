@@ -1,18 +1,250 @@
-// dBase tables: the codec plugs in here (open, create, companion files).
+// dBase tables behind the engine's backend interface: the codec of
+// dbase_file.h, with the values as the field objects take them.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "storage/backend.h"
+#include "storage/dbase_file.h"
 
 namespace storage {
 
 namespace {
 
-std::unique_ptr<Backend> openDbf(const std::string&) {
-  throw DbError("dBase tables are not supported yet");
+using dbase::DbfFile;
+using dbase::FieldInfo;
+
+// Day number with 1 = 0001-01-01 (proleptic Gregorian).
+long long dayNumber(int y, int m, int d) {
+  static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  const long long py = y - 1;
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return py * 365 + py / 4 - py / 100 + py / 400 + before[m - 1] + (m > 2 && leap ? 1 : 0) + d;
+}
+
+bool fromDayNumber(long long n, int& y, int& m, int& d) {
+  if (n < 1 || n > dayNumber(9999, 12, 31)) return false;
+  // Through the Julian day number (day 1 = JD 1721426).
+  long long a = n + 1721425 + 32044, b = (4 * a + 3) / 146097, c = a - 146097 * b / 4;
+  long long dd = (4 * c + 3) / 1461, e = c - 1461 * dd / 4, mm = (5 * e + 2) / 153;
+  d = int(e - (153 * mm + 2) / 5 + 1);
+  m = int(mm + 3 - 12 * (mm / 10));
+  y = int(100 * b + dd - 4800 + mm / 10);
+  return true;
+}
+
+bool digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+class DbaseBackend : public Backend {
+ public:
+  // The table's lock against a second writer is Table's (file_lock.h).
+  explicit DbaseBackend(const std::string& path) {
+    file_ = DbfFile::open(path, true);
+    for (size_t i = 0; i < file_->fields().size(); ++i) {
+      const FieldInfo& f = file_->fields()[i];
+      FieldDef d;
+      d.name = f.name;
+      d.type = file_->fieldType(int(i));
+      d.size = d.type == FieldType::String ? f.width : 0;
+      fields_.push_back(d);
+    }
+    for (const auto& x : file_->indexes()) {
+      if (x.fields.empty()) continue;  // an expression index gives no field order
+      IndexDef d;
+      d.name = x.name;
+      d.fields = x.fields;
+      d.options = (x.descending ? unsigned(ixDescending) : 0u) | (x.unique ? unsigned(ixUnique) : 0u);
+      indexes_.push_back(d);
+    }
+    for (uint32_t r2 = 0; r2 < file_->recordCount(); ++r2)
+      if (!file_->isDeleted(r2)) live_.push_back(r2);
+  }
+
+  const std::vector<FieldDef>& fields() const override { return fields_; }
+  const std::vector<IndexDef>& indexes() const override { return indexes_; }
+  int keyFieldCount() const override { return 0; }
+  std::size_t recordSize() const override { return file_->recordLength(); }
+
+  bool readOnly() const override { return !file_->writable(); }
+  std::string readOnlyReason() const override {
+    return file_->writable() ? std::string() : "Table is read only: " + file_->readOnlyReason();
+  }
+
+  std::vector<std::string> readAll() override {
+    std::vector<std::string> out;
+    out.reserve(live_.size());
+    for (uint32_t r : live_) out.emplace_back(file_->rawRecord(r));
+    return out;
+  }
+
+  std::string blankRecord() const override { return std::string(file_->recordLength(), ' '); }
+
+  Value get(std::string_view rec, int field) const override {
+    const FieldInfo& f = file_->fields().at(size_t(field));
+    if (rec.size() != file_->recordLength()) throw DbError("Wrong record size");
+    std::string_view raw = rec.substr(size_t(f.offset), size_t(f.width));
+    if (f.type == 'M' && !raw.empty() && raw[0] == kPending) {
+      auto it = pendingMemos_.find(std::string(raw));
+      return it == pendingMemos_.end() || it->second.empty() ? Value::null() : Value::text(it->second);
+    }
+    switch (f.type) {
+      case 'D': {
+        if (raw.size() != 8 || !digits(raw)) return Value::null();
+        int y = std::atoi(std::string(raw.substr(0, 4)).c_str());
+        int m = std::atoi(std::string(raw.substr(4, 2)).c_str());
+        int d = std::atoi(std::string(raw.substr(6, 2)).c_str());
+        int y2, m2, d2;
+        if (m < 1 || m > 12 || d < 1 || d > 31) return Value::null();
+        long long n = dayNumber(y, m, d);
+        if (!fromDayNumber(n, y2, m2, d2) || d2 != d) return Value::null();
+        return Value::integer(n);
+      }
+      case 'L': {
+        auto v = file_->value(rec, field);
+        return v ? Value::integer(*v == "True") : Value::null();
+      }
+      case 'N': case 'F': case 'I': case 'B': case 'Y': {
+        auto v = file_->value(rec, field);
+        if (!v) return Value::null();
+        const FieldType t = file_->fieldType(field);
+        char* end = nullptr;
+        if (t == FieldType::Integer || t == FieldType::SmallInt) {
+          long long i = std::strtoll(v->c_str(), &end, 10);
+          if (end && *end == 0) return Value::integer(i);
+        }
+        if (t == FieldType::Blob) return Value::text(*v);
+        double d = std::strtod(v->c_str(), &end);
+        if (end && *end == 0 && std::isfinite(d)) return Value::real(d);
+        return Value::null();  // not a number ("*****" for an overflow)
+      }
+      case 'T': {
+        auto v = file_->value(rec, field);
+        if (!v) return Value::null();
+        int d, m, y, hh, mi, ss;
+        if (std::sscanf(v->c_str(), "%d.%d.%d %d:%d:%d", &d, &m, &y, &hh, &mi, &ss) != 6) return Value::null();
+        return Value::real(double(dayNumber(y, m, d)) * 86400000.0 + (hh * 3600.0 + mi * 60 + ss) * 1000.0);
+      }
+      default: {
+        auto v = file_->value(rec, field);
+        return v ? Value::text(*v) : Value::null();
+      }
+    }
+  }
+
+  void set(std::string& rec, int field, const Value& v) const override {
+    const FieldInfo& f = file_->fields().at(size_t(field));
+    if (rec.size() != file_->recordLength()) throw DbError("Wrong record size");
+    std::optional<std::string> text;
+    switch (v.kind) {
+      case Value::Kind::Null: break;
+      case Value::Kind::Text: text = v.s; break;
+      case Value::Kind::Integer:
+        if (f.type == 'D') {
+          int y, m, d;
+          if (!fromDayNumber(v.i, y, m, d)) throw DbError("Invalid date for field " + f.name);
+          char b[48];
+          std::snprintf(b, sizeof b, "%04d%02d%02d", y, m, d);
+          text = b;
+        } else if (f.type == 'L') {
+          text = v.i ? "T" : "F";
+        } else {
+          text = std::to_string(v.i);
+        }
+        break;
+      case Value::Kind::Float: {
+        if (!std::isfinite(v.f)) throw DbError("Invalid number for field " + f.name);
+        char b[400];
+        std::snprintf(b, sizeof b, "%.*f", f.type == 'C' ? 6 : std::min(f.decimals + 1, 30), v.f);
+        text = b;
+        break;
+      }
+    }
+    std::string bytes;
+    if (f.type == 'M') {
+      if (f.width != 10) throw DbError("Field " + f.name + " cannot be written");
+      if (!text || text->empty()) {
+        bytes.assign(size_t(f.width), ' ');
+      } else {
+        // The text waits here until the record is stored; then it goes to
+        // the memo file and the field points to it.
+        char key[16];
+        std::snprintf(key, sizeof key, "%c%09u", kPending, ++memoTokens_ % 1000000000u);
+        bytes.assign(key, size_t(f.width));
+        pendingMemos_[bytes] = *text;
+      }
+    } else {
+      bytes = file_->encode(field, text);
+    }
+    rec.replace(size_t(f.offset), size_t(f.width), bytes);
+  }
+
+  void insert(std::size_t pos, std::string& rec) override {
+    refuseIfReadOnly();
+    if (pos > live_.size()) throw DbError("Record position out of range");
+    storeMemos(rec);
+    const uint32_t phys = file_->appendRecord(rec);
+    live_.insert(live_.begin() + long(pos), phys);
+  }
+
+  void update(std::size_t pos, const std::string&, std::string& rec) override {
+    refuseIfReadOnly();
+    if (pos >= live_.size()) throw DbError("Record position out of range");
+    storeMemos(rec);
+    file_->writeRecord(live_[pos], rec);
+  }
+
+  void remove(std::size_t pos, const std::string&) override {
+    refuseIfReadOnly();
+    if (pos >= live_.size()) throw DbError("Record position out of range");
+    file_->setDeleted(live_[pos], true);
+    live_.erase(live_.begin() + long(pos));
+  }
+
+  void close() override { pendingMemos_.clear(); }
+
+ private:
+  static constexpr char kPending = '\x01';
+
+  void refuseIfReadOnly() const {
+    if (readOnly()) throw DbError(readOnlyReason());
+  }
+
+  // Memo texts set on the record go to the memo file before the record is
+  // written; the record then points to them.
+  void storeMemos(std::string& rec) {
+    rec[0] = ' ';
+    for (size_t i = 0; i < file_->fields().size(); ++i) {
+      const FieldInfo& f = file_->fields()[i];
+      if (f.type != 'M' || rec[size_t(f.offset)] != kPending) continue;
+      const std::string key = rec.substr(size_t(f.offset), size_t(f.width));
+      auto it = pendingMemos_.find(key);
+      const std::string ptr = file_->writeMemo(int(i), it == pendingMemos_.end() ? std::string() : it->second);
+      rec.replace(size_t(f.offset), size_t(f.width), ptr);
+      if (it != pendingMemos_.end()) pendingMemos_.erase(it);
+    }
+  }
+
+  std::unique_ptr<DbfFile> file_;
+  std::vector<FieldDef> fields_;
+  std::vector<IndexDef> indexes_;
+  std::vector<uint32_t> live_;  // file record numbers of the live records, in file order
+  mutable std::map<std::string, std::string> pendingMemos_;
+  mutable unsigned memoTokens_ = 0;
+};
+
+std::unique_ptr<Backend> openDbf(const std::string& path) {
+  return std::make_unique<DbaseBackend>(path);
 }
 
 void createDbf(const std::string&, const std::vector<FieldDef>&, const std::vector<IndexDef>&) {
-  throw DbError("dBase tables are not supported yet");
+  throw DbError("The engine creates Paradox tables only");
 }
 
 std::vector<std::string> dbfFiles(const std::string& path) {

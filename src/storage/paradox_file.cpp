@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "storage/file_io.h"
+
 namespace storage::px {
 
 std::uint16_t rd16(const char* p) {
@@ -74,20 +76,9 @@ void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
 }
 void RawFile::write(std::uint64_t off, const char* buf, std::size_t n) {
   if (!writable_) throw DbError("File " + path_ + " is open read-only");
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pwrite(fd_, buf + done, n - done, static_cast<off_t>(off + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw DbError("Cannot write file " + path_ + ": " + std::strerror(errno));
-    }
-    done += static_cast<std::size_t>(r);
-  }
+  fileio::writeAt(fd_, path_, buf, n, static_cast<off_t>(off));
 }
-void RawFile::truncate(std::uint64_t size) {
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-    throw DbError("Cannot write file " + path_ + ": " + std::strerror(errno));
-}
+void RawFile::truncate(std::uint64_t size) { fileio::truncate(fd_, path_, static_cast<off_t>(size)); }
 
 // ---------------------------------------------------------------- header
 

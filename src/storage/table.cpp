@@ -12,6 +12,8 @@
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
+#include "storage/file_io.h"
+#include "storage/file_lock.h"
 
 namespace storage {
 
@@ -116,6 +118,8 @@ struct TableImpl {
   std::string indexFieldNames;
 
   std::unique_ptr<Backend> be;
+  FileLock lock;           // keeps a second writer off the open table
+  std::string lockReason;  // why the table is read-only: another writer has it
   std::vector<std::unique_ptr<Row>> primary;  // every stored record, primary order
   std::vector<Row*> order;                    // current order (same rows)
   std::vector<int> orderFields;               // fields of the current index
@@ -321,7 +325,15 @@ struct TableImpl {
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
-    be = format().open(p);
+    lockReason = lockForWriting(lock, p);
+    try {
+      be = format().open(p);
+    } catch (...) {
+      lock.release();
+      lockReason.clear();
+      throw;
+    }
+    if (be->readOnly()) lock.release();  // nothing to guard: we do not write
     try {
       fieldDefs = be->fields();
       indexDefs = be->indexes();
@@ -329,6 +341,8 @@ struct TableImpl {
       load();
     } catch (...) {
       be.reset();
+      lock.release();
+      lockReason.clear();
       primary.clear();
       order.clear();
       throw;
@@ -357,6 +371,8 @@ struct TableImpl {
     } catch (...) {
     }
     be.reset();
+    lock.release();
+    lockReason.clear();
     primary.clear();
     order.clear();
     fields.clear();
@@ -370,7 +386,27 @@ struct TableImpl {
 
   void checkWritable() const {
     checkActive();
+    if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+  }
+
+  // One change of the files (insert, update or remove of a record). When it
+  // fails part-way, every byte it wrote is put back and the files are opened
+  // afresh, so that files, backend and the records here agree again.
+  void fileChange(const std::function<void()>& change) {
+    fileio::Journal journal;
+    try {
+      change();
+    } catch (...) {
+      journal.rollback();
+      try {
+        auto fresh = format().open(path());
+        be->close();
+        be = std::move(fresh);
+      } catch (...) {
+      }
+      throw;
+    }
   }
 
   // Stores a changed pending record, drops an unchanged one.
@@ -463,7 +499,7 @@ struct TableImpl {
       std::string rec = buf;
       be->completeNew(rec);
       const std::size_t pos = placeFor(rec, nullptr);
-      be->insert(pos, rec);
+      fileChange([&] { be->insert(pos, rec); });
       auto row = std::make_unique<Row>();
       row->data = std::move(rec);
       row->id = nextId++;
@@ -489,16 +525,16 @@ struct TableImpl {
       if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
       const std::size_t oldPos = primaryPos(r);
       if (keyChanged) {
-        be->remove(oldPos, r->data);
+        fileChange([&] { be->remove(oldPos, r->data); });
         std::unique_ptr<Row> owned = std::move(primary[oldPos]);
         primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
         const std::size_t pos = placeFor(rec, nullptr);
         try {
-          be->insert(pos, rec);
+          fileChange([&] { be->insert(pos, rec); });
         } catch (...) {
           // Put the old record back so that the file and memory agree.
           const std::size_t back = placeFor(owned->data, nullptr);
-          be->insert(back, owned->data);
+          fileChange([&] { be->insert(back, owned->data); });
           primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
           rebuildOrder();
           cur = static_cast<int>(orderPos(r));
@@ -510,7 +546,7 @@ struct TableImpl {
         cur = static_cast<int>(orderPos(r));
       } else {
         const std::size_t p = orderPos(r);
-        be->update(oldPos, r->data, rec);
+        fileChange([&] { be->update(oldPos, r->data, rec); });
         r->data = std::move(rec);
         const std::size_t n = order.size();
         const bool fits = !ordered || ((p == 0 || !orderLess(r, order[p - 1])) &&
@@ -541,7 +577,7 @@ struct TableImpl {
     if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
     Row* r = order[static_cast<std::size_t>(cur)];
     const std::size_t pos = primaryPos(r);
-    be->remove(pos, r->data);
+    fileChange([&] { be->remove(pos, r->data); });
     order.erase(order.begin() + cur);
     primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(pos));
     if (cur >= static_cast<int>(order.size())) cur = static_cast<int>(order.size()) - 1;
@@ -838,8 +874,11 @@ void Table::renameTable(const std::string& newName) {
 void Table::open() { d_->open(); }
 void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
-bool Table::readOnly() const { return d_->be && d_->be->readOnly(); }
-std::string Table::readOnlyReason() const { return d_->be ? d_->be->readOnlyReason() : std::string(); }
+bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
+std::string Table::readOnlyReason() const {
+  if (!d_->be) return {};
+  return d_->lockReason.empty() ? d_->be->readOnlyReason() : d_->lockReason;
+}
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
 void Table::prior() {
