@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QScreen>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,6 +62,8 @@ QMenu* dropMenu(QToolButton* b) {
 void TForm1::buildLayout() {
   setWindowTitle(QStringLiteral("Работа с весами Norel KM ver.1.6 в локальной сети Ethernet"));
   resize(721, 488);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
 
   N1 = named(menuBar()->addMenu(QStringLiteral("Файл")), "N1");
   N2 = menuItem(N1, "N2", QStringLiteral("Выход"));

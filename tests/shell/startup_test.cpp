@@ -1,19 +1,29 @@
-// Start-up and shut-down of the main window in a fresh start-up directory.
+// Start-up and shut-down of the main window, total.cfg and poles.cfg.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QAction>
 
 #include "platform/ansi.h"
-#include "support/gui_fixture.h"
 #include "shell/string_grid.h"
+#include "support/gui_fixture.h"
+
+namespace {
+const std::string kNineEmpty = "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n";
+const std::string kTotalDefaults = "TRUE\r\nTRUE\r\n1000\r\nTRUE\r\nTRUE\r\n50\r\nwsNormal\r\n";
+}  // namespace
 
 using Startup = GuiTest;
 
 TEST_F(Startup, FirstStartInEmptyDirectoryWritesTheThreeFiles) {
   start();
-  EXPECT_EQ(readFile("config.cfg"), std::string(9 * 2, '\n').replace(0, 18, "\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n"));
-  EXPECT_EQ(readFile("total.cfg"), "TRUE\r\nTRUE\r\n1000\r\nTRUE\r\nTRUE\r\n50\r\nwsNormal\r\n");
+  EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
+  EXPECT_EQ(readFile("total.cfg"), kTotalDefaults);
   const std::string poles = readFile("poles.cfg");
   EXPECT_EQ(std::count(poles.begin(), poles.end(), '\n'), 46);
   EXPECT_EQ(poles.substr(0, 20), "PLUNO\r\n" + ansi::A(QStringLiteral(" Номер PLU ")) + "\r\n");
@@ -22,8 +32,173 @@ TEST_F(Startup, FirstStartInEmptyDirectoryWritesTheThreeFiles) {
     auto* c = find<QComboBox>(name);
     ASSERT_EQ(c->count(), 1) << name;
     EXPECT_EQ(c->itemText(0), QString());
+    EXPECT_EQ(c->currentIndex(), -1);
   }
   EXPECT_EQ(find<QLineEdit>("Edit30")->text(), QStringLiteral("192.168.1."));
-  EXPECT_EQ(find<QTabWidget>("PageControl1")->count(), 7);
+  EXPECT_TRUE(find<QCheckBox>("CheckBox1")->isChecked());
+  EXPECT_EQ(find<QLineEdit>("Edit32")->text(), QStringLiteral("1000"));
+  EXPECT_EQ(find<QLineEdit>("Edit31")->text(), QStringLiteral("50"));
   EXPECT_TRUE(dlg.shown.isEmpty());
+
+  auto* tabs = find<QTabWidget>("PageControl1");
+  ASSERT_EQ(tabs->count(), 7);
+  EXPECT_EQ(tabs->currentIndex(), 0);
+  const QStringList captions = {"Товары и сообщения", "Конфигурация сети", "Настройки весов",
+                                "Заводские установки", "Текущее состояние", "Логотип", "Тесты"};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(tabs->tabText(i), captions[i]);
+
+  // Price keys 1..54 in both columns, with their titles.
+  auto* keys = find<StringGrid>("StringGrid2");
+  EXPECT_EQ(keys->cellText(0, 0), QStringLiteral(" Клавиша цены "));
+  EXPECT_EQ(keys->cellText(1, 0), QStringLiteral(" № PLU "));
+  for (int r = 1; r <= 54; ++r) {
+    EXPECT_EQ(keys->cellText(0, r), QString::number(r));
+    EXPECT_EQ(keys->cellText(1, r), QString::number(r));
+  }
+}
+
+TEST_F(Startup, SubnetPrefixFromOwnAddress) {
+  ownAddress = QStringLiteral("10.0.0.7");
+  start();
+  EXPECT_EQ(form->Edit30->text(), QStringLiteral("10.0.0."));
+  stop();
+  ownAddress = QString();  // the host name does not resolve
+  start();
+  EXPECT_EQ(form->Edit30->text(), QString());
+  stop();
+  ownAddress = QStringLiteral("localhost");
+  start();
+  EXPECT_EQ(form->Edit30->text(), QString());
+}
+
+TEST_F(Startup, ConfigTableIsRestoredAndWrittenBackOnClose) {
+  writeFile("config.cfg", "1\r\nScale A\r\n\r\n1\r\n127.0.0.1\r\n5001\r\n\r\n\r\n\r\n" + kNineEmpty +
+                              "3\r\nScale C\r\n\r\n3\r\n127.0.0.3\r\n5003\r\n\r\n\r\nnote\r\n");
+  start();
+  EXPECT_EQ(form->StringGrid1->RowCount(), 4);
+  EXPECT_EQ(form->ComboBox2->count(), 3);
+  EXPECT_EQ(form->ComboBox8->itemText(2), QStringLiteral("Scale C"));
+  const std::string before = readFile("config.cfg");
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg"), before);  // 27 lines, the empty row as nine empty lines
+}
+
+TEST_F(Startup, CloseWithBoxesUntickedWritesOnlyTotal) {
+  writeFile("poles.cfg", "MYPLU\r\nnote\r\n");
+  start();
+  form->StringGrid1->setCellText(1, 1, QStringLiteral("changed"));
+  form->StringGrid3->setCellText(2, 2, QStringLiteral("changed"));
+  form->CheckBox3->setChecked(false);
+  form->CheckBox13->setChecked(false);
+  form->Edit32->setText(QStringLiteral("abc"));
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
+  EXPECT_EQ(readFile("poles.cfg"), "MYPLU\r\nnote\r\n");
+  EXPECT_EQ(readFile("total.cfg"), "TRUE\r\nFALSE\r\nabc\r\nTRUE\r\nFALSE\r\n50\r\nwsNormal\r\n");
+  stop();
+  start();  // a non-number time-out comes back unchanged
+  EXPECT_EQ(form->Edit32->text(), QStringLiteral("abc"));
+  EXPECT_FALSE(form->CheckBox3->isChecked());
+}
+
+TEST_F(Startup, ExitMenuClosesLikeTheCloseBox) {
+  start();
+  form->show();
+  form->CheckBox1->setChecked(false);
+  form->N2->trigger();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(readFile("total.cfg").substr(0, 7), "FALSE\r\n");
+}
+
+TEST_F(Startup, UnwritableSettingsFileKeepsWindowOpenAndStopsLaterFiles) {
+  start();
+  form->show();
+  QFile::remove(path("config.cfg"));
+  QDir(dir->path()).mkdir("config.cfg");
+  QFile::remove(path("total.cfg"));
+  form->CheckBox1->setChecked(false);
+  EXPECT_FALSE(closeWindow());
+  ASSERT_EQ(dlg.shown.size(), 1);
+  EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(QFile::exists(path("total.cfg")));
+  // Once the obstacle is gone, a later close writes everything.
+  QDir(dir->path()).rmdir("config.cfg");
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
+  EXPECT_EQ(readFile("total.cfg").substr(0, 7), "FALSE\r\n");
+}
+
+TEST_F(Startup, ConfigThatCannotBeOpenedEndsStartupThere) {
+  QDir(dir->path()).mkdir("config.cfg");
+  writeFile("total.cfg", "FALSE\r\n");
+  start();
+  ASSERT_EQ(dlg.shown.size(), 1);
+  EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
+  EXPECT_EQ(form->ComboBox2->count(), 0);
+  EXPECT_FALSE(QFile::exists(path("poles.cfg")));
+  EXPECT_TRUE(form->CheckBox1->isChecked());  // total.cfg was not read
+  EXPECT_EQ(form->Edit30->text(), QStringLiteral("192.168.1."));  // earlier steps done
+}
+
+TEST_F(Startup, PolesFileOfTenAndFortyFiveLines) {
+  std::string ten;
+  for (int i = 1; i <= 10; ++i) ten += "L" + std::to_string(i) + "\r\n";
+  writeFile("poles.cfg", ten);
+  start();
+  EXPECT_EQ(form->Ass("PLUNO"), "L1");
+  EXPECT_EQ(form->StringGrid3->cell(3, 5), "L10");
+  EXPECT_EQ(form->Ass("TARE"), "TARE");  // row 6 keeps its default
+  EXPECT_EQ(form->StringGrid3->cellText(3, 6), QStringLiteral(" Вес тары, гр. "));
+  stop();
+
+  std::string odd;
+  for (int i = 1; i <= 45; ++i) odd += "L" + std::to_string(i) + "\r\n";
+  writeFile("poles.cfg", odd);
+  start();
+  EXPECT_EQ(form->Ass("WEIGHT"), "L45");
+  EXPECT_EQ(form->StringGrid3->cell(3, 23), "");
+  EXPECT_EQ(form->Ass("SUMM"), "L43");
+}
+
+TEST_F(Startup, TotalCfgLinesAreReadStrictly) {
+  writeFile("total.cfg", "true\r\nTRUE \r\n77\r\n");
+  start();
+  EXPECT_FALSE(form->CheckBox1->isChecked());
+  EXPECT_FALSE(form->CheckBox3->isChecked());
+  EXPECT_EQ(form->Edit32->text(), QStringLiteral("77"));
+  EXPECT_FALSE(form->CheckBox12->isChecked());
+  EXPECT_FALSE(form->CheckBox13->isChecked());
+  EXPECT_EQ(form->Edit31->text(), QString());
+  EXPECT_FALSE(form->windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(Startup, WindowClosedMaximizedOpensMaximized) {
+  start();
+  form->setWindowState(Qt::WindowMaximized);
+  EXPECT_TRUE(closeWindow());
+  EXPECT_NE(readFile("total.cfg").find("wsMaximized\r\n"), std::string::npos);
+  stop();
+  start();
+  EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+  stop();
+  writeFile("total.cfg", "TRUE\r\nTRUE\r\n1000\r\nTRUE\r\nTRUE\r\n50\r\nwsHuge\r\n");
+  start();
+  EXPECT_FALSE(form->windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(Startup, HelpOpensAtItsKeyword) {
+  start();
+  form->show();
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  QTest::keyClick(form, Qt::Key_F1);
+  auto* help = qobject_cast<QTextBrowser*>(form->HelpWindow);
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->source().toString().endsWith("index.html"));
+  EXPECT_TRUE(help->toPlainText().contains(QStringLiteral("Содержание")));
+  form->SpeedButton30->click();
+  EXPECT_TRUE(help->toPlainText().contains(QStringLiteral("Конфигурация сети")));
+  form->N16->trigger();
+  EXPECT_TRUE(help->source().toString().endsWith("goods.html"));
 }

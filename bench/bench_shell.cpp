@@ -1,0 +1,106 @@
+// Start-up to a shown main window, and the configuration table of 10,000
+// rows read into and written from the grid.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+
+#include "shell/config_file.h"
+#include "shell/program.h"
+#include "shell/tform1.h"
+
+namespace {
+
+std::string tableBytes(int rows) {
+  std::vector<ConfigTableRow> data(static_cast<size_t>(rows));
+  for (int i = 0; i < rows; ++i)
+    data[size_t(i)] = {std::to_string(i + 1), "Scale " + std::to_string(i), "Dept", "1", "127.0.0.1",
+                       "5001", "/data/goods.db", "/data/msg.db", "note"};
+  return writeConfigRows(data);
+}
+
+QString loopbackAddress() { return QStringLiteral("127.0.0.1"); }
+
+void BM_StartupToShownWindow(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = &loopbackAddress;
+  for (auto _ : state) {
+    TForm1* f = createForms();
+    f->show();
+    benchmark::DoNotOptimize(QTest::qWaitForWindowExposed(f));
+    state.PauseTiming();
+    destroyForms();
+    state.ResumeTiming();
+  }
+  QDir::setCurrent(old);
+}
+BENCHMARK(BM_StartupToShownWindow)->Unit(benchmark::kMillisecond);
+
+void BM_StartupWith10000Rows(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = &loopbackAddress;
+  std::ofstream(dir.filePath("config.cfg").toStdString(), std::ios::binary) << tableBytes(10000);
+  for (auto _ : state) {
+    TForm1* f = createForms();
+    f->show();
+    benchmark::DoNotOptimize(QTest::qWaitForWindowExposed(f));
+    state.PauseTiming();
+    destroyForms();
+    state.ResumeTiming();
+  }
+  QDir::setCurrent(old);
+}
+BENCHMARK(BM_StartupWith10000Rows)->Unit(benchmark::kMillisecond);
+
+void BM_ReadConfig10000IntoGrid(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = &loopbackAddress;
+  const std::string path = dir.filePath("big.cfl").toStdString();
+  std::ofstream(path, std::ios::binary) << tableBytes(10000);
+  TForm1* f = createForms();
+  for (auto _ : state) {
+    textfile::Reader in(path);
+    f->setConfigRows(readConfigRows(in));
+  }
+  destroyForms();
+  QDir::setCurrent(old);
+}
+BENCHMARK(BM_ReadConfig10000IntoGrid)->Unit(benchmark::kMillisecond);
+
+void BM_WriteConfig10000FromGrid(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = &loopbackAddress;
+  const std::string path = dir.filePath("big.cfl").toStdString();
+  std::ofstream(path, std::ios::binary) << tableBytes(10000);
+  TForm1* f = createForms();
+  {
+    textfile::Reader in(path);
+    f->setConfigRows(readConfigRows(in));
+  }
+  for (auto _ : state) textfile::writeAtomic(path, writeConfigRows(f->configRows()));
+  destroyForms();
+  QDir::setCurrent(old);
+}
+BENCHMARK(BM_WriteConfig10000FromGrid)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,54 @@
+// The shared text-to-integer conversion and the Windows-1251 codec.
+#include <gtest/gtest.h>
+
+#include "platform/ansi.h"
+#include "platform/intconv.h"
+
+using intconv::tryParse;
+
+TEST(IntConv, DecimalWithBlanksSignAndRange) {
+  EXPECT_EQ(tryParse("0"), 0);
+  EXPECT_EQ(tryParse("  42"), 42);
+  EXPECT_EQ(tryParse("+7"), 7);
+  EXPECT_EQ(tryParse("-0010"), -10);
+  EXPECT_EQ(tryParse("2147483647"), 2147483647);
+  EXPECT_EQ(tryParse("-2147483648"), -2147483647 - 1);
+  EXPECT_FALSE(tryParse("2147483648"));
+  EXPECT_FALSE(tryParse("-2147483649"));
+  EXPECT_FALSE(tryParse("99999999999999999999"));
+}
+
+TEST(IntConv, RejectsEmptyTrailingAndStrayCharacters) {
+  for (const char* bad : {"", " ", "+", "-", "$", "0x", "x", "12 ", "1 2", "1.0", "- 1", "1e3", "\t1", "12a"})
+    EXPECT_FALSE(tryParse(bad)) << '"' << bad << '"';
+}
+
+TEST(IntConv, HexadecimalPrefixesAsTwosComplement) {
+  EXPECT_EQ(tryParse("$ff"), 255);
+  EXPECT_EQ(tryParse("xFF"), 255);
+  EXPECT_EQ(tryParse("X10"), 16);
+  EXPECT_EQ(tryParse("0x7fffffff"), 2147483647);
+  EXPECT_EQ(tryParse("0XFFFFFFFF"), -1);
+  EXPECT_EQ(tryParse("$80000000"), -2147483647 - 1);
+  EXPECT_EQ(tryParse("  $00000001"), 1);
+  EXPECT_FALSE(tryParse("$123456789"));  // nine digits
+  EXPECT_FALSE(tryParse("-$1"));
+  EXPECT_FALSE(tryParse("0xg"));
+}
+
+TEST(IntConv, ParseThrowsOnFailure) {
+  EXPECT_EQ(intconv::parse("12"), 12);
+  EXPECT_THROW(intconv::parse("abc"), intconv::ConvertError);
+}
+
+TEST(Ansi, RoundTripsEveryAssignedByte) {
+  for (int b = 0; b < 256; ++b) {
+    if (b == 0x98) continue;
+    const std::string s(1, char(b));
+    EXPECT_EQ(ansi::fromUnicode(ansi::toUnicode(s)), s) << b;
+  }
+  EXPECT_EQ(ansi::toUnicode("\xC0\xFF\xA8\xB8\xB9"), QStringLiteral("АяЁё№"));
+  EXPECT_EQ(ansi::fromUnicode(QStringLiteral("Ж€")), "\xC6\x88");
+  EXPECT_EQ(ansi::fromUnicode(QStringLiteral("中")), "?");
+  EXPECT_EQ(ansi::toUnicode("\x98"), QString(QChar(0xFFFD)));
+}
