@@ -618,7 +618,7 @@ void ChainFile::writeCounts() {
   file.write(hAutoInc, a, 6);
 }
 
-void ChainFile::writeIndex(RawFile& index, const Header* model) const {
+void ChainFile::writeIndex(RawFile& index, const Header* model) {
   // Key fields of the index: the leading key fields of this file.
   std::vector<PxField> keys(h.fields.begin(), h.fields.begin() + h.keyFields);
   const int entry = keyWidth + 6;
@@ -696,10 +696,18 @@ void ChainFile::writeIndex(RawFile& index, const Header* model) const {
   wr16(hdr.data() + hRoot, static_cast<std::uint16_t>(root));
   hdr[hLevels] = static_cast<char>(levelCount);
   wr16(hdr.data() + hMaxBlocks, static_cast<std::uint16_t>(blocks));
-  std::string all = hdr;
-  for (const std::string& b : blockData) all += b;
-  index.write(0, all.data(), all.size());
-  index.truncate(static_cast<std::uint64_t>(headerSize) + static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(h.blockSize));
+  const bool fresh = indexHeader_.size() != hdr.size();
+  if (fresh || hdr != indexHeader_) index.write(0, hdr.data(), hdr.size());
+  for (std::size_t i = 0; i < blockData.size(); ++i) {
+    if (!fresh && i < indexBlocks_.size() && indexBlocks_[i] == blockData[i]) continue;
+    index.write(static_cast<std::uint64_t>(headerSize) + i * static_cast<std::uint64_t>(h.blockSize),
+                blockData[i].data(), blockData[i].size());
+  }
+  if (fresh || blockData.size() != indexBlocks_.size())
+    index.truncate(static_cast<std::uint64_t>(headerSize) +
+                   static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(h.blockSize));
+  indexHeader_ = std::move(hdr);
+  indexBlocks_ = std::move(blockData);
 }
 
 }  // namespace storage::px

@@ -140,14 +140,19 @@ class ChainFile {
   // Writes the header fields the engine owns (counts, chain ends, free list,
   // auto-increment).
   void writeCounts();
-  // Rewrites the primary index file of this data file (.PX or .Y/.YG).
-  void writeIndex(RawFile& index, const Header* model) const;
+  // Brings the primary index file of this data file (.PX or .Y/.YG) in step
+  // with the chain. The file is built in memory and only the blocks that
+  // differ from what was last written go to disk.
+  void writeIndex(RawFile& index, const Header* model);
 
  private:
   void writeBlockHeader(int no, int next, int prev, int count);
   int allocBlock();
   void freeBlock(int no);
   void setFirstKey(std::size_t ci, const std::string& block);
+
+  std::string indexHeader_;               // index file as last written
+  std::vector<std::string> indexBlocks_;
 };
 
 // Builds a new header for a file of the given kind.

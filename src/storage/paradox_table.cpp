@@ -194,6 +194,7 @@ struct Secondary {
   ChainFile x;
   Header yModel;
   bool hasYModel = false;
+  std::optional<RawFile> yFile;
   bool loaded = false;
 };
 
@@ -228,6 +229,7 @@ class ParadoxBackend final : public Backend {
   void indexRemove(const std::string& rec);
   void setBlockHint(const std::string& rec, int block);
   void finishChange(bool chainChanged);
+  void writeY(Secondary& s);
   std::string readBlob(const char* p, const PxField& f) const;
 
   std::string path_;
@@ -570,6 +572,11 @@ void ParadoxBackend::setBlockHint(const std::string& rec, int block) {
   }
 }
 
+void ParadoxBackend::writeY(Secondary& s) {
+  if (!s.yFile) s.yFile.emplace(s.yPath, true);
+  s.x.writeIndex(*s.yFile, s.hasYModel ? &s.yModel : nullptr);
+}
+
 void ParadoxBackend::finishChange(bool chainChanged) {
   db_.writeCounts();
   if (db_.h.keyFields > 0 && chainChanged) {
@@ -583,8 +590,7 @@ void ParadoxBackend::finishChange(bool chainChanged) {
   for (Secondary& s : sec_) {
     if (!s.loaded) continue;
     s.x.writeCounts();
-    RawFile y(s.yPath, true);
-    s.x.writeIndex(y, s.hasYModel ? &s.yModel : nullptr);
+    writeY(s);
   }
 }
 
@@ -633,8 +639,7 @@ void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string
       if (compare(old, rec, f, false) != 0) changed = true;
     if (!changed) continue;
     s.x.writeCounts();
-    RawFile y(s.yPath, true);
-    s.x.writeIndex(y, s.hasYModel ? &s.yModel : nullptr);
+    writeY(s);
   }
 }
 
@@ -651,7 +656,10 @@ void ParadoxBackend::close() {
   db_.file.close();
   pxFile_.reset();
   mb_.reset();
-  for (Secondary& s : sec_) s.x.file.close();
+  for (Secondary& s : sec_) {
+    s.x.file.close();
+    s.yFile.reset();
+  }
 }
 
 // ----------------------------------------------------------------- create

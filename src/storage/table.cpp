@@ -820,7 +820,16 @@ void Table::createTable() {
   for (const IndexDef& ix : d_->indexDefs)
     for (const std::string& n : splitList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
-  d_->format().create(p, d_->fieldDefs, d_->indexDefs);
+  // A creation that fails part-way (a full disk) takes away the files it
+  // made, so no half-made table is left to be opened later.
+  const std::vector<std::string> before = d_->format().files(p);
+  try {
+    d_->format().create(p, d_->fieldDefs, d_->indexDefs);
+  } catch (...) {
+    for (const std::string& f : d_->format().files(p))
+      if (std::find(before.begin(), before.end(), f) == before.end()) fs::remove(f, ec);
+    throw;
+  }
 }
 
 bool Table::exists() const {

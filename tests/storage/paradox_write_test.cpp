@@ -307,3 +307,107 @@ TEST_F(ParadoxWrite, RequiredFlagsSurviveInTheValidityFile) {
   t.post();
   EXPECT_EQ(t.recordCount(), 1);
 }
+
+TEST_F(ParadoxWrite, InsertsInsideTheKeyOrderSplitBlocksAndMoveTheBlockHints) {
+  Table t;
+  t.setTableName(path("k.db"));
+  auto& f = t.fieldDefs();
+  f.push_back({"CODE", FieldType::Integer, 0, false});
+  f.push_back({"NAME", FieldType::String, 120, false});
+  f.push_back({"QTY", FieldType::SmallInt, 0, false});
+  t.indexDefs().push_back({"", "CODE", ixPrimary});
+  t.indexDefs().push_back({"byName", "NAME", ixCaseInsensitive});
+  t.indexDefs().push_back({"byQty", "QTY;NAME", 0});
+  t.createTable();
+  t.open();
+  std::mt19937 rng(11);
+  std::vector<int> codes(3000);
+  for (int i = 0; i < 3000; ++i) codes[static_cast<std::size_t>(i)] = i * 3 + 1;
+  std::shuffle(codes.begin(), codes.end(), rng);
+  for (int c : codes) {
+    t.insert();
+    t.fieldByName("CODE").setAsInteger(c);
+    t.fieldByName("NAME").setAsString((rng() % 2 ? "N" : "n") + std::to_string(rng() % 400));
+    t.fieldByName("QTY").setAsInteger(static_cast<int>(rng() % 100) - 50);
+    t.post();
+  }
+  const std::vector<pxcheck::IndexSpec> ix = {{path("k.XG0"), path("k.YG0"), {1}},
+                                              {path("k.XG1"), path("k.YG1"), {2, 1}}};
+  EXPECT_EQ(pxcheck::verify(path("k.db"), path("k.PX"), ix), "");
+  EXPECT_GT(pxcheck::chainOf(path("k.db")).size(), 100u);
+  // Key changes move records to other blocks; duplicates are refused.
+  for (int i = 0; i < 300; ++i) {
+    t.setRecNo(static_cast<int>(rng() % 3000) + 1);
+    t.edit();
+    t.fieldByName("CODE").setAsInteger(static_cast<int>(rng() % 9000) * 3 + 2);
+    try {
+      t.post();
+    } catch (const DbError&) {
+      t.cancel();  // the new key was taken
+    }
+  }
+  t.setRecNo(1);
+  const int taken = t.fieldByName("CODE").asInteger();
+  t.next();
+  t.edit();
+  t.fieldByName("CODE").setAsInteger(taken);
+  EXPECT_THROW(t.post(), DbError);
+  t.cancel();
+  EXPECT_EQ(t.recordCount(), 3000);
+  for (int i = 0; i < 1500; ++i) {
+    t.setRecNo(static_cast<int>(rng() % static_cast<unsigned>(t.recordCount())) + 1);
+    t.deleteRecord();
+  }
+  EXPECT_EQ(pxcheck::verify(path("k.db"), path("k.PX"), ix), "");
+  t.close();
+  t.open();
+  EXPECT_EQ(t.recordCount(), 1500);
+  int prev = -1;
+  for (t.first(); !t.eof(); t.next()) {
+    ASSERT_GT(t.fieldByName("CODE").asInteger(), prev);
+    prev = t.fieldByName("CODE").asInteger();
+  }
+}
+
+TEST_F(ParadoxWrite, TablesWithoutKeyAndOlderTablesTakeChanges) {
+  Table u;
+  u.setTableName(path("plain.db"));
+  u.fieldDefs().push_back({"N", FieldType::Integer, 0, false});
+  u.fieldDefs().push_back({"T", FieldType::String, 10, false});
+  u.createTable();
+  u.open();
+  for (int i = 0; i < 500; ++i) {
+    u.append();
+    u.fieldByName("N").setAsInteger(500 - i);
+    u.post();
+  }
+  u.setRecNo(10);
+  u.deleteRecord();
+  u.close();
+  auto c = pxcheck::read(path("plain.db"));
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->fileType, 2);
+  ASSERT_EQ(c->rows.size(), 499u);
+  EXPECT_EQ(c->rows[0][0].l, 500);  // file order, as added
+  EXPECT_EQ(c->rows[9][0].l, 490);
+
+  // A Paradox 3.0 table with 1 KiB blocks and no .PX gets its record in key
+  // order and a primary index.
+  fs::copy_file(testData("paradox/STATES.DB"), path("STATES.DB"));
+  fs::permissions(path("STATES.DB"), fs::perms::owner_read | fs::perms::owner_write);
+  Table s;
+  s.setTableName(path("STATES.DB"));
+  s.open();
+  s.insert();
+  s.fieldByName("Abv").setAsString("CX");
+  s.fieldByName("State").setAsString("Nowhere");
+  s.post();
+  EXPECT_EQ(s.recNo(), 8);  // after CA, CO, CT
+  s.close();
+  EXPECT_EQ(pxcheck::verify(path("STATES.DB"), path("STATES.PX"), {}), "");
+  auto st = pxcheck::read(path("STATES.DB"));
+  ASSERT_TRUE(st);
+  ASSERT_EQ(st->rows.size(), 54u);
+  EXPECT_EQ(st->rows[7][0].s, "CX");
+  EXPECT_EQ(st->version, 30);
+}
