@@ -232,15 +232,23 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
 
 }  // namespace
 
+namespace {
+
+// The guard and the question of both renumberings: true to go on.
+bool renumberingConfirmed(const TForm1& f, const QString& question) {
+  if (f.Table1.tableName().empty()) {
+    dialogs::message(QString::fromUtf8(kNoTableName));
+    return false;
+  }
+  return dialogs::current().question(question) == dialogs::Answer::Yes;
+}
+
+}  // namespace
+
 void TForm1::PLU2Click() {
   guarded([this] {
-    if (Table1.tableName().empty()) {
-      dialogs::message(QString::fromUtf8(kNoTableName));
-      return;
-    }
-    if (dialogs::current().question(
-            QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в соответствии с номером "
-                           "строки таблицы.\r\nПродолжить ?")) != dialogs::Answer::Yes)
+    if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в "
+                                                    "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
     renumber(*this, "PLUNO", QStringLiteral("Таблица не содержит номеров PLU."));
   });
@@ -248,13 +256,8 @@ void TForm1::PLU2Click() {
 
 void TForm1::MSG2Click() {
   guarded([this] {
-    if (Table1.tableName().empty()) {
-      dialogs::message(QString::fromUtf8(kNoTableName));
-      return;
-    }
-    if (dialogs::current().question(
-            QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в соответствии с номером строки "
-                           "таблицы.\r\nПродолжить ?")) != dialogs::Answer::Yes)
+    if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в "
+                                                    "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
     // A goods table has a message-number field of its own: only a table
     // without a readable PLU number is renumbered by message.

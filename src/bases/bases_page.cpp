@@ -8,9 +8,25 @@
 #include <QToolButton>
 
 #include "shell/tform1.h"
+#include "storage/db_navigator.h"
+#include "storage/table_model.h"
 
 void TForm1::setupBasesPage() {
   Table1.afterInsert = [this](storage::Table&) { Table1AfterInsert(); };
+
+  DataSource1 = new storage::TableModel(&Table1, this);
+  DataSource1->setObjectName(QStringLiteral("DataSource1"));
+  DataSource1->attach(DBGrid1);
+  DBNavigator1 = new storage::DbNavigator(&Table1, NavigatorPlace);
+  DBNavigator1->setObjectName(QStringLiteral("DBNavigator1"));
+  NavigatorPlace->layout()->addWidget(DBNavigator1);
+  // Both watch Table1: they go before it when the window is destroyed.
+  basesViews_.run = [this] {
+    delete DBNavigator1;
+    DBNavigator1 = nullptr;
+    delete DataSource1;
+    DataSource1 = nullptr;
+  };
 
   connect(N3, &QAction::triggered, this, &TForm1::N3Click);
   connect(N4, &QAction::triggered, this, &TForm1::N4Click);

@@ -1,6 +1,7 @@
 // The field-compatibility table: logical field names of the program mapped
 // to the field names of the open table, and its file poles.cfg.
 #include "platform/ansi.h"
+#include "bases/field_labels.h"
 #include "platform/guard.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
@@ -116,6 +117,12 @@ const DisplayStep kDisplaySteps[29] = {
 };
 
 }  // namespace
+
+std::string fieldDisplayLabel(const std::string& logical) {
+  for (const DisplayStep& s : kDisplaySteps)
+    if (s.prop == Prop::Label && logical == s.logical) return ansi::A(QString::fromUtf8(s.label));
+  return {};
+}
 
 void TForm1::Button22Click() {
   guarded([this] {

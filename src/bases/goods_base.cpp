@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTableView>
 
+#include "bases/field_labels.h"
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
@@ -22,26 +23,25 @@ struct FieldSpec {
   FieldType type;
   int size;  // characters of a text field; -1: the START width
   bool required;
-  const char* label;  // display label (empty: none)
 };
 
 const FieldSpec kGoodsFields[16] = {
-    {"NO", FieldType::AutoInc, 0, false, ""},
-    {"PLUNO", FieldType::Integer, 0, true, "Номер PLU"},
-    {"NAME1", FieldType::String, 28, false, "Наименование 1"},
-    {"NAME2", FieldType::String, 28, false, "Наименование 2"},
-    {"PRICE", FieldType::Integer, 0, false, "Цена"},
-    {"LIFE", FieldType::String, 8, false, "Срок хранения"},
-    {"TARE", FieldType::Integer, 0, false, "Вес тары"},
-    {"ICODE", FieldType::Integer, 0, false, "Код товара"},
-    {"GCODE", FieldType::Integer, 0, false, "Групповой код"},
-    {"MSGNO", FieldType::Integer, 0, false, "Номер сообщения"},
-    {"LOGOTYPE", FieldType::Integer, 0, false, "№ логотипа"},
-    {"RST", FieldType::String, 4, false, "Код Ростеста"},
-    {"START", FieldType::String, -1, false, "Начало продаж"},
-    {"COUNTER", FieldType::Integer, 0, false, "Количество"},
-    {"SUMM", FieldType::String, 10, false, "Сумма, коп."},
-    {"WEIGHT", FieldType::String, 10, false, "Общий вес, гр."},
+    {"NO", FieldType::AutoInc, 0, false},
+    {"PLUNO", FieldType::Integer, 0, true},
+    {"NAME1", FieldType::String, 28, false},
+    {"NAME2", FieldType::String, 28, false},
+    {"PRICE", FieldType::Integer, 0, false},
+    {"LIFE", FieldType::String, 8, false},
+    {"TARE", FieldType::Integer, 0, false},
+    {"ICODE", FieldType::Integer, 0, false},
+    {"GCODE", FieldType::Integer, 0, false},
+    {"MSGNO", FieldType::Integer, 0, false},
+    {"LOGOTYPE", FieldType::Integer, 0, false},
+    {"RST", FieldType::String, 4, false},
+    {"START", FieldType::String, -1, false},
+    {"COUNTER", FieldType::Integer, 0, false},
+    {"SUMM", FieldType::String, 10, false},
+    {"WEIGHT", FieldType::String, 10, false},
 };
 
 // The secondary indexes of the goods table: name and logical fields.
@@ -49,8 +49,6 @@ const char* const kGoodsIndexes[6][3] = {
     {"indPLUNO", "PLUNO", nullptr}, {"indNAME1", "NAME1", "NAME2"}, {"indPRICE", "PRICE", nullptr},
     {"indICODE", "ICODE", nullptr}, {"indMSGNO", "MSGNO", nullptr}, {"indCOUNTER", "COUNTER", nullptr},
 };
-
-std::string cp1251(const char* utf8) { return ansi::A(QString::fromUtf8(utf8)); }
 
 storage::FieldDef fieldDef(const TForm1& f, const FieldSpec& s, int startWidth) {
   storage::FieldDef d;
@@ -160,7 +158,7 @@ void TForm1::labelGoodsFields(bool firstRecord) {
     const std::string logical = s.logical;
     if (logical == "NO") continue;
     storage::Field& f = Table1.fieldByName(Ass(logical));
-    f.setDisplayLabel(cp1251(s.label));
+    f.setDisplayLabel(fieldDisplayLabel(logical));
     if (logical == "LIFE") f.setAlignment(storage::Alignment::Right);
     if (!firstRecord) continue;
     if (logical == "PLUNO") f.setAsInteger(1);

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTableView>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@
 #include "platform/clock.h"
 #include "shell/string_grid.h"
 #include "support/gui_fixture.h"
+
+// Readable texts in failure output.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 // A clock whose event-loop turns run a hook (to press Stop mid-loop).
 class HookClock : public clock_::Clock {

@@ -72,6 +72,7 @@ TEST_F(BaseCheck, EmptyPluNumberFailsAndAMissingPluFieldPasses) {
   t.post();
   t.append();
   t.fieldByName("PLUNO").setAsInteger(0);
+  t.fieldByName("LIFE").setAsString("10");
   t.post();
   form->ToolButton8->click();
   EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода номера сообщения")});

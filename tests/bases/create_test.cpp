@@ -1,5 +1,8 @@
 // New goods and messages bases through their menu entries.
 #include <QFileInfo>
+#include <QToolButton>
+
+#include "storage/db_navigator.h"
 
 #include "bases_fixture.h"
 
@@ -186,4 +189,26 @@ TEST_F(NewBase, BaseCreatedUnderADbfNameOpensAgain) {
   EXPECT_TRUE(table().active());
   EXPECT_EQ(table().recordCount(), 2);
   EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(NewBase, GoodsCreationLetsEventsRunTwiceMessagesCreationNever) {
+  HookClock clock;
+  newGoods("goods.db");
+  EXPECT_EQ(clock.turns, 2);
+  clock.turns = 0;
+  newMessages("msg.db");
+  EXPECT_EQ(clock.turns, 0);
+}
+
+TEST_F(NewBase, RecordInsertedWithTheNavigatorStartsEmpty) {
+  newGoods("goods.db");
+  auto* nav = find<storage::DbNavigator>("DBNavigator1");
+  ASSERT_NE(nav, nullptr);
+  EXPECT_EQ(nav->parentWidget(), form->NavigatorPlace);
+  EXPECT_EQ(nav->button(storage::DbNavigator::Insert)->toolTip(), QStringLiteral("Вставка записи"));
+  nav->click(storage::DbNavigator::Insert);
+  auto& t = table();
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  for (int i = 0; i < t.fieldCount(); ++i) EXPECT_TRUE(t.field(i).isNull()) << t.field(i).fieldName();
+  EXPECT_EQ(gridRows(), 2);
 }

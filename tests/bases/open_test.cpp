@@ -5,6 +5,7 @@
 #include <map>
 
 #include "bases_fixture.h"
+#include "storage/file_lock.h"
 
 namespace {
 
@@ -295,4 +296,30 @@ TEST_F(OpenBase, SortWithoutATableIsOnlyRecordedAndOpenClearsIt) {
   form->N5->trigger();
   openTable(file);
   EXPECT_EQ(table().indexFieldNames(), "");
+}
+
+TEST_F(OpenBase, TableHeldByAnotherWriterOpensForReadingOnly) {
+  const QString file = goodsBase();
+  table().close();
+  storage::FileLock other;
+  ASSERT_EQ(other.acquire(QFile::encodeName(file).toStdString()), storage::FileLock::Result::Locked);
+  openTable(file);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  ASSERT_TRUE(table().active());
+  EXPECT_TRUE(table().readOnly());
+  EXPECT_EQ(gridRows(), 5);
+  // Entries that write give their own failure and change nothing.
+  dlg.answers = {dialogs::Answer::Yes};
+  form->PLU2->trigger();
+  EXPECT_EQ(dlg.take().last(), QStringLiteral("Таблица не содержит номеров PLU."));
+  form->ComboBox1->setCurrentIndex(2);
+  emit form->ComboBox1->activated(2);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  form->ToolButton8->click();  // the check reads: two records lack a shelf life
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода срока годности")});
+  EXPECT_EQ(table().recNo(), 4);
+  EXPECT_EQ(table().state(), storage::State::Browse);
+  other.release();
+  EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9", "5"}));
+  EXPECT_EQ(column(file, "LOGOTYPE")[0], "0");
 }
