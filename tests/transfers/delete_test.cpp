@@ -53,7 +53,7 @@ TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
 }
 
 TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {
-  startWithScale(100);
+  startWithScale(250);
   form->ToolButton13->click();
   scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::Silence, 1, 0, 0, 0, 1});
   dlg.answers.push_back(dialogs::Answer::Yes);

@@ -227,7 +227,7 @@ TEST_F(LoadGoods, NineHandshakeFailuresAreToleratedTheTenthEndsTheRun) {
 }
 
 TEST_F(LoadGoods, TenSilentHandshakesEndWithTheNoReplyMessage) {
-  startWithScale(100);
+  startWithScale(250);
   newGoodsTable();
   addGoodsNumbered(range(1, 3));
   scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::Silence, 10});
@@ -253,7 +253,7 @@ TEST_F(LoadGoods, ReconnectRefusedEndsWithTheExclamationMessage) {
 }
 
 TEST_F(LoadGoods, ScaleThatStopsAnsweringMidRunKeepsTheRecordsBefore) {
-  startWithScale(100);
+  startWithScale(250);
   newGoodsTable();
   addGoodsNumbered(range(1, 6));
   scale.inject(0x82, {ScaleEmulator::Fault::Silence, -1, 0, 0, 0, 3});

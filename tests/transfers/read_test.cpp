@@ -46,6 +46,13 @@ TEST_F(ReadFromScale, GoodsLandInANewTableEmptyCellsSkipped) {
   readEntry(form->N12, "read");
   ASSERT_TRUE(Form4->isVisible());
   EXPECT_EQ(table().recordCount(), 0);
+  // START is 18 wide and the sales fields stay writable for the read.
+  EXPECT_EQ(table().fieldByName("START").size(), 18);
+  for (const char* f : {"START", "COUNTER", "SUMM", "WEIGHT"})
+    EXPECT_FALSE(table().fieldByName(f).readOnly()) << f;
+  EXPECT_FALSE(table().fieldByName("NO").visible());
+  EXPECT_EQ(table().fieldByName("LIFE").alignment(), storage::Alignment::Right);
+  EXPECT_EQ(table().fieldByName("PLUNO").displayLabel(), ansi::A(QStringLiteral("Номер PLU")));
   runDialog(Form4, 5, 1);
   EXPECT_EQ(dlg.take(), QStringList{kReceived});
   EXPECT_EQ(requestedNumbers(0x81), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -116,7 +123,7 @@ TEST_F(ReadFromScale, ReadingIntoAFilledTableKeepsItsRecords) {
 }
 
 TEST_F(ReadFromScale, ExchangeErrorsKeepTheRecordsOfTheCellsBefore) {
-  startWithScale(100);
+  startWithScale(250);
   for (int c = 1; c <= 6; ++c) putPlu(c, "x", c, 0);
   newGoodsTable();
   struct Case {
