@@ -1,6 +1,9 @@
 // Deleting PLU cells and clearing their totals in the emulated scale.
 #include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QToolButton>
+#include <utility>
 
 #include "transfer_fixture.h"
 
@@ -95,6 +98,23 @@ TEST_F(DeleteInScale, StopIsSeenAtTheNextNumber) {
   EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Действие прервано")}));
   EXPECT_TRUE(progressHidden());
   EXPECT_EQ(form->ProgressBar3->maximum(), 3999);
+}
+
+TEST_F(DeleteInScale, NumbersReachTheDriverAsTyped) {
+  startWithScale();
+  form->N14->trigger();
+  for (auto [from, to] : {std::pair{"0042", "0042"}, {"0", "0"}, {"9999", "9999"}, {"7", "7"}}) {
+    dlg.answers.push_back(dialogs::Answer::Yes);
+    Form6->showRange();
+    Form6->Edit1->setText(QString::fromLatin1(from));
+    Form6->Edit2->setText(QString::fromLatin1(to));
+    Form6->Button1->click();
+    EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  }
+  std::vector<int> got;
+  for (const std::string& r : scale.requestsOf(0x8D))
+    got.push_back(int((unsigned char)r[1] | (unsigned char)r[2] << 8));
+  EXPECT_EQ(got, (std::vector<int>{42, 0, 9999, 7}));
 }
 
 TEST_F(DeleteInScale, UnknownScaleNameStopsBeforeAnyConnection) {

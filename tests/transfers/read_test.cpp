@@ -162,6 +162,24 @@ TEST_F(ReadFromScale, StopKeepsTheCellsReadSoFar) {
   EXPECT_EQ(scale.requestsOf(0x81).size(), 4u);
   EXPECT_EQ(table().recordCount(), 3);  // cells 1, 3 and 4
   EXPECT_TRUE(progressHidden());
+
+  // The same for messages; then a scale that falls silent on a message read.
+  for (int m : {2, 3}) putMessage(m, "m");
+  readEntry(form->N13, "msgs");
+  clk.onTurn = [&](int) {
+    if (scale.requestsOf(0x83).size() == 3) form->Button3->click();
+  };
+  runDialog(Form5, 1, 10);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Действие прервано")});
+  EXPECT_EQ(table().recordCount(), 2);
+  clk.onTurn = nullptr;
+  form->Edit32->setText(QStringLiteral("250"));
+  scale.inject(0x83, {ScaleEmulator::Fault::Silence, 1, 0, 0, 0, 2});
+  runDialog(Form5, 2, 4);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Ошибка обмена 1. Повторите попытку еще раз или проверьте "
+                            "работоспособность весов.")});
+  EXPECT_EQ(table().recordCount(), 4);
 }
 
 TEST_F(ReadFromScale, DatabaseErrorEndsTheRunWithTheErrorBoxAndHiddenProgress) {
