@@ -116,14 +116,6 @@ TEST_F(RangeDialogs, KeyFilterTakesAtMostFourDigits) {
     }
 }
 
-TEST_F(RangeDialogs, KeyRuleJudgesTheTextBeforeTheCharacter) {
-  EXPECT_TRUE(RangeDialog::keyAccepted(QStringLiteral("123"), u'4'));
-  EXPECT_FALSE(RangeDialog::keyAccepted(QStringLiteral("1234"), u'5'));
-  EXPECT_TRUE(RangeDialog::keyAccepted(QStringLiteral("1234"), u'\b'));
-  for (char16_t c : {u'\r', u'\x1b', u'\x03', u'\x16', u'\x18', u' ', u'-', u'+', u'A', u'f'})
-    EXPECT_FALSE(RangeDialog::keyAccepted(QString(), c)) << int(c);
-}
-
 TEST_F(RangeDialogs, EnterAndEscapeInAnEditDoNothing) {
   start();
   form->N9->trigger();
