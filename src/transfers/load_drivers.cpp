@@ -7,6 +7,7 @@
 
 #include "link/scale_link.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "shell/tform1.h"
 #include "storage/table.h"
 #include "transfers/transfer_run.h"
@@ -119,12 +120,26 @@ std::string filled(std::string s, std::size_t need) {
   return s;
 }
 
-const char* const kTestMessages[8] = {
-    "Ошибка ввода номера PLU",       "Ошибка ввода цены",
-    "Ошибка ввода срока годности",   "Ошибка ввода веса тары",
-    "Ошибка ввода кода товара",      "Ошибка ввода группового кода",
-    "Ошибка ввода номера сообщения", "Ошибка ввода значения логотипа",
+// The goods fields after PLUNO that the record check takes, each with its
+// default when the table lacks it or its value does not convert.
+struct TestedFields {
+  int price;
+  std::string life;
+  int tare, icode, gcode, msgno, logotype;
 };
+
+TestedFields readTested(TForm1& f) {
+  auto intOr = [&f](const char* name) { return readInt(f, name).value_or(0); };
+  TestedFields g{};
+  g.price = intOr("PRICE");
+  g.life = readText(f, "LIFE").value_or("0");
+  g.tare = intOr("TARE");
+  g.icode = intOr("ICODE");
+  g.gcode = intOr("GCODE");
+  g.msgno = intOr("MSGNO");
+  g.logotype = intOr("LOGOTYPE");
+  return g;
+}
 
 bool hasOpenTable(TForm1& f) {
   const storage::Table& t = table(f);
@@ -137,37 +152,27 @@ void TForm1::LoadPluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
   if (busy.refused()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей данные о товарах.");
-  auto intOr = [this](const char* name, int def) { return readInt(*this, name).value_or(def); };
-  auto textOr = [this](const char* name, const char* def) {
-    return readText(*this, name).value_or(def);
-  };
   LoadRun run{*this, low, high, "PLUNO",
               "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
               "товаре или правильность ее заполнения.",
               {}, {}};
   run.test = [&](int plu) {
-    const int price = intOr("PRICE", 0);
-    const std::string life = textOr("LIFE", "0");
-    const int tare = intOr("TARE", 0), icode = intOr("ICODE", 0), gcode = intOr("GCODE", 0),
-              msgno = intOr("MSGNO", 0), logotype = intOr("LOGOTYPE", 0);
-    const int code = TestRow(plu, price, life, tare, icode, gcode, msgno, logotype);
+    const TestedFields g = readTested(*this);
+    const int code = TestRow(plu, g.price, g.life, g.tare, g.icode, g.gcode, g.msgno, g.logotype);
     if (code < 1 || code > 8) return true;
-    say(kTestMessages[code - 1]);
+    dialogs::message(testRowMessage(code));
     return false;
   };
   run.send = [&](int plu) {
-    const int price = intOr("PRICE", 0);
-    const std::string life = textOr("LIFE", "0");
-    const int tare = intOr("TARE", 0), icode = intOr("ICODE", 0), gcode = intOr("GCODE", 0),
-              msgno = intOr("MSGNO", 0), logotype = intOr("LOGOTYPE", 0);
-    const std::string name1 = filled(textOr("NAME1", ""), 28);
-    const std::string name2 = filled(textOr("NAME2", ""), 28);
-    const std::string rst = filled(textOr("RST", ""), 4);
+    const TestedFields g = readTested(*this);
+    const std::string name1 = filled(readText(*this, "NAME1").value_or(""), 28);
+    const std::string name2 = filled(readText(*this, "NAME2").value_or(""), 28);
+    const std::string rst = filled(readText(*this, "RST").value_or(""), 4);
     Numb->setText(QString::number(plu));
     clock_::processEvents();
     if (!run.handshake()) return false;
-    if (SendPlu(plu, name1, name2, price, life, tare, icode, gcode, logotype, rst, msgno,
-                run.timeOut))
+    if (SendPlu(plu, name1, name2, g.price, g.life, g.tare, g.icode, g.gcode, g.logotype, rst,
+                g.msgno, run.timeOut))
       return true;
     say(kSendFailed);
     return false;
@@ -189,12 +194,10 @@ void TForm1::LoadMsgRange(int low, int high) {
     return false;
   };
   run.send = [&](int msgno) {
-    static const char* const kLines[8] = {"LINE1", "LINE2", "LINE3", "LINE4",
-                                          "LINE5", "LINE6", "LINE7", "LINE8"};
     std::string line[8];
     bool empty = true;
     for (int k = 0; k < 8; ++k) {
-      line[k] = readText(*this, kLines[k]).value_or("");
+      line[k] = readText(*this, kLineFields[k]).value_or("");
       empty = empty && line[k].empty();
     }
     Numb->setText(QString::number(msgno));

@@ -125,12 +125,10 @@ void TForm1::GetMsgRange(int low, int high) {
     return msgno == -1 ? Fetch::Empty : Fetch::NoReply;
   };
   auto append = [&] {
-    static const char* const kLines[8] = {"LINE1", "LINE2", "LINE3", "LINE4",
-                                          "LINE5", "LINE6", "LINE7", "LINE8"};
     storage::Table& t = table(*this);
     t.insert();
     field(*this, "MSGNO").setAsInteger(requested);
-    for (int k = 0; k < 8; ++k) field(*this, kLines[k]).setAsString(line[k]);
+    for (int k = 0; k < 8; ++k) field(*this, kLineFields[k]).setAsString(line[k]);
     t.post();
     t.last();
   };

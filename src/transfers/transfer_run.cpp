@@ -39,6 +39,9 @@ void Progress::step(long long position) { f_.ProgressBar3->setValue(int(position
 
 void Progress::number(long long n) { f_.Numb->setText(QString::number(n)); }
 
+const char* const kLineFields[8] = {"LINE1", "LINE2", "LINE3", "LINE4",
+                                    "LINE5", "LINE6", "LINE7", "LINE8"};
+
 void say(const char* text) { dialogs::message(QString::fromUtf8(text)); }
 
 namespace {

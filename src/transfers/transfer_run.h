@@ -35,6 +35,9 @@ class Progress {
   TForm1& f_;
 };
 
+// The logical names of the eight message lines, LINE1 .. LINE8.
+extern const char* const kLineFields[8];
+
 // Shows a fixed text (UTF-8 source text) in a plain message box.
 void say(const char* text);
 
