@@ -6,37 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "storage/goods_layout.h"
 #include "storage/table.h"
 
 using namespace storage;
+using tablesupport::defineGoods;
 
 namespace {
-
-void defineGoods(Table& t) {
-  auto& f = t.fieldDefs();
-  f.clear();
-  f.push_back({"NO", FieldType::AutoInc, 0, false});
-  f.push_back({"PLUNO", FieldType::Integer, 0, true});
-  f.push_back({"NAME1", FieldType::String, 28, false});
-  f.push_back({"NAME2", FieldType::String, 28, false});
-  for (const char* n : {"PRICE"}) f.push_back({n, FieldType::Integer, 0, false});
-  f.push_back({"LIFE", FieldType::String, 8, false});
-  for (const char* n : {"TARE", "ICODE", "GCODE", "MSGNO", "LOGOTYPE"}) f.push_back({n, FieldType::Integer, 0, false});
-  f.push_back({"RST", FieldType::String, 4, false});
-  f.push_back({"START", FieldType::String, 17, false});
-  f.push_back({"COUNTER", FieldType::Integer, 0, false});
-  f.push_back({"SUMM", FieldType::String, 10, false});
-  f.push_back({"WEIGHT", FieldType::String, 10, false});
-  auto& x = t.indexDefs();
-  x.clear();
-  x.push_back({"", "NO", ixPrimary});
-  x.push_back({"indPLUNO", "PLUNO", ixCaseInsensitive});
-  x.push_back({"indNAME1", "NAME1;NAME2", ixCaseInsensitive});
-  x.push_back({"indPRICE", "PRICE", ixCaseInsensitive});
-  x.push_back({"indICODE", "ICODE", ixCaseInsensitive});
-  x.push_back({"indMSGNO", "MSGNO", ixCaseInsensitive});
-  x.push_back({"indCOUNTER", "COUNTER", ixCaseInsensitive});
-}
 
 void appendGoods(Table& t, int n) {
   for (int i = 0; i < n; ++i) {

@@ -2,6 +2,7 @@
 #include "storage/backend.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace storage {
@@ -71,10 +72,26 @@ int Backend::compare(std::string_view a, std::string_view b, int field,
   return static_cast<int>(va.kind) < static_cast<int>(vb.kind) ? -1 : 1;
 }
 
+std::vector<std::string> splitFieldList(const std::string& list) {
+  std::vector<std::string> r;
+  std::size_t b = 0;
+  while (true) {
+    const std::size_t e = list.find(';', b);
+    r.push_back(list.substr(b, e == std::string::npos ? std::string::npos : e - b));
+    if (e == std::string::npos) break;
+    b = e + 1;
+  }
+  return r;
+}
+
 static bool matchExt(std::string_view ext, std::string_view pattern) {
   if (ext.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < ext.size(); ++i) {
     if (pattern[i] == '?') continue;
+    if (pattern[i] == '#') {
+      if (!std::isxdigit(static_cast<unsigned char>(ext[i]))) return false;
+      continue;
+    }
     if (upper1251(static_cast<unsigned char>(ext[i])) !=
         upper1251(static_cast<unsigned char>(pattern[i])))
       return false;

@@ -92,6 +92,9 @@ class Backend {
 int compareTextNoCase(std::string_view a, std::string_view b);
 unsigned char upper1251(unsigned char c);
 
+// The names of a field list ("A;B;C"), empty names kept.
+std::vector<std::string> splitFieldList(const std::string& list);
+
 // What a format offers to Table. The companion files of a table are found
 // next to its main file by name, ignoring the case of the extension.
 struct Format {
@@ -107,7 +110,7 @@ const Format& dbaseFormat();  // src/storage/dbase_format.cpp
 
 // Companion files of `path`: files in its directory whose name is the base
 // name of `path` and whose extension matches one of the patterns ('?' is any
-// one character), ignoring case. The main file itself is not included.
+// one character, '#' a decimal or hexadecimal digit), ignoring case. The main file itself is not included.
 std::vector<std::string> companionFiles(const std::string& path,
                                         const std::vector<std::string>& patterns);
 

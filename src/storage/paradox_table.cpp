@@ -172,17 +172,6 @@ std::string upperAscii(std::string s) {
   return s;
 }
 
-std::vector<std::string> splitNames(const std::string& s) {
-  std::vector<std::string> r;
-  std::size_t b = 0;
-  while (true) {
-    const std::size_t e = s.find(';', b);
-    r.push_back(s.substr(b, e == std::string::npos ? std::string::npos : e - b));
-    if (e == std::string::npos) break;
-    b = e + 1;
-  }
-  return r;
-}
 
 // ----------------------------------------------------------------- backend
 
@@ -292,7 +281,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   if (auto mb = findCompanion(path, "MB")) mb_.emplace(*mb, false);
 
   // Secondary indexes: .Xnn and .XGn files beside the table.
-  for (const std::string& x : companionFiles(path, {"X??", "XG?"})) {
+  for (const std::string& x : companionFiles(path, {"X##", "XG#"})) {
     Secondary s;
     s.xPath = x;
     const std::string ext = fs::path(x).extension().string();
@@ -300,8 +289,17 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     yExt[1] = ext[1] == 'x' ? 'y' : 'Y';
     const auto ys = companionFiles(path, {"Y" + ext.substr(2)});
     s.yPath = ys.empty() ? fs::path(x).replace_extension(yExt).string() : ys.front();
-    RawFile xf(x, false);
-    Header xh = readHeader(xf);
+    Header xh;
+    try {
+      RawFile xf(x, false);
+      xh = readHeader(xf);
+      if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
+        throw DbError("not an index file");
+    } catch (const DbError&) {
+      // The records stay readable; changing them would leave the index behind.
+      if (reason_.empty()) reason_ = "index file " + fs::path(x).filename().string() + " is damaged";
+      continue;
+    }
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
     const int extra = keyed ? db_.h.keyFields + 1 : 3;
     const int n = xh.numFields - extra;
@@ -727,7 +725,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   std::vector<const IndexDef*> secondary;
   for (const IndexDef& ix : indexes) {
     if (ix.options & ixPrimary) {
-      const auto names = splitNames(ix.fields);
+      const auto names = splitFieldList(ix.fields);
       for (std::size_t i = 0; i < names.size(); ++i)
         if (fieldIndex(names[i]) != static_cast<int>(i))
           throw DbError("Primary index fields must be the leading fields of the table");
@@ -752,7 +750,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   s.keyFields = keyFields;
   const std::string dbHeader = buildHeader(s);
   // Remove stale companions of an earlier table of that name first.
-  for (const std::string& c : companionFiles(path, {"PX", "X??", "Y??", "XG?", "YG?", "VAL", "MB"}))
+  for (const std::string& c : companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB"}))
     fs::remove(c);
   writeNewFile(path, dbHeader);
 
@@ -767,7 +765,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   int g = 0;
   for (const IndexDef* ix : secondary) {
     if (g > 9) throw DbError("Too many secondary indexes");
-    const auto names = splitNames(ix->fields);
+    const auto names = splitFieldList(ix->fields);
     NewHeaderSpec x;
     x.fileType = 8;
     x.blockKb = blockKb;
@@ -823,7 +821,7 @@ std::unique_ptr<Backend> openParadox(const std::string& path) {
 
 std::vector<std::string> paradoxFiles(const std::string& path) {
   std::vector<std::string> r =
-      companionFiles(path, {"PX", "X??", "Y??", "XG?", "YG?", "VAL", "MB", "TV", "FAM"});
+      companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB", "TV", "FAM"});
   std::error_code ec;
   if (fs::exists(path, ec)) r.insert(r.begin(), path);
   return r;

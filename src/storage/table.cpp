@@ -55,17 +55,6 @@ bool sameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && compareTextNoCase(a, b) == 0;
 }
 
-std::vector<std::string> splitList(const std::string& s) {
-  std::vector<std::string> r;
-  std::size_t b = 0;
-  while (true) {
-    const std::size_t e = s.find(';', b);
-    r.push_back(s.substr(b, e == std::string::npos ? std::string::npos : e - b));
-    if (e == std::string::npos) break;
-    b = e + 1;
-  }
-  return r;
-}
 
 // Day number (1 = 0001-01-01) to year, month, day (proleptic Gregorian).
 void civilFromDays(long long days, int& y, int& m, int& d) {
@@ -251,7 +240,7 @@ struct TableImpl {
       orderNoCase.clear();
       return;
     }
-    for (const std::string& n : splitList(names))
+    for (const std::string& n : splitFieldList(names))
       if (fieldIndex(n) < 0) throw DbError("Field '" + n + "' not found");
     for (const IndexDef& ix : be->indexes()) {
       if (ix.options & ixDescending) continue;
@@ -260,7 +249,7 @@ struct TableImpl {
                          compareTextNoCase(ix.fields.substr(0, names.size()), names) == 0);
       if (!fits) continue;
       std::vector<int> f;
-      for (const std::string& n : splitList(ix.fields)) {
+      for (const std::string& n : splitFieldList(ix.fields)) {
         const int i = fieldIndex(n);
         if (i < 0) throw DbError("Index field '" + n + "' not found");
         f.push_back(i);
@@ -818,7 +807,7 @@ void Table::createTable() {
       if (sameName(defs[k].name, defs[i].name)) throw DbError("Duplicate field name '" + defs[i].name + "'");
   }
   for (const IndexDef& ix : d_->indexDefs)
-    for (const std::string& n : splitList(ix.fields))
+    for (const std::string& n : splitFieldList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
   // A creation that fails part-way (a full disk) takes away the files it
   // made, so no half-made table is left to be opened later.

@@ -31,6 +31,12 @@ void TableModel::onChange(Change c) {
     emit currentRowChanged(row);
     return;
   }
+  if (c == Change::Data && table_->rowCount() == rows_ && rows_ > 0 && !columns_.empty()) {
+    // Same rows, other contents or order (a stored edit): a repaint is enough.
+    emit dataChanged(index(0, 0), index(rows_ - 1, static_cast<int>(columns_.size()) - 1));
+    emit currentRowChanged(table_->currentRow());
+    return;
+  }
   beginResetModel();
   rebuildColumns();
   rows_ = table_->rowCount();
@@ -100,7 +106,8 @@ void TableModel::attach(QTableView* view) {
   connect(sel, &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& now, const QModelIndex&) {
             if (!now.isValid() || !table_->active() || now.row() == table_->currentRow()) return;
-            guarded([&] { table_->goToRow(now.row()); });
+            // A pending record that cannot be stored keeps the grid on it.
+            if (!guarded([&] { table_->goToRow(now.row()); })) emit currentRowChanged(table_->currentRow());
           });
   connect(this, &TableModel::currentRowChanged, view, [this, view](int row) {
     if (row < 0 || columns_.empty()) return;

@@ -94,6 +94,16 @@ TEST_F(Grid, EditingACellFollowsThePendingRecordRules) {
   EXPECT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown.value(0).startsWith("ERROR: "));
   EXPECT_EQ(cell(m, 0, "PLUNO"), "2");
+  // A new record without its required PLUNO cannot be left: the grid stays.
+  dlg.shown.clear();
+  t.append();
+  ASSERT_TRUE(m.setData(m.index(2, name), "x"));
+  EXPECT_EQ(view.currentIndex().row(), 2);
+  view.setCurrentIndex(m.index(0, name));
+  EXPECT_EQ(dlg.shown.size(), 1);
+  EXPECT_EQ(t.state(), State::Insert);
+  EXPECT_EQ(view.currentIndex().row(), 2);
+  t.cancel();
   t.close();
   t.open();
   t.last();

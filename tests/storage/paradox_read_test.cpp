@@ -245,6 +245,20 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
   fs::resize_file(tail, 221 + 1024 + 900);
   EXPECT_EQ(openAll(tail), "ok");
 
+  // A damaged index file: the records still read, but nothing may change.
+  const std::string c = copy("C.DB", "c.db");
+  copy("C.X02", "c.X02");
+  poke(path("c.X02"), 0x04, {0x42});
+  EXPECT_EQ(openAll(c), "ok");
+  {
+    Table t;
+    t.setTableName(c);
+    t.open();
+    EXPECT_TRUE(t.readOnly());
+    EXPECT_NE(t.readOnlyReason().find("c.X02"), std::string::npos);
+    EXPECT_THROW(t.append(), DbError);
+  }
+
   // A memo pointer into nowhere.
   const std::string memo = copy("memo.db", "memo.db");
   copy("memo.mb", "memo.mb");

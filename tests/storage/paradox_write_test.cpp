@@ -411,3 +411,34 @@ TEST_F(ParadoxWrite, TablesWithoutKeyAndOlderTablesTakeChanges) {
   EXPECT_EQ(st->rows[7][0].s, "CX");
   EXPECT_EQ(st->version, 30);
 }
+
+TEST_F(ParadoxWrite, SingleFieldIndexesOfAnotherProgramFollowEdits) {
+  for (const char* ext : {"DB", "PX", "VAL", "X02", "Y02", "X03", "Y03"})
+    fs::copy_file(testData(std::string("paradox/C.") + ext), path(std::string("C.") + ext));
+  for (auto& e : fs::directory_iterator(dir.path().toStdString()))
+    fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write);
+  Table t;
+  t.setTableName(path("C.DB"));
+  t.open();
+  for (int i = 10; i < 200; ++i) {
+    t.append();
+    t.fieldByName("C").setAsInteger(i);
+    t.fieldByName("A").setAsInteger((i * 31) % 97);
+    t.fieldByName("B").setAsInteger(-i);
+    t.post();
+  }
+  t.setIndexFieldNames("A");
+  t.first();
+  for (int i = 0; i < 50; ++i) {
+    t.edit();
+    t.fieldByName("A").setAsInteger(1000 - i);
+    t.post();
+    t.first();
+  }
+  t.setRecNo(3);
+  t.deleteRecord();
+  t.close();
+  EXPECT_EQ(pxcheck::verify(path("C.DB"), path("C.PX"),
+                            {{path("C.X02"), path("C.Y02"), {1}}, {path("C.X03"), path("C.Y03"), {2}}}),
+            "");
+}

@@ -6,16 +6,13 @@
 #include <QTemporaryDir>
 #include <string>
 
+#include "storage/goods_layout.h"
 #include "storage/table.h"
 
 namespace tablesupport {
 
 std::string testData(const std::string& rel);  // path under testdata/tables
 
-// Defines the goods layout (16 fields, 7 indexes) on t; `start` is the width
-// of START.
-void defineGoods(storage::Table& t, int start = 17);
-void defineMessages(storage::Table& t);
 
 // Appends one goods record and stores it.
 void addGoods(storage::Table& t, int plu, const std::string& name1, const std::string& name2,
