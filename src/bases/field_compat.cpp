@@ -1,6 +1,8 @@
 // The field-compatibility table: logical field names of the program mapped
 // to the field names of the open table, and its file poles.cfg.
 #include "platform/ansi.h"
+#include "bases/field_labels.h"
+#include "platform/guard.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -69,4 +71,75 @@ std::string TForm1::polesFileBytes() const {
     out += StringGrid3->cell(3, r) + "\r\n";
   }
   return out;
+}
+
+namespace {
+
+// One display step of "Применить": a field found by its mapped name (or the
+// literal key name) and one property set on it.
+enum class Prop { Hide, Label, Right, ReadOnly };
+struct DisplayStep {
+  const char* logical;  // "NO" is the literal key name, never mapped
+  Prop prop;
+  const char* label;
+};
+
+const DisplayStep kDisplaySteps[29] = {
+    {"NO", Prop::Hide, nullptr},
+    {"PLUNO", Prop::Label, "Номер PLU"},
+    {"NAME1", Prop::Label, "Наименование 1"},
+    {"NAME2", Prop::Label, "Наименование 2"},
+    {"PRICE", Prop::Label, "Цена"},
+    {"LIFE", Prop::Label, "Срок хранения"},
+    {"LIFE", Prop::Right, nullptr},
+    {"TARE", Prop::Label, "Вес тары"},
+    {"ICODE", Prop::Label, "Код товара"},
+    {"GCODE", Prop::Label, "Групповой код"},
+    {"MSGNO", Prop::Label, "Номер сообщения"},
+    {"LOGOTYPE", Prop::Label, "№ логотипа"},
+    {"RST", Prop::Label, "Код Ростеста"},
+    {"START", Prop::Label, "Начало продаж"},
+    {"START", Prop::ReadOnly, nullptr},
+    {"COUNTER", Prop::Label, "Количество"},
+    {"COUNTER", Prop::ReadOnly, nullptr},
+    {"SUMM", Prop::Label, "Сумма, коп."},
+    {"SUMM", Prop::ReadOnly, nullptr},
+    {"WEIGHT", Prop::Label, "Общий вес, гр."},
+    {"WEIGHT", Prop::ReadOnly, nullptr},
+    {"LINE1", Prop::Label, "Строка 1"},
+    {"LINE2", Prop::Label, "Строка 2"},
+    {"LINE3", Prop::Label, "Строка 3"},
+    {"LINE4", Prop::Label, "Строка 4"},
+    {"LINE5", Prop::Label, "Строка 5"},
+    {"LINE6", Prop::Label, "Строка 6"},
+    {"LINE7", Prop::Label, "Строка 7"},
+    {"LINE8", Prop::Label, "Строка 8"},
+};
+
+}  // namespace
+
+std::string fieldDisplayLabel(const std::string& logical) {
+  for (const DisplayStep& s : kDisplaySteps)
+    if (s.prop == Prop::Label && logical == s.logical) return ansi::A(QString::fromUtf8(s.label));
+  return {};
+}
+
+void TForm1::Button22Click() {
+  guarded([this] {
+    for (const DisplayStep& s : kDisplaySteps) {
+      // A step whose field the open table lacks is skipped silently.
+      try {
+        const std::string logical = s.logical;
+        storage::Field* f = Table1.findField(logical == "NO" ? logical : Ass(logical));
+        if (!f) continue;
+        switch (s.prop) {
+          case Prop::Hide: f->setVisible(false); break;
+          case Prop::Label: f->setDisplayLabel(ansi::A(QString::fromUtf8(s.label))); break;
+          case Prop::Right: f->setAlignment(storage::Alignment::Right); break;
+          case Prop::ReadOnly: f->setReadOnly(true); break;
+        }
+      } catch (...) {
+      }
+    }
+  });
 }

@@ -20,6 +20,7 @@ TForm1* createForms() {
   Form4 = new TForm4();
   Form5 = new TForm5();
   Form6 = new TForm6();
+  main->setupTransfers();
   Form7 = new TForm7();
   Form8 = new TForm8();
   return main;

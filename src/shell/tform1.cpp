@@ -40,6 +40,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
   Form1 = this;
   buildLayout();
+  setupBasesPage();
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] { HelpKeyword(QStringLiteral("Содержание")); });
@@ -128,7 +129,11 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 }
 
 void TForm1::FormDestroy() {
-  // The open table is closed here once the table component exists.
+  // Closing the open base; an error while closing is ignored.
+  try {
+    Table1.close();
+  } catch (...) {
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

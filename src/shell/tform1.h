@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "storage/table.h"
+
+namespace storage {
+class TableModel;
+class DbNavigator;
+}  // namespace storage
 #include "platform/icmp.h"
 #include "platform/tcp_client.h"
 
@@ -134,8 +140,55 @@ class TForm1 : public QMainWindow {
   bool GetFactorySet(std::string& Reply, int TimeOut);
 
   // ---- Goods and messages bases ----
+  // The one table component: the open goods or messages base.
+  storage::Table Table1;
+  // The grid's model over Table1 and the navigator (both owned by the window
+  // and released before Table1, see basesViews_).
+  storage::TableModel* DataSource1 = nullptr;
+  storage::DbNavigator* DBNavigator1 = nullptr;
+  // Declared after Table1, so destroyed before it: deletes the model and the
+  // navigator while the table they watch still exists.
+  struct ViewsRelease {
+    std::function<void()> run;
+    ~ViewsRelease() {
+      if (run) run();
+    }
+  } basesViews_;
+  QString OpenDialog1InitialDir;  // set by the open entry, kept between uses
+  QString SaveDialog1FileName = QStringLiteral("db1");  // the last chosen name
+
+  // Connects the goods page and the field-compatibility buttons.
+  void setupBasesPage();
+  // SaveDialog1: the chosen full name, or nothing when cancelled.
+  std::optional<QString> runSaveDialog1();
+  // The message before the save dialog, the dialog, and the cancel message:
+  // the chosen file name of a new goods (or messages) base, or nothing.
+  std::optional<std::string> askNewBaseName(bool goods);
+  // The creation steps of a new base: closes Table1, deletes a table of that
+  // name, defines and creates the goods table (START startWidth characters
+  // wide) or the messages table with every field named through Ass, clears
+  // the field order and opens the new table. passEvents lets pending events
+  // run after the deletion and after the creation. Throws on failure.
+  void createGoodsTable(const std::string& fileName, int startWidth, bool passEvents);
+  void createMessagesTable(const std::string& fileName);
+  // On the open goods table: hides NO and gives each field its display
+  // label, LIFE right-aligned; with firstRecord also the values of the first
+  // record of a new goods base. Throws at the first field not found.
+  void labelGoodsFields(bool firstRecord);
+  // The record check: 0, or the code 1..8 of the first value out of limits.
+  int TestRow(int plu, int price, const std::string& life, int tare, int icode, int gcode,
+              int msgno, int logotype) const;
+  // The messages of TestRow's codes 1..8 (empty for any other code).
+  static QString testRowMessage(int code);
 
   // ---- Base transfers ----
+  // Connects the transfer entries of the goods page (called once at start).
+  void setupTransfers();
+  void LoadPluRange(int low, int high);
+  void LoadMsgRange(int low, int high);
+  void GetPluRange(int low, int high);
+  void GetMsgRange(int low, int high);
+  void DeletePluRange(int low, int high);
 
   // ---- Scale settings and logo ----
 
@@ -166,7 +219,32 @@ class TForm1 : public QMainWindow {
   void Button10Click();
   // Scale link and protocol
   // Goods and messages bases
+  void N3Click();
+  void N4Click();
+  void ToolButton2Click();
+  void N10Click();
+  void N11Click();
+  void ToolButton16Click();
+  void PLU1Click();
+  void MSG1Click();
+  void N5Click();
+  void N6Click();
+  void N7Click();
+  void N8Click();
+  void Table1AfterInsert();
+  void Button22Click();
+  void ToolButton8Click();
+  void ComboBox1Change();
+  void PLU2Click();
+  void MSG2Click();
+  void Button3Click();
   // Base transfers
+  void N9Click();
+  void N19Click();
+  void N12Click();
+  void N13Click();
+  void N14Click();
+  void ToolButton13Click();
   // Scale settings and logo
 
  protected:

@@ -1,0 +1,123 @@
+// Loads 1,000 goods records from a goods base into the emulated scale through
+// the load driver, then reads them back into a new table through the read
+// driver, both at ComPortTimeOut 1000 with the real pauses (ping double, TCP
+// on 127.0.0.1). Reports the time per record against the protocol's fixed
+// pauses: 20 ms in each load handshake; 50 ms in each read handshake plus
+// the third of ComPortTimeOut that the record read waits before its reply.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdlib>
+
+#include "shell/program.h"
+#include "shell/tform1.h"
+#include "storage/table.h"
+#include "support/scale_emulator.h"
+#include "support/scripted_dialogs.h"
+
+namespace {
+
+constexpr int kRecords = 1000;
+constexpr int kTimeOut = 1000;
+
+struct Setup {
+  ScaleEmulator scale{1};
+  FakePing ping;
+  ScriptedDialogs dlg;
+  TForm1* form = Form1;
+
+  Setup() {
+    form->setConfigRows({{"1", "Bench", "", "1", ScaleEmulator::kHost, scale.portText(), "", "", ""}});
+    form->ComboBox2->setEditText(QStringLiteral("Bench"));
+    form->Edit32->setText(QString::number(kTimeOut));
+    form->CheckBox1->setChecked(true);
+  }
+};
+
+void report(benchmark::State& state, double totalMs, double pauseMs, bool ok) {
+  if (!ok) state.SkipWithError("the run did not end with its success message");
+  const double perRecord = totalMs / kRecords;
+  state.counters["ms_per_record"] = perRecord;
+  state.counters["fixed_pause_ms"] = pauseMs;
+  state.counters["overhead_ms"] = perRecord - pauseMs;
+}
+
+void BM_LoadGoods(benchmark::State& state) {
+  Setup s;
+  storage::Table& t = s.form->Table1;
+  s.form->createGoodsTable((QDir::currentPath() + "/load").toStdString(), 17, false);
+  for (int i = 1; i <= kRecords; ++i) {
+    t.append();
+    t.fieldByName("PLUNO").setAsInteger(i);
+    t.fieldByName("NAME1").setAsString("Goods " + std::to_string(i));
+    t.fieldByName("NAME2").setAsString("second line");
+    t.fieldByName("PRICE").setAsInteger(1000 + i);
+    t.fieldByName("LIFE").setAsString("5");
+    t.fieldByName("LOGOTYPE").setAsInteger(i % 3);
+    t.fieldByName("RST").setAsString("AB12");
+    t.post();
+  }
+  double ms = 0;
+  bool ok = true;
+  for (auto _ : state) {
+    s.dlg.take();
+    const auto t0 = std::chrono::steady_clock::now();
+    s.form->LoadPluRange(1, kRecords);
+    ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    ok = s.dlg.take() == QStringList{QStringLiteral("Данные переданы")} &&
+         s.scale.pluCount() == std::size_t(kRecords);
+  }
+  report(state, ms, 20, ok);
+}
+
+void BM_ReadGoods(benchmark::State& state) {
+  Setup s;
+  for (int i = 1; i <= kRecords; ++i) {
+    std::string record(83, ' ');
+    record[0] = char(i & 0xFF);
+    record[1] = char(i >> 8);
+    record.replace(4, 6, std::string(6, '\0'));
+    record.replace(66, 17, std::string(17, '\0'));
+    s.scale.setPlu(i, record);
+  }
+  double ms = 0;
+  bool ok = true;
+  for (auto _ : state) {
+    s.form->createGoodsTable((QDir::currentPath() + "/read").toStdString(), 18, false);
+    s.dlg.take();
+    const auto t0 = std::chrono::steady_clock::now();
+    s.form->GetPluRange(1, kRecords);
+    ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    ok = s.dlg.take() == QStringList{QStringLiteral("Данные приняты")} &&
+         s.form->Table1.recordCount() == kRecords;
+  }
+  report(state, ms, 50 + kTimeOut / 3, ok);
+}
+
+BENCHMARK(BM_LoadGoods)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadGoods)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  // Start-up runs in an empty directory with a fixed own address.
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = [] { return QStringLiteral("127.0.0.1"); };
+  createForms();
+  ::benchmark::Initialize(&argc, argv);
+  ::benchmark::RunSpecifiedBenchmarks();
+  ::benchmark::Shutdown();
+  destroyForms();
+  QDir::setCurrent(old);
+  return 0;
+}

@@ -1,0 +1,294 @@
+// The goods and messages bases on the goods page: the two table layouts and
+// their creation, opening an existing table, saving, renaming, the grid font
+// and the six sort entries.
+#include <QComboBox>
+#include <QFileInfo>
+#include <QTableView>
+
+#include "bases/field_labels.h"
+#include "platform/ansi.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/guard.h"
+#include "shell/string_grid.h"
+#include "shell/tform1.h"
+
+using storage::FieldType;
+
+namespace {
+
+// One field of a layout, by its logical name ("NO" is the key, never mapped).
+struct FieldSpec {
+  const char* logical;
+  FieldType type;
+  int size;  // characters of a text field; -1: the START width
+  bool required;
+};
+
+const FieldSpec kGoodsFields[16] = {
+    {"NO", FieldType::AutoInc, 0, false},
+    {"PLUNO", FieldType::Integer, 0, true},
+    {"NAME1", FieldType::String, 28, false},
+    {"NAME2", FieldType::String, 28, false},
+    {"PRICE", FieldType::Integer, 0, false},
+    {"LIFE", FieldType::String, 8, false},
+    {"TARE", FieldType::Integer, 0, false},
+    {"ICODE", FieldType::Integer, 0, false},
+    {"GCODE", FieldType::Integer, 0, false},
+    {"MSGNO", FieldType::Integer, 0, false},
+    {"LOGOTYPE", FieldType::Integer, 0, false},
+    {"RST", FieldType::String, 4, false},
+    {"START", FieldType::String, -1, false},
+    {"COUNTER", FieldType::Integer, 0, false},
+    {"SUMM", FieldType::String, 10, false},
+    {"WEIGHT", FieldType::String, 10, false},
+};
+
+// The secondary indexes of the goods table: name and logical fields.
+const char* const kGoodsIndexes[6][3] = {
+    {"indPLUNO", "PLUNO", nullptr}, {"indNAME1", "NAME1", "NAME2"}, {"indPRICE", "PRICE", nullptr},
+    {"indICODE", "ICODE", nullptr}, {"indMSGNO", "MSGNO", nullptr}, {"indCOUNTER", "COUNTER", nullptr},
+};
+
+storage::FieldDef fieldDef(const TForm1& f, const FieldSpec& s, int startWidth) {
+  storage::FieldDef d;
+  d.name = std::string(s.logical) == "NO" ? std::string("NO") : f.Ass(s.logical);
+  d.type = s.type;
+  d.size = s.size < 0 ? startWidth : s.size;
+  d.required = s.required;
+  return d;
+}
+
+// The file format a table name asks for: ".db" Paradox, ".dbf" dBase,
+// anything else left to the engine.
+storage::TableType typeByExtension(const std::string& fileName) {
+  const QString suffix = QFileInfo(QString::fromLocal8Bit(fileName.c_str())).suffix().toLower();
+  if (suffix == QLatin1String("db")) return storage::TableType::Paradox;
+  if (suffix == QLatin1String("dbf")) return storage::TableType::DBase;
+  return storage::TableType::Default;
+}
+
+// The directory of a file path without its trailing separator ("D:\Base\a.db"
+// gives "D:\Base", "E:\a.db" gives "E:", a bare name gives "").
+QString directoryPart(const QString& path) {
+  int cut = -1;
+  for (int i = path.size() - 1; i >= 0; --i) {
+    const QChar c = path[i];
+    if (c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':')) {
+      cut = i;
+      break;
+    }
+  }
+  if (cut < 0) return {};
+  return path.left(cut);  // up to the separator, which is dropped
+}
+
+}  // namespace
+
+std::optional<QString> TForm1::runSaveDialog1() {
+  dialogs::FileRequest req;
+  req.title = QStringLiteral("Сохранение  базы товаров или сообщений");
+  req.filter = QStringLiteral("*.db|*.db|*.dbf|*.dbf");
+  req.fileName = SaveDialog1FileName;
+  const auto name = dialogs::current().saveFile(req);
+  if (!name) return std::nullopt;
+  SaveDialog1FileName = QFileInfo(*name).absoluteFilePath();
+  return SaveDialog1FileName;
+}
+
+std::optional<std::string> TForm1::askNewBaseName(bool goods) {
+  dialogs::message(goods ? QStringLiteral("Укажите имя файла новой базы товаров.")
+                         : QStringLiteral("Укажите имя файла новой базы сообщений."));
+  const auto name = runSaveDialog1();
+  if (!name) {
+    dialogs::message(goods ? QStringLiteral("Новая база товаров не создана.")
+                           : QStringLiteral("Новая база сообщений не создана."));
+    return std::nullopt;
+  }
+  return std::string(name->toLocal8Bit().constData());
+}
+
+void TForm1::createGoodsTable(const std::string& fileName, int startWidth, bool passEvents) {
+  Table1.close();
+  Table1.setTableName(fileName);
+  if (Table1.exists()) Table1.deleteTable();
+  if (passEvents) clock_::processEvents();
+  Table1.setTableType(storage::TableType::Paradox);
+  auto& fields = Table1.fieldDefs();
+  fields.clear();
+  for (const FieldSpec& s : kGoodsFields) fields.push_back(fieldDef(*this, s, startWidth));
+  auto& indexes = Table1.indexDefs();
+  indexes.clear();
+  indexes.push_back({"", "NO", storage::ixPrimary});
+  for (const auto& ix : kGoodsIndexes) {
+    std::string list = Ass(ix[1]);
+    if (ix[2]) list += ";" + Ass(ix[2]);
+    indexes.push_back({ix[0], list, storage::ixCaseInsensitive});
+  }
+  Table1.createTable();
+  if (passEvents) clock_::processEvents();
+  // An order chosen for an earlier table must not keep the new one closed.
+  Table1.setIndexFieldNames("");
+  Table1.open();
+}
+
+void TForm1::createMessagesTable(const std::string& fileName) {
+  Table1.close();
+  Table1.setTableName(fileName);
+  if (Table1.exists()) Table1.deleteTable();
+  Table1.setTableType(storage::TableType::Paradox);
+  auto& fields = Table1.fieldDefs();
+  fields.clear();
+  fields.push_back({"NO", FieldType::AutoInc, 0, false});
+  fields.push_back({Ass("MSGNO"), FieldType::Integer, 0, true});
+  for (int i = 1; i <= 8; ++i)
+    fields.push_back({Ass("LINE" + std::to_string(i)), FieldType::String, 50, false});
+  auto& indexes = Table1.indexDefs();
+  indexes.clear();
+  indexes.push_back({"", "NO", storage::ixPrimary});
+  indexes.push_back({"indMSGNO", Ass("MSGNO"), storage::ixCaseInsensitive});
+  Table1.createTable();
+  Table1.setIndexFieldNames("");
+  Table1.open();
+}
+
+void TForm1::labelGoodsFields(bool firstRecord) {
+  Table1.fieldByName("NO").setVisible(false);
+  for (const FieldSpec& s : kGoodsFields) {
+    const std::string logical = s.logical;
+    if (logical == "NO") continue;
+    storage::Field& f = Table1.fieldByName(Ass(logical));
+    f.setDisplayLabel(fieldDisplayLabel(logical));
+    if (logical == "LIFE") f.setAlignment(storage::Alignment::Right);
+    if (!firstRecord) continue;
+    if (logical == "PLUNO") f.setAsInteger(1);
+    else if (logical == "LIFE") f.setAsString("0");
+    else if (logical == "PRICE" || logical == "TARE" || logical == "ICODE" || logical == "GCODE" ||
+             logical == "MSGNO" || logical == "LOGOTYPE")
+      f.setAsInteger(0);
+  }
+}
+
+void TForm1::N3Click() {
+  guarded([this] {
+    const auto name = askNewBaseName(true);
+    if (!name) return;
+    try {
+      createGoodsTable(*name, 17, true);
+      Table1.insert();
+      labelGoodsFields(true);
+      Table1.post();
+    } catch (...) {
+      // A base that cannot be made ends the steps without a message.
+    }
+    Button22Click();
+  });
+}
+
+void TForm1::N4Click() {
+  guarded([this] {
+    const auto name = askNewBaseName(false);
+    if (!name) return;
+    try {
+      createMessagesTable(*name);
+      Table1.insert();
+      Table1.fieldByName("NO").setVisible(false);
+      Table1.fieldByName(Ass("MSGNO")).setAsInteger(1);  // left unstored in the grid
+    } catch (...) {
+    }
+    Button22Click();
+  });
+}
+
+void TForm1::ToolButton2Click() {
+  guarded([this] {
+    ComboBox2->showPopup();
+    try {
+      const int row = ComboBox2->currentIndex() + 1;
+      const QString dir = directoryPart(StringGrid1->cellText(6, row));
+      if (ComboBox2->currentIndex() > -1) OpenDialog1InitialDir = dir;
+    } catch (...) {
+    }
+    ComboBox2->hidePopup();
+    try {
+      const auto name = runOpenDialog1(OpenDialog1InitialDir);
+      if (!name) return;
+      Table1.setIndexFieldNames("");  // stores a pending change of the old table first
+      Table1.close();
+      const std::string file = name->toLocal8Bit().constData();
+      Table1.setTableName(file);
+      const storage::TableType type = typeByExtension(file);
+      Table1.setTableType(type);
+      try {
+        Table1.open();
+      } catch (...) {
+        // The creation entries make Paradox tables whatever name is chosen,
+        // so a ".dbf" may hold one (and a ".db" a dBase table): try the other.
+        if (type == storage::TableType::Default) throw;
+        Table1.setTableType(type == storage::TableType::Paradox ? storage::TableType::DBase
+                                                                : storage::TableType::Paradox);
+        Table1.open();
+      }
+      Button22Click();
+    } catch (...) {
+      // A table that cannot be opened ends the entry without a message.
+    }
+  });
+}
+
+void TForm1::N10Click() {
+  guarded([this] {
+    try {
+      Table1.refresh();
+    } catch (...) {
+    }
+  });
+}
+
+void TForm1::N11Click() {
+  guarded([this] {
+    const auto name = runSaveDialog1();
+    if (!name) return;
+    try {
+      Table1.close();
+      Table1.renameTable(name->toLocal8Bit().constData());
+      Table1.open();
+    } catch (...) {
+    }
+  });
+}
+
+void TForm1::ToolButton16Click() {
+  guarded([this] {
+    if (const auto f = runFontDialog1()) DBGrid1->setFont(*f);
+  });
+}
+
+namespace {
+
+void sortBy(TForm1& f, const char* logical) {
+  guarded([&] {
+    const std::string name = f.Ass(logical);
+    try {
+      f.Table1.setIndexFieldNames(name);
+    } catch (...) {
+      dialogs::message(QStringLiteral("Поле ") + ansi::U(name) +
+                       QStringLiteral(" отсутствует в выбранной базе данных или не проиндксировано. "
+                                      "Проверьте настройку совместимости полей БД или не пользуйтесь "
+                                      "данной функцией сортировки."));
+    }
+  });
+}
+
+}  // namespace
+
+void TForm1::PLU1Click() { sortBy(*this, "PLUNO"); }
+void TForm1::MSG1Click() { sortBy(*this, "MSGNO"); }
+void TForm1::N5Click() { sortBy(*this, "NAME1"); }
+void TForm1::N6Click() { sortBy(*this, "PRICE"); }
+void TForm1::N7Click() { sortBy(*this, "ICODE"); }
+void TForm1::N8Click() { sortBy(*this, "COUNTER"); }
+
+void TForm1::Table1AfterInsert() {
+  // A new record starts empty: the program fills in no defaults.
+}

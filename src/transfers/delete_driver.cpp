@@ -1,0 +1,43 @@
+// The delete driver: deletes a range of PLU cells of the scale chosen on the
+// goods page, or clears their sales totals, as DeleteMode says per number.
+#include <QComboBox>
+
+#include "link/scale_link.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "shell/tform1.h"
+#include "transfers/transfer_run.h"
+
+using namespace transfers;
+
+void TForm1::DeletePluRange(int low, int high) {
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
+  if (dialogs::current().question(
+          QStringLiteral("Выбранные ячейки будут удалены из весов. Продолжить?")) !=
+      dialogs::Answer::Yes)
+    return;
+  int row = -1, timeOut = 0;
+  if (!OpenScaleLink(ComboBox2->currentText(), QStringLiteral("Для удаления ячеек"), row, timeOut))
+    return;
+  Progress progress(*this);
+  progress.showSpan(low, high);
+  TransferCancelled = 0;
+  for (long long n = low; n <= high; ++n) {
+    clock_::sleep(200);
+    progress.number(n);
+    progress.step(n - low);
+    if (TransferCancelled == 1) return say("Действие прервано");
+    clock_::processEvents();
+    switch (ScaleSelectHandshake(row, timeOut, 50)) {
+      case HandshakeResult::Accepted: break;
+      case HandshakeResult::NoData: continue;  // this number is skipped
+      case HandshakeResult::WrongReply:
+        return say(
+            "Ошибка обмена. Повторите попытку еще раз или проверьте работоспособность весов.");
+    }
+    if (!DeletePlu(int(n), timeOut))
+      return say("В процессе обмена возникли ошибки. Повторите попытку удаления еще раз.");
+  }
+  say("Удаление ячеек произведено.");
+}

@@ -1,0 +1,214 @@
+// The load drivers: goods records and messages of the open table, walked in
+// its current order, into the scale chosen on the goods page.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <functional>
+
+#include "link/scale_link.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "shell/tform1.h"
+#include "storage/table.h"
+#include "transfers/transfer_run.h"
+
+using namespace transfers;
+
+namespace {
+
+const char* const kStopped = "Действие прервано";
+const char* const kSent = "Данные переданы";
+const char* const kSendFailed =
+    "Ошибка обмена. Повторите попытку еще раз,проверьте работоспособность весов или правильность "
+    "заполнения таблицы.";
+const char* const kWords = "Для записи данных";
+
+// One load run: the optional test pass and the send pass share their walk;
+// what is tested and sent per record is the caller's.
+struct LoadRun {
+  TForm1& f;
+  int low, high;
+  const char* keyField;    // PLUNO or MSGNO
+  const char* unreadable;  // the message for a key that cannot be read
+  // Tests the record of the range with this key; false after its message.
+  std::function<bool(int key)> test;
+  // Sends the record of the range with this key; false after its message.
+  std::function<bool(int key)> send;
+
+  int row = -1;
+  int timeOut = 0;
+  int failures = 0;
+
+  void run();
+  // ScaleSelectHandshake with its retry rule; false after its message.
+  bool handshake();
+};
+
+void LoadRun::run() {
+  storage::Table& t = table(f);
+  Progress progress(f);
+
+  if (f.CheckBox1->isChecked()) {
+    t.first();
+    const int count = t.recordCount();
+    progress.show(count);
+    f.TransferCancelled = 0;
+    clock_::processEvents();
+    for (int i = 1; i <= count; ++i) {
+      progress.number(i);
+      progress.step(i);
+      if (f.TransferCancelled == 1) return say(kStopped);
+      if (i > high) break;
+      clock_::processEvents();
+      const std::optional<int> key = readInt(f, keyField);
+      // A key that cannot be read stops the run before anything is sent,
+      // with the message the send pass gives for it.
+      if (!key) return say(unreadable);
+      if (*key >= low && *key <= high && !test(*key)) return;
+      t.next();
+    }
+  }
+  progress.hide();
+  t.first();
+
+  if (!f.OpenScaleLink(f.ComboBox2->currentText(), QString::fromUtf8(kWords), row, timeOut)) return;
+
+  failures = 0;
+  f.TransferCancelled = 0;
+  const int count = t.recordCount();
+  progress.show(count);
+  clock_::processEvents();
+  for (int i = 1; i <= count; ++i) {
+    progress.step(i);
+    clock_::processEvents();
+    if (f.TransferCancelled == 1) return say(kStopped);
+    const std::optional<int> key = readInt(f, keyField);
+    if (!key) return say(unreadable);
+    if (*key >= low && *key <= high && !send(*key)) return;
+    if (i > high) break;
+    t.next();
+    clock_::processEvents();
+  }
+  say(kSent);
+}
+
+bool LoadRun::handshake() {
+  for (;;) {
+    const auto outcome = f.ScaleSelectHandshake(row, timeOut, 20);
+    if (outcome == TForm1::HandshakeResult::Accepted) return true;
+    if (++failures >= 10) {
+      say(outcome == TForm1::HandshakeResult::NoData
+              ? "Ошибка обмена. Повторите попытку еще раз или перезагрузите программу."
+              : "Ошибка обмена. Повторите попытку еще раз или проверьте работоспособность весов.");
+      return false;
+    }
+    // Reconnect to the same address and port, without a new ping.
+    clock_::sleep(200);
+    f.TcpClient1.Close();
+    if (!f.TcpClient1.Active()) f.TcpClient1.Open(timeOut + 2000);
+    if (!f.TcpClient1.Connected()) {
+      say("Ошибка обмена! Повторите попытку еще раз или перезагрузите программу.");
+      return false;
+    }
+  }
+}
+
+// Blanks appended to a text shorter than need until it holds need + 1
+// characters; a text of need characters or more stays as it is.
+std::string filled(std::string s, std::size_t need) {
+  if (s.size() < need) s.resize(need + 1, ' ');
+  return s;
+}
+
+// The goods fields after PLUNO that the record check takes, each with its
+// default when the table lacks it or its value does not convert.
+struct TestedFields {
+  int price;
+  std::string life;
+  int tare, icode, gcode, msgno, logotype;
+};
+
+TestedFields readTested(TForm1& f) {
+  auto intOr = [&f](const char* name) { return readInt(f, name).value_or(0); };
+  TestedFields g{};
+  g.price = intOr("PRICE");
+  g.life = readText(f, "LIFE").value_or("0");
+  g.tare = intOr("TARE");
+  g.icode = intOr("ICODE");
+  g.gcode = intOr("GCODE");
+  g.msgno = intOr("MSGNO");
+  g.logotype = intOr("LOGOTYPE");
+  return g;
+}
+
+bool hasOpenTable(TForm1& f) {
+  const storage::Table& t = table(f);
+  return !t.tableName().empty() && t.active();
+}
+
+}  // namespace
+
+void TForm1::LoadPluRange(int low, int high) {
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
+  if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей данные о товарах.");
+  LoadRun run{*this, low, high, "PLUNO",
+              "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
+              "товаре или правильность ее заполнения.",
+              {}, {}};
+  run.test = [&](int plu) {
+    const TestedFields g = readTested(*this);
+    const int code = TestRow(plu, g.price, g.life, g.tare, g.icode, g.gcode, g.msgno, g.logotype);
+    if (code < 1 || code > 8) return true;
+    dialogs::message(testRowMessage(code));
+    return false;
+  };
+  run.send = [&](int plu) {
+    const TestedFields g = readTested(*this);
+    const std::string name1 = filled(readText(*this, "NAME1").value_or(""), 28);
+    const std::string name2 = filled(readText(*this, "NAME2").value_or(""), 28);
+    const std::string rst = filled(readText(*this, "RST").value_or(""), 4);
+    Numb->setText(QString::number(plu));
+    clock_::processEvents();
+    if (!run.handshake()) return false;
+    if (SendPlu(plu, name1, name2, g.price, g.life, g.tare, g.icode, g.gcode, g.logotype, rst,
+                g.msgno, run.timeOut))
+      return true;
+    say(kSendFailed);
+    return false;
+  };
+  run.run();
+}
+
+void TForm1::LoadMsgRange(int low, int high) {
+  scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
+  if (busy.refused()) return;
+  if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей сообщения.");
+  LoadRun run{*this, low, high, "MSGNO",
+              "Из таблицы невозможно получить данные сообщений. Проверьте, что это таблица "
+              "сообщений или правильность ее заполнения.",
+              {}, {}};
+  run.test = [](int msgno) {
+    if (msgno >= 1 && msgno <= 1000) return true;
+    say("Ошибка ввода номера сообщения. В данном случае это число от 1 до 1000.");
+    return false;
+  };
+  run.send = [&](int msgno) {
+    std::string line[8];
+    bool empty = true;
+    for (int k = 0; k < 8; ++k) {
+      line[k] = readText(*this, kLineFields[k]).value_or("");
+      empty = empty && line[k].empty();
+    }
+    Numb->setText(QString::number(msgno));
+    clock_::processEvents();
+    if (empty) return true;
+    if (!run.handshake()) return false;
+    if (SendMsg(msgno, line[0], line[1], line[2], line[3], line[4], line[5], line[6], line[7],
+                run.timeOut))
+      return true;
+    say(kSendFailed);
+    return false;
+  };
+  run.run();
+}

@@ -1,0 +1,214 @@
+// New goods and messages bases through their menu entries.
+#include <QFileInfo>
+#include <QToolButton>
+
+#include "storage/db_navigator.h"
+
+#include "bases_fixture.h"
+
+using NewBase = BasesTest;
+
+TEST_F(NewBase, GoodsBaseHoldsItsStoredFirstRecordAndReadOnlySalesFields) {
+  dlg.files.push_back(path("goods.db"));
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Укажите имя файла новой базы товаров.")});
+  ASSERT_EQ(dlg.fileRequests.size(), 1u);
+  EXPECT_EQ(dlg.fileRequests[0].title, QStringLiteral("Сохранение  базы товаров или сообщений"));
+  EXPECT_EQ(dlg.fileRequests[0].fileName, QStringLiteral("db1"));
+  EXPECT_EQ(dlg.fileRequests[0].filter, QStringLiteral("*.db|*.db|*.dbf|*.dbf"));
+
+  auto& t = table();
+  ASSERT_TRUE(t.active());
+  ASSERT_EQ(t.fieldCount(), 16);
+  const char* names[16] = {"NO",    "PLUNO", "NAME1",    "NAME2", "PRICE", "LIFE",
+                           "TARE",  "ICODE", "GCODE",    "MSGNO", "LOGOTYPE", "RST",
+                           "START", "COUNTER", "SUMM",   "WEIGHT"};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(t.field(i).fieldName(), names[i]);
+  EXPECT_EQ(t.fieldByName("START").size(), 17);
+  EXPECT_TRUE(t.fieldByName("PLUNO").required());
+
+  // The first record is in the file already.
+  const QString file = QFileInfo(QString::fromLocal8Bit(t.tableName().c_str())).absoluteFilePath();
+  EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+  EXPECT_EQ(column(file, "LIFE"), std::vector<std::string>{"0"});
+  for (const char* zero : {"PRICE", "TARE", "ICODE", "GCODE", "MSGNO", "LOGOTYPE"})
+    EXPECT_EQ(column(file, zero), std::vector<std::string>{"0"}) << zero;
+  for (const char* empty : {"NAME1", "NAME2", "RST", "START", "COUNTER", "SUMM", "WEIGHT"})
+    EXPECT_EQ(column(file, empty), std::vector<std::string>{""}) << empty;
+
+  EXPECT_EQ(t.recordCount(), 1);
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  EXPECT_FALSE(t.fieldByName("NO").visible());
+  EXPECT_EQ(t.fieldByName("LIFE").alignment(), storage::Alignment::Right);
+  for (const char* ro : {"START", "COUNTER", "SUMM", "WEIGHT"}) {
+    EXPECT_TRUE(t.fieldByName(ro).readOnly()) << ro;
+    EXPECT_THROW(t.fieldByName(ro).setAsString("5"), storage::DbError) << ro;
+  }
+  t.cancel();
+  EXPECT_FALSE(t.fieldByName("PRICE").readOnly());
+
+  const QStringList titles = gridTitles();
+  ASSERT_EQ(titles.size(), 15);
+  EXPECT_EQ(titles.first(), QStringLiteral("Номер PLU"));
+  EXPECT_EQ(titles[4], QStringLiteral("Срок хранения"));
+  EXPECT_EQ(titles.last(), QStringLiteral("Общий вес, гр."));
+  EXPECT_EQ(gridRows(), 1);
+}
+
+TEST_F(NewBase, MessagesRecordIsStoredBySaveAndDroppedByAClose) {
+  dlg.files.push_back(path("msg.db"));
+  form->N4->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Укажите имя файла новой базы сообщений.")});
+  auto& t = table();
+  ASSERT_TRUE(t.active());
+  EXPECT_EQ(t.fieldCount(), 10);
+  EXPECT_EQ(t.field(9).fieldName(), "LINE8");
+  EXPECT_EQ(t.fieldByName("LINE8").size(), 50);
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  EXPECT_EQ(t.fieldByName("MSGNO").asInteger(), 1);
+  EXPECT_EQ(gridTitles().first(), QStringLiteral("Номер сообщения"));
+  EXPECT_EQ(gridTitles().last(), QStringLiteral("Строка 8"));
+  const QString file = QString::fromLocal8Bit(t.tableName().c_str());
+
+  form->N10->trigger();  // "Сохранить"
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(column(file, "MSGNO"), std::vector<std::string>{"1"});
+
+  // A second base whose record is closed before it is stored.
+  newMessages("msg2.db");
+  const QString file2 = QString::fromLocal8Bit(t.tableName().c_str());
+  t.close();
+  EXPECT_TRUE(column(file2, "MSGNO").empty());
+}
+
+TEST_F(NewBase, ClosingTheMainWindowDropsAnUnstoredMessage) {
+  newMessages("msg.db");
+  const QString file = QString::fromLocal8Bit(table().tableName().c_str());
+  stop();
+  EXPECT_TRUE(column(file, "MSGNO").empty());
+}
+
+TEST_F(NewBase, ChoosingAnExistingTableReplacesItWithoutAQuestion) {
+  newGoods("goods.db");
+  addGoods(2, "Apples", 100);
+  addGoods(3, "Pears", 120);
+  const QString file = QString::fromLocal8Bit(table().tableName().c_str());
+  ASSERT_EQ(column(file, "PLUNO").size(), 3u);
+
+  dlg.files.push_back(path("goods.db"));
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take().size(), 1);  // only the note before the dialog
+  EXPECT_EQ(dlg.fileRequests.back().fileName, path("goods.db"));  // the last name is kept
+  EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+}
+
+TEST_F(NewBase, CancelledDialogChangesNothing) {
+  newGoods("goods.db");
+  addGoods(2, "Apples", 100);
+  table().last();
+  dlg.files.push_back(std::nullopt);
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take(), (QStringList{QStringLiteral("Укажите имя файла новой базы товаров."),
+                                     QStringLiteral("Новая база товаров не создана.")}));
+  dlg.files.push_back(std::nullopt);
+  form->N4->trigger();
+  EXPECT_EQ(dlg.take().last(), QStringLiteral("Новая база сообщений не создана."));
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(table().recordCount(), 2);
+  EXPECT_EQ(table().recNo(), 2);
+}
+
+TEST_F(NewBase, MappedFieldNamesNameTheFieldsAndTheIndexes) {
+  mapField(4, QStringLiteral("CENA"));   // PRICE
+  mapField(2, QStringLiteral("NAIM1"));  // NAME1
+  newGoods("goods.db");
+  auto& t = table();
+  ASSERT_TRUE(t.active());
+  EXPECT_EQ(t.field(4).fieldName(), "CENA");
+  EXPECT_EQ(t.field(2).fieldName(), "NAIM1");
+  EXPECT_EQ(t.fieldByName("CENA").displayLabel(), ansi::A(QStringLiteral("Цена")));
+  EXPECT_EQ(t.fieldByName("CENA").asInteger(), 0);
+
+  // The indexes as the file holds them.
+  storage::Table check;
+  check.setTableName(t.tableName());
+  check.open();
+  bool price = false, name = false;
+  for (const auto& ix : check.indexDefs()) {
+    if (ix.name == "indPRICE") price = ix.fields == "CENA";
+    if (ix.name == "indNAME1") name = ix.fields == "NAIM1;NAME2";
+  }
+  EXPECT_TRUE(price);
+  EXPECT_TRUE(name);
+  check.close();
+
+  // The sort by price follows the map.
+  form->N6->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(t.indexFieldNames(), "CENA");
+}
+
+TEST_F(NewBase, NamesDifferingOnlyInCaseFailSilentlyAndLeaveTheGridEmpty) {
+  newGoods("old.db");
+  ASSERT_TRUE(table().active());
+  mapField(2, QStringLiteral("Name"));
+  mapField(3, QStringLiteral("NAME"));
+  dlg.files.push_back(path("goods.db"));
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take().size(), 1);
+  EXPECT_FALSE(table().active());
+  EXPECT_EQ(gridRows(), 0);
+
+  // An empty mapped name fails the same way; the grid takes the next table.
+  mapField(2, QString());
+  mapField(3, QStringLiteral("NAME2"));
+  newGoods("goods2.db");
+  EXPECT_FALSE(table().active());
+  newMessages("msg.db");
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(gridRows(), 1);
+}
+
+TEST_F(NewBase, AnOrderChosenEarlierNeverKeepsANewTableClosed) {
+  newGoods("goods.db");
+  form->N8->trigger();  // by sales count: goods only
+  ASSERT_EQ(table().indexFieldNames(), "COUNTER");
+  newMessages("msg.db");
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(table().indexFieldNames(), "");
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(NewBase, BaseCreatedUnderADbfNameOpensAgain) {
+  newGoods("goods.dbf");
+  ASSERT_TRUE(table().active());
+  const QString file = QString::fromLocal8Bit(table().tableName().c_str());
+  addGoods(2, "Apples", 100);
+  newMessages("msg.db");
+  openTable(file);
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(table().recordCount(), 2);
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(NewBase, GoodsCreationLetsEventsRunTwiceMessagesCreationNever) {
+  HookClock clock;
+  newGoods("goods.db");
+  EXPECT_EQ(clock.turns, 2);
+  clock.turns = 0;
+  newMessages("msg.db");
+  EXPECT_EQ(clock.turns, 0);
+}
+
+TEST_F(NewBase, RecordInsertedWithTheNavigatorStartsEmpty) {
+  newGoods("goods.db");
+  auto* nav = find<storage::DbNavigator>("DBNavigator1");
+  ASSERT_NE(nav, nullptr);
+  EXPECT_EQ(nav->parentWidget(), form->NavigatorPlace);
+  EXPECT_EQ(nav->button(storage::DbNavigator::Insert)->toolTip(), QStringLiteral("Вставка записи"));
+  nav->click(storage::DbNavigator::Insert);
+  auto& t = table();
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  for (int i = 0; i < t.fieldCount(); ++i) EXPECT_TRUE(t.field(i).isNull()) << t.field(i).fieldName();
+  EXPECT_EQ(gridRows(), 2);
+}

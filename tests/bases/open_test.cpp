@@ -1,0 +1,325 @@
+// Opening, saving, renaming, the grid font and the sort entries.
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <map>
+
+#include "bases_fixture.h"
+#include "storage/file_lock.h"
+
+namespace {
+
+// Copies the sample tables into dir (the originals are never opened).
+void copyTree(const QString& from, const QString& to) {
+  QDir().mkpath(to);
+  for (const QFileInfo& fi : QDir(from).entryInfoList(QDir::Files)) {
+    const QString dst = to + "/" + fi.fileName();
+    QFile::copy(fi.absoluteFilePath(), dst);
+    QFile(dst).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  }
+}
+
+QString sortMessage(const QString& name) {
+  return QStringLiteral("Поле ") + name +
+         QStringLiteral(" отсутствует в выбранной базе данных или не проиндксировано. Проверьте "
+                        "настройку совместимости полей БД или не пользуйтесь данной функцией "
+                        "сортировки.");
+}
+
+}  // namespace
+
+class OpenBase : public BasesTest {
+ protected:
+  // A goods base with four records besides the first: PLU 1 (empty name),
+  // 7 "Pears", 3 "apples", 9 "Apples" with NAME2 "b", 5 "Apples" with "a".
+  QString goodsBase() {
+    newGoods("goods.db");
+    addGoods(7, "Pears", 300);
+    addGoods(3, "apples", 100);
+    auto& t = table();
+    t.append();
+    t.fieldByName("PLUNO").setAsInteger(9);
+    t.fieldByName("NAME1").setAsString("Apples");
+    t.fieldByName("NAME2").setAsString("b");
+    t.post();
+    t.append();
+    t.fieldByName("PLUNO").setAsInteger(5);
+    t.fieldByName("NAME1").setAsString("Apples");
+    t.fieldByName("NAME2").setAsString("a");
+    t.post();
+    return QString::fromLocal8Bit(t.tableName().c_str());
+  }
+  QString messagesBase() {
+    newMessages("msg.db");
+    form->N10->trigger();
+    addMessage(4, "four");
+    return QString::fromLocal8Bit(table().tableName().c_str());
+  }
+};
+
+TEST_F(OpenBase, EveryTableOfTheSampleSetShowsItsRecords) {
+  const QString root = QStringLiteral(KMS_TESTDATA_DIR "/tables");
+  copyTree(root + "/paradox", path("paradox"));
+  copyTree(root + "/dbase", path("dbase"));
+  const std::map<QString, int> expected = {
+      {"paradox/C.DB", 3},         {"paradox/NOTE1251.DB", 2}, {"paradox/STATES.DB", 53},
+      {"paradox/TypSammlung.DB", 5}, {"paradox/bcd.db", 3},    {"paradox/case.db", 1},
+      {"paradox/date35.db", 3},    {"paradox/date4.db", 3},    {"paradox/fk4.db", 2},
+      {"paradox/indexed.db", 0},   {"paradox/memo.db", 2},     {"paradox/primary.db", 0},
+      {"paradox/timestamp.db", 2}, {"dbase/PYACFL.DBF", 15},   {"dbase/cars.dbf", 4},
+      {"dbase/cp1251.dbf", 4},     {"dbase/dbase_03.dbf", 14}, {"dbase/dbase_83.dbf", 67},
+      {"dbase/dbase_8b.dbf", 10},
+  };
+  // A goods base first, so that the open entry must choose the format itself.
+  newGoods("goods.db");
+  for (const auto& [name, rows] : expected) {
+    openTable(path(name));
+    EXPECT_TRUE(table().active()) << name.toStdString();
+    EXPECT_EQ(gridRows(), rows) << name.toStdString();
+    EXPECT_EQ(table().recordCount(), rows) << name.toStdString();
+    if (rows > 0) {
+      const QModelIndex first = form->DBGrid1->model()->index(0, 0);
+      EXPECT_TRUE(first.isValid()) << name.toStdString();
+    }
+  }
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(OpenBase, OpenedGoodsTableGetsItsDisplaySettings) {
+  const QString file = goodsBase();
+  table().close();
+  openTable(file);
+  auto& t = table();
+  ASSERT_TRUE(t.active());
+  EXPECT_EQ(t.recordCount(), 5);
+  EXPECT_EQ(t.recNo(), 1);
+  EXPECT_FALSE(t.fieldByName("NO").visible());
+  EXPECT_TRUE(t.fieldByName("COUNTER").readOnly());
+  EXPECT_EQ(gridTitles().first(), QStringLiteral("Номер PLU"));
+  EXPECT_EQ(gridRows(), 5);
+}
+
+TEST_F(OpenBase, UnreadableFilesEndTheEntrySilentlyAndTheGridStaysUsable) {
+  const QString good = goodsBase();
+  const std::string real = readFile("goods.db");
+  ASSERT_GT(real.size(), 200u);
+  writeFile("truncated.db", real.substr(0, 100));
+  std::string corrupt = real;
+  for (size_t i = 0; i < corrupt.size(); i += 7) corrupt[i] = char(0xA5 ^ i);
+  writeFile("corrupt.db", corrupt);
+  writeFile("text.dbf", "PLUNO;NAME1\r\n1;Apples\r\n");
+  writeFile("empty.db", "");
+  writeFile("dbase_as_paradox.db", std::string("\x03\x7c\x01\x01", 4) + std::string(60, '\0'));
+  QDir().mkpath(path("folder.db"));
+  const QStringList bad = {path("truncated.db"), path("corrupt.db"), path("text.dbf"),
+                           path("empty.db"), path("dbase_as_paradox.db"), path("folder.db"),
+                           path("missing.db")};
+  for (const QString& f : bad) {
+    openTable(f);
+    EXPECT_TRUE(dlg.take().isEmpty()) << f.toStdString();
+    EXPECT_FALSE(table().active()) << f.toStdString();
+    EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), f);
+    EXPECT_EQ(gridRows(), 0) << f.toStdString();
+    // The other entries go on working on the failed table without a crash.
+    form->N10->trigger();
+    form->PLU1->trigger();
+    dlg.files.push_back(std::nullopt);
+    form->N11->trigger();
+    dlg.take();
+  }
+  openTable(good);
+  EXPECT_TRUE(table().active());
+  EXPECT_EQ(gridRows(), 5);
+}
+
+TEST_F(OpenBase, CancelledOpenLeavesTableOrderAndPendingRecordAlone) {
+  goodsBase();
+  form->N5->trigger();
+  auto& t = table();
+  t.insert();
+  t.fieldByName("NAME1").setAsString("typed");
+  dlg.files.push_back(std::nullopt);
+  form->ToolButton2->click();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(t.indexFieldNames(), "NAME1");
+  EXPECT_EQ(t.state(), storage::State::Insert);
+  EXPECT_EQ(t.fieldByName("NAME1").asString(), "typed");
+}
+
+TEST_F(OpenBase, PendingRecordThatCannotBeStoredKeepsTheOldTableOpen) {
+  const QString goods = goodsBase();
+  const QString msgs = messagesBase();
+  openTable(goods);
+  auto& t = table();
+  t.insert();
+  t.fieldByName("NAME1").setAsString("no number");  // PLUNO is required
+  openTable(msgs);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(QString::fromLocal8Bit(t.tableName().c_str()), goods);
+  EXPECT_TRUE(t.active());
+  EXPECT_EQ(t.state(), storage::State::Insert);
+
+  // An untouched new record is dropped and the opening goes on.
+  t.cancel();
+  t.insert();
+  openTable(msgs);
+  EXPECT_EQ(QString::fromLocal8Bit(t.tableName().c_str()), msgs);
+  EXPECT_EQ(t.recordCount(), 2);
+  EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
+}
+
+TEST_F(OpenBase, InitialDirectoryFollowsThePickedScale) {
+  std::vector<std::array<std::string, 9>> rows(4);
+  rows[0][1] = "A", rows[0][6] = "D:\\Base\\tovar.db";
+  rows[1][1] = "B", rows[1][6] = "E:\\goods.db";
+  rows[2][1] = "C", rows[2][6] = "goods.db";
+  rows[3][1] = "D", rows[3][6] = "/srv/shop/goods.db";
+  form->setConfigRows(rows);
+  form->SpeedButton26Click();
+  auto* combo = find<QComboBox>("ComboBox2");
+  auto dirAfterPick = [&](int index) {
+    combo->setCurrentIndex(index);
+    dlg.files.push_back(std::nullopt);
+    form->ToolButton2->click();
+    return dlg.fileRequests.back().initialDir;
+  };
+  EXPECT_EQ(dirAfterPick(0), QStringLiteral("D:\\Base"));
+  EXPECT_EQ(dirAfterPick(1), QStringLiteral("E:"));
+  EXPECT_EQ(dirAfterPick(3), QStringLiteral("/srv/shop"));
+  EXPECT_EQ(dirAfterPick(2), QString());
+  EXPECT_EQ(dirAfterPick(0), QStringLiteral("D:\\Base"));
+  // No scale picked (a change of page clears the pick): the directory stays.
+  EXPECT_EQ(dirAfterPick(-1), QStringLiteral("D:\\Base"));
+  EXPECT_EQ(dlg.fileRequests.back().title, QStringLiteral("Открытие базы товаров или сообщений"));
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(OpenBase, SaveStoresAChangedRecordAndIsSilentWithoutATable) {
+  form->N10->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  const QString file = goodsBase();
+  auto& t = table();
+  t.first();
+  t.edit();
+  t.fieldByName("PRICE").setAsInteger(4242);
+  form->N10->trigger();
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  EXPECT_EQ(column(file, "PRICE")[0], "4242");
+  // A record that cannot be stored stays pending, without a message.
+  t.append();
+  t.fieldByName("NAME1").setAsString("no number");
+  form->N10->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(t.state(), storage::State::Insert);
+}
+
+TEST_F(OpenBase, RenameMovesTheTableAndShowsTheRawFields) {
+  const QString file = goodsBase();
+  dlg.files.push_back(path("renamed.db"));
+  form->N11->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  auto& t = table();
+  ASSERT_TRUE(t.active());
+  EXPECT_EQ(QFileInfo(QString::fromLocal8Bit(t.tableName().c_str())).fileName(),
+            QStringLiteral("renamed.db"));
+  EXPECT_FALSE(QFileInfo::exists(file));
+  EXPECT_EQ(t.recordCount(), 5);
+  EXPECT_TRUE(t.fieldByName("NO").visible());
+  EXPECT_FALSE(t.fieldByName("COUNTER").readOnly());
+  EXPECT_EQ(gridTitles().first(), QStringLiteral("NO"));
+  EXPECT_EQ(gridTitles()[1], QStringLiteral("PLUNO"));
+  // "Применить" gives the settings back.
+  form->Button22->click();
+  EXPECT_EQ(gridTitles().first(), QStringLiteral("Номер PLU"));
+}
+
+TEST_F(OpenBase, RenameOntoAnotherTableKeepsThatTable) {
+  const QString msgs = messagesBase();
+  const QString goods = goodsBase();
+  dlg.files.push_back(msgs);
+  form->N11->trigger();
+  EXPECT_EQ(column(msgs, "MSGNO"), (std::vector<std::string>{"1", "4"}));
+  EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
+}
+
+TEST_F(OpenBase, FontDialogSetsTheGridFont) {
+  QFont f(QStringLiteral("Courier"), 17);
+  dlg.fonts.push_back(f);
+  form->ToolButton16->click();
+  EXPECT_EQ(form->DBGrid1->font().pointSize(), 17);
+  dlg.fonts.push_back(std::nullopt);
+  form->ToolButton16->click();
+  EXPECT_EQ(form->DBGrid1->font().pointSize(), 17);
+}
+
+TEST_F(OpenBase, SortsOrderByTheMappedFieldOrShowTheirMessage) {
+  goodsBase();
+  auto& t = table();
+  form->N5->trigger();  // by NAME1 then NAME2, ignoring case
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(shownColumn("PLUNO"), (std::vector<std::string>{"1", "3", "5", "9", "7"}));
+  form->PLU1->trigger();
+  EXPECT_EQ(shownColumn("PLUNO"), (std::vector<std::string>{"1", "3", "5", "7", "9"}));
+  form->N6->trigger();
+  EXPECT_EQ(t.indexFieldNames(), "PRICE");
+  form->N7->trigger();
+  form->N8->trigger();
+  form->MSG1->trigger();
+  EXPECT_EQ(t.indexFieldNames(), "MSGNO");
+  EXPECT_TRUE(dlg.take().isEmpty());
+
+  // A logical field mapped to an empty name: the primary order, no message.
+  mapField(1, QString());
+  form->PLU1->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(t.indexFieldNames(), "");
+  EXPECT_EQ(shownColumn("PLUNO"), (std::vector<std::string>{"1", "7", "3", "9", "5"}));
+
+  // A messages table has no PLU number: the message names the mapped field.
+  mapField(1, QStringLiteral("PLUNO"));
+  messagesBase();
+  form->MSG1->trigger();
+  ASSERT_EQ(t.indexFieldNames(), "MSGNO");
+  form->PLU1->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{sortMessage(QStringLiteral("PLUNO"))});
+  mapField(1, QStringLiteral("NOMER"));
+  form->PLU1->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{sortMessage(QStringLiteral("NOMER"))});
+  EXPECT_EQ(t.indexFieldNames(), "MSGNO");
+}
+
+TEST_F(OpenBase, SortWithoutATableIsOnlyRecordedAndOpenClearsIt) {
+  form->N5->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  const QString file = goodsBase();
+  table().close();
+  form->N5->trigger();
+  openTable(file);
+  EXPECT_EQ(table().indexFieldNames(), "");
+}
+
+TEST_F(OpenBase, TableHeldByAnotherWriterOpensForReadingOnly) {
+  const QString file = goodsBase();
+  table().close();
+  storage::FileLock other;
+  ASSERT_EQ(other.acquire(QFile::encodeName(file).toStdString()), storage::FileLock::Result::Locked);
+  openTable(file);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  ASSERT_TRUE(table().active());
+  EXPECT_TRUE(table().readOnly());
+  EXPECT_EQ(gridRows(), 5);
+  // Entries that write give their own failure and change nothing.
+  dlg.answers = {dialogs::Answer::Yes};
+  form->PLU2->trigger();
+  EXPECT_EQ(dlg.take().last(), QStringLiteral("Таблица не содержит номеров PLU."));
+  form->ComboBox1->setCurrentIndex(2);
+  emit form->ComboBox1->activated(2);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  form->ToolButton8->click();  // the check reads: two records lack a shelf life
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода срока годности")});
+  EXPECT_EQ(table().recNo(), 4);
+  EXPECT_EQ(table().state(), storage::State::Browse);
+  other.release();
+  EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9", "5"}));
+  EXPECT_EQ(column(file, "LOGOTYPE")[0], "0");
+}

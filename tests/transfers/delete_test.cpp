@@ -1,0 +1,136 @@
+// Deleting PLU cells and clearing their totals in the emulated scale.
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <utility>
+
+#include "transfer_fixture.h"
+
+namespace {
+
+const QString kQuestion = QStringLiteral("?: Выбранные ячейки будут удалены из весов. Продолжить?");
+const QString kDone = QStringLiteral("Удаление ячеек произведено.");
+
+class DeleteInScale : public TransferTest {
+ protected:
+  std::vector<int> cells(int command) const {
+    std::vector<int> out;
+    for (const std::string& r : scale.requestsOf(command)) {
+      EXPECT_EQ(r.size(), 5u);
+      out.push_back(int((unsigned char)r[1] | (unsigned char)r[2] << 8));
+    }
+    return out;
+  }
+};
+
+TEST_F(DeleteInScale, NoSendsNothingYesDeletesEveryNumber) {
+  startWithScale();
+  form->N14->trigger();
+  dlg.answers.push_back(dialogs::Answer::No);
+  runDialog(Form6, 10, 12);
+  EXPECT_EQ(dlg.take(), QStringList{kQuestion});
+  EXPECT_EQ(scale.connectionCount(), 0);
+
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 12, 10);
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  EXPECT_EQ(cells(0x8D), (std::vector<int>{10, 11, 12}));
+  EXPECT_TRUE(cells(0x92).empty());
+  EXPECT_GE(clk.slept, 3 * 200);
+  EXPECT_TRUE(progressHidden());
+}
+
+TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
+  startWithScale();
+  form->N14->trigger();
+  clk.onTurn = [&](int) {
+    if (scale.requestsOf(0x8D).size() == 2) form->ToolButton13->click();
+  };
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 5);
+  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2}));
+  EXPECT_EQ(cells(0x92), (std::vector<int>{3, 4, 5}));
+  EXPECT_EQ(form->DeleteMode, 2);
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+}
+
+TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {
+  startWithScale(250);
+  form->ToolButton13->click();
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::Silence, 1, 0, 0, 0, 1});
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 3);
+  EXPECT_EQ(cells(0x92), (std::vector<int>{1, 3}));
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+
+  scale.clearRequests();
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 1, 0, 0, 0, 1});
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 3);
+  EXPECT_EQ(cells(0x92), std::vector<int>{1});
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Ошибка обмена. Повторите попытку "
+                                                              "еще раз или проверьте "
+                                                              "работоспособность весов.")}));
+  EXPECT_TRUE(progressHidden());
+
+  scale.clearRequests();
+  scale.inject(0x92, {ScaleEmulator::Fault::Status, 1, 0x55, 0, 0, 1});
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 3);
+  EXPECT_EQ(cells(0x92), (std::vector<int>{1, 2}));
+  EXPECT_EQ(dlg.take(),
+            (QStringList{kQuestion, QStringLiteral("В процессе обмена возникли ошибки. Повторите "
+                                                   "попытку удаления еще раз.")}));
+}
+
+// Stop is tested before the events of a number are processed, so a click
+// during the third number's turn is seen after the fourth.
+TEST_F(DeleteInScale, StopIsSeenAtTheNextNumber) {
+  startWithScale();
+  form->N14->trigger();
+  clk.onTurn = [&](int) {
+    if (scale.requestsOf(0x8D).size() == 3) form->Button3->click();
+  };
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 4000);
+  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Действие прервано")}));
+  EXPECT_TRUE(progressHidden());
+  EXPECT_EQ(form->ProgressBar3->maximum(), 3999);
+}
+
+TEST_F(DeleteInScale, NumbersReachTheDriverAsTyped) {
+  startWithScale();
+  form->N14->trigger();
+  for (auto [from, to] : {std::pair{"0042", "0042"}, {"0", "0"}, {"9999", "9999"}, {"7", "7"}}) {
+    dlg.answers.push_back(dialogs::Answer::Yes);
+    Form6->showRange();
+    Form6->Edit1->setText(QString::fromLatin1(from));
+    Form6->Edit2->setText(QString::fromLatin1(to));
+    Form6->Button1->click();
+    EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  }
+  std::vector<int> got;
+  for (const std::string& r : scale.requestsOf(0x8D))
+    got.push_back(int((unsigned char)r[1] | (unsigned char)r[2] << 8));
+  EXPECT_EQ(got, (std::vector<int>{42, 0, 9999, 7}));
+}
+
+TEST_F(DeleteInScale, UnknownScaleNameStopsBeforeAnyConnection) {
+  startWithScale();
+  form->ComboBox2->setEditText(QStringLiteral("Весы 8"));
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 1, 3);
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Для удаления ячеек выберите весы "
+                                                              "из списка (или заполните "
+                                                              "конфигурацию).")}));
+  runDialog(Form4, 1, 3);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Для записи данных выберите весы из списка (или заполните "
+                            "конфигурацию).")});
+  EXPECT_EQ(scale.connectionCount(), 0);
+  EXPECT_TRUE(progressHidden());
+}
+
+}  // namespace

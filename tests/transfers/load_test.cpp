@@ -1,0 +1,402 @@
+// Loading goods and messages into the emulated scale through the range
+// dialogs: which records are visited and sent, the bytes on the wire, the
+// test pass, the handshake retry rule, Stop and a scale that falls silent.
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "link/wire.h"
+#include "shell/string_grid.h"
+#include "transfer_fixture.h"
+
+namespace {
+
+const QString kSent = QStringLiteral("Данные переданы");
+const QString kStopped = QStringLiteral("Действие прервано");
+const QString kSendFailed = QStringLiteral(
+    "Ошибка обмена. Повторите попытку еще раз,проверьте работоспособность весов или правильность "
+    "заполнения таблицы.");
+
+using LoadGoods = TransferTest;
+using LoadMessages = TransferTest;
+
+std::vector<int> range(int from, int to) {
+  std::vector<int> v;
+  for (int i = from; i <= to; ++i) v.push_back(i);
+  return v;
+}
+
+TEST_F(LoadGoods, OrderedTableSendsTheRangeAndStopsAfterHighPlusOne) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered(range(1, 12));
+  for (bool tested : {true, false}) {
+    SCOPED_TRACE(tested);
+    scale.clearRequests();
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form2, 10, 5);  // typed high first: ordered by the dialog
+    EXPECT_FALSE(Form2->isVisible());
+    EXPECT_EQ(sentPlus(), range(5, 10));
+    EXPECT_EQ(scale.requestsOf(ScaleEmulator::kHandshake).size(), 6u);
+    EXPECT_EQ(dlg.take(), QStringList{kSent});
+    EXPECT_TRUE(progressHidden());
+    EXPECT_EQ(table().recNo(), 11);  // the last record visited
+  }
+}
+
+TEST_F(LoadGoods, RecordAtHighPlusOneIsSentUntestedAndLaterOnesAreNotVisited) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 9, 3});
+  Goods untested;  // ordinal 4 = high + 1: the test pass never sees its bad price
+  untested.plu = 2;
+  untested.price = -5;
+  addGoods(untested);
+  addGoodsNumbered({3, 2});  // ordinals 5 and 6: in the range but never visited
+  form->CheckBox1->setChecked(true);
+  runDialog(Form2, 2, 3);
+  EXPECT_EQ(sentPlus(), (std::vector<int>{3, 2}));
+  ASSERT_EQ(scale.requestsOf(0x82).size(), 2u);
+  EXPECT_EQ(scale.requestsOf(0x82)[1].substr(67, 4), std::string("\xFB\x00\x00\x00", 4));
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+}
+
+TEST_F(LoadGoods, BytesOnTheWireAreTheTableRecordWithPaddedNames) {
+  startWithScale();
+  newGoodsTable();
+  Goods a;
+  a.plu = 1;
+  a.name1 = "ABC";
+  a.name2 = ansi::A(QStringLiteral("Колбаса вареная докторская"));  // 26 characters
+  a.price = 123456;
+  a.life = "15.06.26";
+  a.tare = 300;
+  a.icode = 12;
+  a.gcode = 905;
+  a.msgno = 300;
+  Goods b = a;  // a logo with a short certification code, a name of exactly 28
+  b.plu = 2;
+  b.name1 = std::string(28, 'N');
+  b.life = "120";
+  b.logotype = 2;
+  b.rst = "12";
+  addGoods(a);
+  addGoods(b);
+  runDialog(Form2, 1, 2);
+  const auto sent = scale.requestsOf(0x82);
+  ASSERT_EQ(sent.size(), 2u);
+  // Names shorter than 28 are filled with blanks; the first 28 go out.
+  EXPECT_EQ(sent[0], wire::pluRequest(1, "ABC" + std::string(26, ' '), a.name2 + "   ", 123456,
+                                      "15.06.26", 300, 12, 905, 0, "", 300));
+  EXPECT_EQ(sent[0].substr(11, 28), "ABC" + std::string(25, ' '));
+  EXPECT_EQ(sent[0].substr(71, 3), "\x15\x06\x26");
+  EXPECT_EQ(sent[0].substr(82, 2), "\x2C\x01");
+  // Logo 2 and RST "12" (filled to "12   "): 00 02 '2' ' ' in NAME1, 00 02 '1' ' ' in NAME2.
+  EXPECT_EQ(sent[1].substr(11, 28), std::string(24, 'N') + std::string("\x00\x02" "2 ", 4));
+  EXPECT_EQ(sent[1].substr(39 + 24, 4), std::string("\x00\x02" "1 ", 4));
+  EXPECT_EQ(sent[1].substr(71, 3), std::string("\x00\x01\x20", 3));
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+}
+
+TEST_F(LoadGoods, TestErrorStopsBeforeAnyConnectionOnTheFailingRecord) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  Goods bad;
+  bad.plu = 3;
+  bad.price = 1000000;
+  addGoods(bad);
+  addGoodsNumbered({4, 5});
+  form->CheckBox1->setChecked(true);
+  runDialog(Form2, 1, 5);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода цены")});
+  EXPECT_EQ(scale.connectionCount(), 0);
+  EXPECT_TRUE(scale.requests().empty());
+  EXPECT_EQ(table().recNo(), 3);
+  EXPECT_TRUE(progressHidden());
+
+  // A record outside the range is not tested.
+  runDialog(Form2, 4, 5);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(sentPlus(), (std::vector<int>{4, 5}));
+}
+
+TEST_F(LoadGoods, NoTableOpenEndsAtOnceWithTheGoodsMessage) {
+  startWithScale();
+  for (bool tested : {true, false}) {
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form2, 1, 10);
+    EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                              "Выберите имя базы данных, содержащей данные о товарах.")});
+    runDialog(Form3, 1, 10);
+    EXPECT_EQ(dlg.take(),
+              QStringList{QStringLiteral("Выберите имя базы данных, содержащей сообщения.")});
+  }
+  EXPECT_EQ(scale.connectionCount(), 0);
+  EXPECT_TRUE(progressHidden());
+}
+
+TEST_F(LoadGoods, FieldMapDecidesWhatIsReadAndAnUnreadablePluEndsTheRun) {
+  startWithScale();
+  newGoodsTable();
+  Goods g;
+  g.plu = 1;
+  g.logotype = 1;
+  g.rst = "AB12";
+  addGoods(g);
+  // A user's table without logo and certification fields: both default.
+  form->StringGrid3->setCellText(2, 9, QStringLiteral("NOLOGO"));
+  form->StringGrid3->setCellText(2, 10, QStringLiteral("NORST"));
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  ASSERT_EQ(scale.requestsOf(0x82).size(), 1u);
+  EXPECT_EQ(scale.requestsOf(0x82)[0].substr(11 + 24, 4), "    ");
+
+  // No readable PLU number: the send pass ends with its message, and the
+  // test pass ends the same way before any connection.
+  const QString unreadable = QStringLiteral(
+      "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
+      "товаре или правильность ее заполнения.");
+  form->StringGrid3->setCellText(2, 1, QStringLiteral("NOPLU"));
+  const int connections = scale.connectionCount();
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{unreadable});
+  EXPECT_EQ(scale.connectionCount(), connections);
+  form->CheckBox1->setChecked(false);
+  runDialog(Form2, 1, 1);
+  EXPECT_EQ(dlg.take(), QStringList{unreadable});
+  EXPECT_EQ(scale.requestsOf(0x82).size(), 1u);
+  EXPECT_TRUE(progressHidden());
+}
+
+TEST_F(LoadGoods, EmptyTableOpensTheLinkAndReportsSuccess) {
+  startWithScale();
+  newGoodsTable();
+  runDialog(Form2, 1, 4000);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_TRUE(form->TcpClient1.Connected());
+  EXPECT_TRUE(scale.requests().empty());
+}
+
+TEST_F(LoadGoods, ShelfLifeThatDoesNotConvertEndsWithTheErrorBoxAndHiddenProgress) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1});
+  Goods bad;
+  bad.plu = 2;
+  bad.life = "abc";
+  addGoods(bad);
+  form->CheckBox1->setChecked(false);
+  runDialog(Form2, 1, 2);
+  const QStringList shown = dlg.take();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_TRUE(shown[0].startsWith("ERROR: ")) << shown[0].toStdString();
+  EXPECT_TRUE(progressHidden());
+  EXPECT_EQ(sentPlus(), std::vector<int>{1});
+  EXPECT_FALSE(form->ScaleBusy);
+
+  form->CheckBox1->setChecked(true);  // the test pass refuses it first
+  runDialog(Form2, 1, 2);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода срока годности")});
+}
+
+TEST_F(LoadGoods, NineHandshakeFailuresAreToleratedTheTenthEndsTheRun) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered(range(1, 10));
+  // One failed handshake for each record, wherever it falls.
+  for (int k = 0; k < 10; ++k)
+    scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 1, 0, 0, 0, k ? 1 : 0});
+  runDialog(Form2, 1, 10);
+  EXPECT_EQ(sentPlus(), range(1, 9));
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Ошибка обмена. Повторите попытку еще раз или проверьте "
+                            "работоспособность весов.")});
+  EXPECT_EQ(scale.connectionCount(), 10);  // the first, then one per tolerated failure
+  EXPECT_GE(clk.slept, 9 * 200);
+  EXPECT_TRUE(progressHidden());
+
+  // A new run counts afresh: nine failures on one record still let it through.
+  scale.clearFaults();
+  scale.clearRequests();
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 9});
+  runDialog(Form2, 1, 2);
+  EXPECT_EQ(sentPlus(), range(1, 2));
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+}
+
+TEST_F(LoadGoods, TenSilentHandshakesEndWithTheNoReplyMessage) {
+  startWithScale(250);
+  newGoodsTable();
+  addGoodsNumbered(range(1, 3));
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::Silence, 10});
+  runDialog(Form2, 1, 3);
+  EXPECT_TRUE(sentPlus().empty());
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Ошибка обмена. Повторите попытку еще раз или перезагрузите программу.")});
+}
+
+TEST_F(LoadGoods, ReconnectRefusedEndsWithTheExclamationMessage) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered(range(1, 3));
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 1, 0, 0, 0, 1});
+  // Once the run has connected, the scale stops taking new connections.
+  clk.onTurn = [&](int) {
+    if (scale.connectionCount() >= 1) scale.refuseConnections(true);
+  };
+  runDialog(Form2, 1, 3);
+  EXPECT_EQ(sentPlus(), std::vector<int>{1});
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Ошибка обмена! Повторите попытку еще раз или перезагрузите программу.")});
+}
+
+TEST_F(LoadGoods, ScaleThatStopsAnsweringMidRunKeepsTheRecordsBefore) {
+  startWithScale(250);
+  newGoodsTable();
+  addGoodsNumbered(range(1, 6));
+  scale.inject(0x82, {ScaleEmulator::Fault::Silence, -1, 0, 0, 0, 3});
+  runDialog(Form2, 1, 6);
+  EXPECT_EQ(sentPlus(), range(1, 4));  // the fourth went out and was never acknowledged
+  EXPECT_EQ(dlg.take(), QStringList{kSendFailed});
+  EXPECT_TRUE(progressHidden());
+  EXPECT_TRUE(scale.plu(3).has_value());
+}
+
+TEST_F(LoadGoods, StopDuringEitherPass) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered(range(1, 8));
+  // Send pass: Stop after the third record went out; seen at the next record.
+  form->CheckBox1->setChecked(false);
+  clk.onTurn = [&](int) {
+    if (sentPlus().size() == 3) form->Button3->click();
+  };
+  runDialog(Form2, 1, 8);
+  EXPECT_EQ(sentPlus(), range(1, 3));
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_TRUE(progressHidden());
+
+  // Test pass: Stop at once; the scale is never contacted.
+  scale.clearRequests();
+  const int connections = scale.connectionCount();
+  form->CheckBox1->setChecked(true);
+  clk.onTurn = [&](int) { form->Button3->click(); };
+  runDialog(Form2, 1, 8);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_EQ(scale.connectionCount(), connections);
+  EXPECT_TRUE(progressHidden());
+}
+
+TEST_F(LoadGoods, ProgressShowsThePluNumberBeingSent) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({40, 41, 42});
+  form->CheckBox1->setChecked(false);
+  QStringList numbers;
+  bool visible = true;
+  clk.onTurn = [&](int) {
+    if (form->Numb->isHidden()) return;  // opening the link
+    visible = visible && !form->ProgressBar3->isHidden() && !form->Button3->isHidden();
+    if (numbers.isEmpty() || numbers.back() != form->Numb->text()) numbers << form->Numb->text();
+  };
+  runDialog(Form2, 40, 42);
+  EXPECT_TRUE(visible);
+  EXPECT_EQ(numbers, (QStringList{"0", "40", "41", "42"}));
+  EXPECT_EQ(form->ProgressBar3->maximum(), 3);
+}
+
+TEST_F(LoadGoods, AnotherScaleOperationIsRefusedWhileALoadRunsAndStopStaysUsable) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered(range(1, 5));
+  form->CheckBox1->setChecked(false);
+  clk.onTurn = [&](int) {
+    if (sentPlus().size() != 2) return;
+    runDialog(Form4, 1, 3);  // a read started from its dialog: refused
+    runDialog(Form2, 1, 5);  // a second load: refused
+    form->N12->trigger();    // a new table for a read: refused, no file dialog
+    form->Button3->click();
+  };
+  runDialog(Form2, 1, 5);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_TRUE(scale.requestsOf(0x81).empty());
+  EXPECT_EQ(sentPlus(), range(1, 2));
+  EXPECT_EQ(scale.connectionCount(), 1);
+  EXPECT_FALSE(form->ScaleBusy);
+}
+
+TEST_F(LoadMessages, SkipsEmptyRecordsAndSendsBlankLines) {
+  startWithScale();
+  newMessagesTable();
+  for (int m = 1; m <= 12; ++m) {
+    if (m == 4)
+      addMessage(m, {});
+    else if (m == 6)
+      addMessage(m, {"   "});  // blanks are not empty
+    else
+      addMessage(m, {"", ansi::A(QStringLiteral("Строка ")) + std::to_string(m)});
+  }
+  for (bool tested : {true, false}) {
+    scale.clearRequests();
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form3, 1, 10);
+    EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(dlg.take(), QStringList{kSent});
+    EXPECT_EQ(table().recNo(), 11);
+  }
+  const std::string first = scale.requestsOf(0x84)[0];
+  ASSERT_EQ(first.size(), 403u);
+  EXPECT_EQ(first.substr(1, 2), std::string("\x01\x00", 2));
+  EXPECT_EQ(first.substr(3, 50), std::string(50, ' '));
+  EXPECT_EQ(first.substr(53, 50), "\x91\xE2\xE0\xAE\xAA\xA0 1" + std::string(42, ' '));
+}
+
+TEST_F(LoadMessages, NumbersOutsideOneToThousandStopTheTestPass) {
+  startWithScale();
+  newMessagesTable();
+  addMessage(0, {"zero"});
+  addMessage(1001, {"big"});
+  form->CheckBox1->setChecked(true);
+  const QString refusal =
+      QStringLiteral("Ошибка ввода номера сообщения. В данном случае это число от 1 до 1000.");
+  runDialog(Form3, 0, 5);
+  EXPECT_EQ(dlg.take(), QStringList{refusal});
+  EXPECT_EQ(scale.connectionCount(), 0);
+  runDialog(Form3, 1, 2000);
+  EXPECT_EQ(dlg.take(), QStringList{refusal});
+  EXPECT_EQ(table().recNo(), 2);
+  form->CheckBox1->setChecked(false);
+  runDialog(Form3, 0, 5);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(requestedNumbers(0x84), std::vector<int>{0});
+}
+
+TEST_F(LoadMessages, GoodsTableOpenSendsNothing) {
+  startWithScale();
+  newGoodsTable();
+  Goods g;
+  g.msgno = 5;  // read as the message number, in the range; no lines to send
+  addGoods(g);
+  runDialog(Form3, 1, 10);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_TRUE(scale.requestsOf(0x84).empty());
+}
+
+TEST_F(LoadMessages, RetryAndStop) {
+  startWithScale();
+  newMessagesTable();
+  for (int m = 1; m <= 5; ++m) addMessage(m, {"x"});
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongAnswerCode, 9});
+  clk.onTurn = [&](int) {
+    if (requestedNumbers(0x84).size() == 2) form->Button3->click();
+  };
+  runDialog(Form3, 1, 5);
+  EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 2}));
+  EXPECT_EQ(scale.connectionCount(), 10);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_TRUE(progressHidden());
+}
+
+}  // namespace
