@@ -2,22 +2,22 @@
 // The main window. It owns every component of the window for the whole run;
 // its handlers are slots named after their controls and events, and its
 // member functions are defined in the folder of the subsystem they belong to.
-#include <QMainWindow>
 #include <QFont>
+#include <QMainWindow>
 #include <QString>
-#include <optional>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/icmp.h"
+#include "platform/tcp_client.h"
 #include "storage/table.h"
 
 namespace storage {
 class TableModel;
 class DbNavigator;
 }  // namespace storage
-#include "platform/icmp.h"
-#include "platform/tcp_client.h"
 
 class QAction;
 class QCheckBox;
