@@ -233,6 +233,8 @@ void TForm1::ToolButton2Click() {
     } catch (...) {
       // A table that cannot be opened ends the entry without a message.
     }
+    if (Table1.active() && Table1.lockedByOtherWriter())
+      dialogs::message(QStringLiteral("База данных открыта только для чтения: её изменяет другой пользователь или программа."));
   });
 }
 

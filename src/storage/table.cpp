@@ -901,6 +901,8 @@ void Table::renameTable(const std::string& newName) {
 void Table::open() { d_->open(); }
 void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
+bool Table::lockedByOtherWriter() const { return d_->be && !d_->lockReason.empty(); }
+
 bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
 std::string Table::readOnlyReason() const {
   if (!d_->be) return {};

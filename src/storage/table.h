@@ -122,6 +122,8 @@ class Table {
   void setActive(bool a) { a ? open() : close(); }
   bool readOnly() const;  // opened read-only (file kept safe, or locked)
   std::string readOnlyReason() const;
+  // True when the table is read-only because another writer holds it.
+  bool lockedByOtherWriter() const;
 
   // Navigation in the current order. Moving stores a changed pending record
   // and drops an unchanged one.
