@@ -56,7 +56,15 @@ storage::Field* mapped(TForm1& f, const char* logical) {
 
 std::optional<int> readInt(TForm1& f, const char* logical) {
   try {
-    if (storage::Field* field = mapped(f, logical)) return field->asInteger();
+    storage::Field* field = mapped(f, logical);
+    if (!field) return std::nullopt;
+    // Only a number field without a value reads as 0; an empty text is no
+    // number at all.
+    const storage::FieldType type = field->dataType();
+    const bool text = type == storage::FieldType::String || type == storage::FieldType::Memo ||
+                      type == storage::FieldType::FmtMemo;
+    if (text && field->asString().empty()) return std::nullopt;
+    return field->asInteger();
   } catch (const std::exception&) {
   }
   return std::nullopt;

@@ -42,7 +42,8 @@ extern const char* const kLineFields[8];
 void say(const char* text);
 
 // Field reads of the current record through the field map: nothing when the
-// table has no such field or the value does not convert.
+// table has no such field or the value does not convert (an integer read of
+// an empty text included; a number field without a value reads as 0).
 std::optional<int> readInt(TForm1& f, const char* logical);
 std::optional<std::string> readText(TForm1& f, const char* logical);
 

@@ -170,6 +170,51 @@ TEST_F(LoadGoods, FieldMapDecidesWhatIsReadAndAnUnreadablePluEndsTheRun) {
   EXPECT_TRUE(progressHidden());
 }
 
+// A user's table that keeps the key as text: an empty key is no number, so
+// the run ends with the unreadable-table message instead of sending cell 0.
+TEST_F(LoadGoods, EmptyTextKeyIsUnreadableNotZero) {
+  startWithScale();
+  struct Case {
+    RangeDialog* dialog;
+    const char* key;
+    const char* other;
+    int command;
+    const char* message;
+  } cases[] = {
+      {Form2, "PLUNO", "NAME1", 0x82,
+       "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
+       "товаре или правильность ее заполнения."},
+      {Form3, "MSGNO", "LINE1", 0x84,
+       "Из таблицы невозможно получить данные сообщений. Проверьте, что это таблица сообщений "
+       "или правильность ее заполнения."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    storage::Table& t = table();
+    t.close();
+    t.setTableName(path(c.key).toStdString());
+    t.setTableType(storage::TableType::Paradox);
+    t.fieldDefs().clear();
+    t.fieldDefs().push_back({c.key, storage::FieldType::String, 6, false});
+    t.fieldDefs().push_back({c.other, storage::FieldType::String, 28, false});
+    t.indexDefs().clear();
+    t.createTable();
+    t.open();
+    for (const char* key : {"1", "", "3"}) {
+      t.append();
+      t.fieldByName(c.key).setAsString(key);
+      t.fieldByName(c.other).setAsString("x");
+      t.post();
+    }
+    scale.clearRequests();
+    form->CheckBox1->setChecked(false);
+    runDialog(c.dialog, 0, 5);
+    EXPECT_EQ(dlg.take(), QStringList{QString::fromUtf8(c.message)});
+    EXPECT_EQ(requestedNumbers(c.command), std::vector<int>{1});
+    EXPECT_TRUE(progressHidden());
+  }
+}
+
 TEST_F(LoadGoods, EmptyTableOpensTheLinkAndReportsSuccess) {
   startWithScale();
   newGoodsTable();
