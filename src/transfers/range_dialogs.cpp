@@ -31,10 +31,16 @@ char16_t typedCharacter(const QKeyEvent* e) {
     case Qt::Key_Escape: return u'\x1b';
     default: break;
   }
-  if (key >= Qt::Key_Escape) return 0;  // arrows, Delete, Home, function keys
+  const QString text = e->text();
+  if (key >= Qt::Key_Escape) {
+    // Arrows, Delete, Home and function keys type nothing; a key without a
+    // code of its own (some layouts) may still type a character.
+    if (key != Qt::Key_unknown || ctrl || text.isEmpty()) return 0;
+    const char16_t c = text.at(0).unicode();
+    return c < u' ' || c == u'\x7f' ? 0 : c;
+  }
   // Control with a key of the main block types a control character.
   if (ctrl) return key >= Qt::Key_A && key <= Qt::Key_Z ? char16_t(key - Qt::Key_A + 1) : u'\x1f';
-  const QString text = e->text();
   return text.isEmpty() ? 0 : text.at(0).unicode();
 }
 

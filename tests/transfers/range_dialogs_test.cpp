@@ -100,6 +100,16 @@ TEST_F(RangeDialogs, KeyFilterTakesAtMostFourDigits) {
   QTest::keyClick(e, Qt::Key_Delete);
   EXPECT_EQ(e->text(), QStringLiteral("042"));
 
+  // A key without a code of its own that still types a character is judged
+  // like any other.
+  e->end(false);
+  for (const QString& c : {QStringLiteral("z"), QStringLiteral("5"), QStringLiteral("ü")}) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, c);
+    QApplication::sendEvent(e, &press);
+  }
+  EXPECT_EQ(e->text(), QStringLiteral("0425"));
+  QTest::keyClick(e, Qt::Key_Backspace);
+
   // Copy, cut and paste do nothing; Cyrillic letters are refused.
   e->selectAll();
   QTest::keyClick(e, Qt::Key_X, Qt::ControlModifier);
