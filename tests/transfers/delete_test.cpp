@@ -39,6 +39,21 @@ TEST_F(DeleteInScale, NoSendsNothingYesDeletesEveryNumber) {
   EXPECT_TRUE(cells(0x92).empty());
   EXPECT_GE(clk.slept, 3 * 200);
   EXPECT_TRUE(progressHidden());
+
+  // No leaves the connection of the run before as it was.
+  dlg.answers.push_back(dialogs::Answer::No);
+  runDialog(Form6, 1, 2);
+  EXPECT_EQ(dlg.take(), QStringList{kQuestion});
+  EXPECT_TRUE(form->TcpClient1.Connected());
+  EXPECT_EQ(scale.connectionCount(), 1);
+
+  // A reversed range opens the link, sends nothing and reports the end.
+  form->TcpClient1.Close();
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  form->DeletePluRange(5, 4);
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  EXPECT_TRUE(form->TcpClient1.Connected());
+  EXPECT_EQ(cells(0x8D).size(), 3u);
 }
 
 TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {

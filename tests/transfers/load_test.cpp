@@ -259,6 +259,7 @@ TEST_F(LoadGoods, NineHandshakeFailuresAreToleratedTheTenthEndsTheRun) {
                             "Ошибка обмена. Повторите попытку еще раз или проверьте "
                             "работоспособность весов.")});
   EXPECT_EQ(scale.connectionCount(), 10);  // the first, then one per tolerated failure
+  EXPECT_EQ(ping.calls.size(), 1u);         // reconnects without a new ping
   EXPECT_GE(clk.slept, 9 * 200);
   EXPECT_TRUE(progressHidden());
 
@@ -322,6 +323,18 @@ TEST_F(LoadGoods, StopDuringEitherPass) {
   EXPECT_EQ(sentPlus(), range(1, 3));
   EXPECT_EQ(dlg.take(), QStringList{kStopped});
   EXPECT_TRUE(progressHidden());
+
+  // Stop pressed just before a handshake that is retried: the retries do
+  // not look at it, the record goes out and the run stops at the next one.
+  scale.clearRequests();
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 3});
+  clk.onTurn = [&](int) {
+    if (form->Numb->text() == QStringLiteral("1")) form->Button3->click();
+  };
+  runDialog(Form2, 1, 8);
+  EXPECT_EQ(sentPlus(), std::vector<int>{1});
+  EXPECT_EQ(scale.requestsOf(ScaleEmulator::kHandshake).size(), 4u);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
 
   // Test pass: Stop at once; the scale is never contacted.
   scale.clearRequests();
