@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <climits>
 #include <functional>
 
 #include "link/scale_link.h"
@@ -105,7 +106,10 @@ bool LoadRun::handshake() {
     // Reconnect to the same address and port, without a new ping.
     clock_::sleep(200);
     f.TcpClient1.Close();
-    if (!f.TcpClient1.Active()) f.TcpClient1.Open(timeOut + 2000);
+    // Bounded a little beyond the time-out, without overflowing at the
+    // largest one.
+    const int connectMs = timeOut > INT_MAX - 2000 ? INT_MAX : timeOut + 2000;
+    if (!f.TcpClient1.Active()) f.TcpClient1.Open(connectMs);
     if (!f.TcpClient1.Connected()) {
       say("Ошибка обмена! Повторите попытку еще раз или перезагрузите программу.");
       return false;

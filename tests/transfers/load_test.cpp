@@ -272,6 +272,19 @@ TEST_F(LoadGoods, NineHandshakeFailuresAreToleratedTheTenthEndsTheRun) {
   EXPECT_EQ(dlg.take(), QStringList{kSent});
 }
 
+// The reconnect's bound lies a little beyond the time-out; at the largest
+// time-out it must not wrap round to no wait at all.
+TEST_F(LoadGoods, ReconnectAtTheLargestTimeOut) {
+  startWithScale();
+  form->Edit32->setText(QStringLiteral("2147483647"));
+  newGoodsTable();
+  addGoodsNumbered(range(1, 3));
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 1, 0, 0, 0, 1});
+  runDialog(Form2, 1, 3);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(sentPlus(), range(1, 3));
+}
+
 TEST_F(LoadGoods, TenSilentHandshakesEndWithTheNoReplyMessage) {
   startWithScale(250);
   newGoodsTable();
