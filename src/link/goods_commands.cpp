@@ -21,11 +21,12 @@ RecordRead readRecord(TcpClient& client, const std::string& request, const std::
                       unsigned char* body, std::size_t n, int timeOut) {
   scalelink::sendRequest(client, request);
   clock_::sleep(pause());
+  const scalelink::Deadline deadline = scalelink::replyDeadline(timeOut);
   if (!scalelink::waitForReply(client, timeOut)) return RecordRead::TimedOut;
   unsigned char status = 0;
   client.ReceiveBuf(&status, 1);
   if (status == wire::EmptyCell) return RecordRead::Empty;
-  scalelink::receivePart(client, body, n, timeOut);
+  scalelink::receivePart(client, body, n, deadline);
   return RecordRead::Record;
 }
 

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <atomic>
 #include <chrono>
+#include <limits>
 
 #include "link/wire.h"
 #include "platform/ansi.h"
@@ -30,11 +31,14 @@ void sendRequest(TcpClient& client, const std::string& request) {
   }
 }
 
+Deadline replyDeadline(int timeoutMs) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+}
+
 bool waitForReply(TcpClient& client, int timeoutMs) { return client.WaitForData(timeoutMs < 0 ? 0 : timeoutMs); }
 
-std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, int timeoutMs) {
+std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, Deadline deadline) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   std::size_t got = client.ReceiveBuf(buf, n);
   while (got < n) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -49,8 +53,9 @@ std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, in
 bool acknowledgedReply(TcpClient& client, const std::string& request, unsigned char* reply, std::size_t n,
                        int timeOutMs) {
   sendRequest(client, request);
+  const Deadline deadline = replyDeadline(timeOutMs);
   if (!waitForReply(client, timeOutMs)) return false;
-  return receivePart(client, reply, n, timeOutMs) == n && reply[0] == wire::Ack;
+  return receivePart(client, reply, n, deadline) == n && reply[0] == wire::Ack;
 }
 
 bool acknowledgedWrite(TcpClient& client, const std::string& request, int timeOutMs) {
@@ -108,11 +113,14 @@ bool TForm1::OpenScaleLink(const QString& Selector, const QString& Words, int& R
     return false;
   }
 
-  // 6. Connect, bounded a little beyond the time-out.
+  // 6. Connect, bounded a little beyond the time-out (a time-out near the
+  // top of the integer range must not wrap round to no wait at all).
   TcpClient1.setRemoteHost(StringGrid1->cell(4, Row));
   TcpClient1.setRemotePort(StringGrid1->cell(5, Row));
   clock_::processEvents();
-  if (!TcpClient1.Active()) TcpClient1.Open(ComPortTimeOut + 2000);
+  const int connectMs = ComPortTimeOut > std::numeric_limits<int>::max() - 2000 ? std::numeric_limits<int>::max()
+                                                                                 : ComPortTimeOut + 2000;
+  if (!TcpClient1.Active()) TcpClient1.Open(connectMs);
   if (!TcpClient1.Connected()) {
     dialogs::message(QStringLiteral(
         "Не удается установить связь с весами. Линия связи исправна. Проверьте работоспособность весов или "
@@ -125,13 +133,14 @@ bool TForm1::OpenScaleLink(const QString& Selector, const QString& Words, int& R
 TForm1::HandshakeResult TForm1::ScaleSelectHandshake(int Row, int TimeOut, int Pause) {
   const unsigned char number = uint8_t(intconv::tryParse(StringGrid1->cell(3, Row)).value_or(0));
   scalelink::sendRequest(TcpClient1, std::string(1, char(number)));
+  const scalelink::Deadline deadline = scalelink::replyDeadline(TimeOut);
   if (!scalelink::waitForReply(TcpClient1, TimeOut)) return HandshakeResult::NoData;
   unsigned char echo = 0;
   TcpClient1.ReceiveBuf(&echo, 1);
   clock_::sleep(Pause);
   // An answer code that never comes (or a closed connection) is a wrong reply.
   unsigned char code = 0;
-  scalelink::receivePart(TcpClient1, &code, 1, TimeOut);
+  scalelink::receivePart(TcpClient1, &code, 1, deadline);
   const auto again = intconv::tryParse(StringGrid1->cell(3, Row));
   return again && *again == echo && code == 0x80 ? HandshakeResult::Accepted : HandshakeResult::WrongReply;
 }

@@ -2,6 +2,7 @@
 // Shared steps of every exchange with a scale: sending a request, the bounded
 // wait for a reply and the gathering of its parts, and the guard that keeps a
 // second scale operation from starting while one runs.
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -16,14 +17,20 @@ namespace scalelink {
 void sendRequest(TcpClient& client, const std::string& request);
 void setOneSendPerByte(bool on);
 
+// The bound of a reply: the time-out counted from the moment its one wait
+// for data begins (a negative time-out counts as 0). Every part of the reply
+// must be in by then.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline replyDeadline(int timeoutMs);
+
 // One wait for readable data of at most timeoutMs (a negative value is 0).
 bool waitForReply(TcpClient& client, int timeoutMs);
 
 // Takes n bytes into buf: what has arrived, then whatever follows until all
-// n are in or timeoutMs has passed since this call began (or the peer closed
-// the connection). Returns the number of bytes received; the rest of buf is
-// left as it was.
-std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, int timeoutMs);
+// n are in or the deadline has passed (or the peer closed the connection).
+// Always one receive at least. Returns the number of bytes received; the
+// rest of buf is left as it was.
+std::size_t receivePart(TcpClient& client, unsigned char* buf, std::size_t n, Deadline deadline);
 
 // Sends the request, waits once and takes the whole reply of n bytes; true
 // when all n came and the first is Ack (a short reply fails the exchange).

@@ -16,8 +16,9 @@ bool pausedRead(TcpClient& client, const std::string& request, int pause, unsign
                 int timeOut) {
   scalelink::sendRequest(client, request);
   clock_::sleep(pause);
+  const scalelink::Deadline deadline = scalelink::replyDeadline(timeOut);
   if (!scalelink::waitForReply(client, timeOut)) return false;
-  scalelink::receivePart(client, reply, n, timeOut);
+  scalelink::receivePart(client, reply, n, deadline);
   return true;
 }
 

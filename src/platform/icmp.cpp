@@ -2,12 +2,14 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
@@ -200,7 +202,9 @@ Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::stri
 // The system's ping utility: exit code 0 means an answer came.
 Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std::string& why) {
   QProcess p;
-  const double secs = (timeoutMs > 0 ? timeoutMs : 1) / 1000.0;
+  // The utility takes at most this many whole seconds.
+  constexpr int kMaxSeconds = 2000000;
+  const double secs = std::min((timeoutMs > 0 ? timeoutMs : 1) / 1000.0, double(kMaxSeconds));
   p.start(QStringLiteral("ping"), {QStringLiteral("-n"), QStringLiteral("-q"), QStringLiteral("-c"),
                                    QStringLiteral("1"), QStringLiteral("-W"), QString::number(secs, 'f', 3),
                                    QString::fromStdString(host)});
@@ -208,7 +212,10 @@ Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std
     why = "ping utility: " + p.errorString().toStdString();
     return Outcome::Unavailable;
   }
-  if (!p.waitForFinished(timeoutMs + 3000)) {
+  // A little beyond the utility's own wait, without overflowing.
+  const int waitMs = timeoutMs > std::numeric_limits<int>::max() - 3000 ? std::numeric_limits<int>::max()
+                                                                        : timeoutMs + 3000;
+  if (!p.waitForFinished(waitMs)) {
     p.kill();
     p.waitForFinished(1000);
     return Outcome::Silent;

@@ -1,6 +1,8 @@
 // Every command against the emulated scale: request bytes, results, and what
 // time-outs, empty cells, wrong status bytes, short, split and late replies
 // and a closed connection do to them.
+#include <functional>
+
 #include "link/scale_link.h"
 #include "link_fixture.h"
 #include "platform/intconv.h"
@@ -390,4 +392,117 @@ TEST_F(CommandTest, MessageReadRereadsTheTimeOutForItsPause) {
   EXPECT_THROW(getMsg(no), intconv::ConvertError);
   ASSERT_TRUE(scale.waitForRequests(2));
   EXPECT_EQ(scale.requestsOf(0x83).size(), 1u);
+}
+
+// Every command whose reply must begin with Ack: silence, EmptyCell, another
+// first byte, a reply cut short and a closed connection all fail it; a reply
+// that comes in two parts is gathered.
+TEST_F(CommandTest, EveryAcknowledgedCommandFailsOnEveryFault) {
+  form->Edit32->setText(QStringLiteral("150"));
+  int v[12] = {};
+  std::string l1, l2;
+  const std::string shopLine(29, 's');
+  struct Cmd {
+    int code;
+    std::size_t replyLength;
+    std::function<bool()> run;
+  };
+  const std::vector<Cmd> cmds = {
+      {0x82, 1, [&] { return sendPlu(1); }},
+      {0x84, 1, [&] { return form->SendMsg(1, "a", "", "", "", "", "", "", "", timeOut); }},
+      {0x8D, 1,
+       [&] {
+         form->DeleteMode = 0;
+         return form->DeletePlu(1, timeOut);
+       }},
+      {0x92, 1,
+       [&] {
+         form->DeleteMode = 2;
+         return form->DeletePlu(1, timeOut);
+       }},
+      {0x89, 16, [&] { return form->GetStatus(v[0], v[1], v[2], v[3], v[4], timeOut); }},
+      {0x85, 41,
+       [&] {
+         return form->GetTotal(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11],
+                               timeOut);
+       }},
+      {0x86, 1, [&] { return form->ClearTotal(timeOut); }},
+      {0x95, 10, [&] { return form->GetUserSet(v[0], v[1], v[2], v[3], v[4], v[5], timeOut); }},
+      {0x8A, 1, [&] { return form->SendUserSet(7, 1, 2, 5, 0, 100, timeOut); }},
+      {0x98, 57, [&] { return form->GetShop(timeOut, l1, l2); }},
+      {0x94, 1, [&] { return form->SendShop(timeOut, shopLine, shopLine); }},
+      {0x8B, 1, [&] { return form->SendPrSet(12, 3, timeOut); }},
+      {0x99, 1, [&] { return form->SendDate(5, 3, 26, timeOut); }},
+      {0x9A, 1, [&] { return form->SendTime(9, 30, 15, timeOut); }},
+      {0x8C, 1, [&] { return form->SendLogo(std::string(512, 'L'), timeOut); }},
+  };
+  for (const Cmd& c : cmds) {
+    SCOPED_TRACE(c.code);
+    ASSERT_TRUE(open());
+    ASSERT_EQ(handshake(), TForm1::HandshakeResult::Accepted);
+    EXPECT_TRUE(c.run());
+    fault(c.code, {Fault::Silence});
+    EXPECT_FALSE(c.run());
+    fault(c.code, {Fault::EmptyCell});
+    EXPECT_FALSE(c.run());
+    fault(c.code, {.kind = Fault::Status, .status = 0x00});
+    EXPECT_FALSE(c.run());
+    fault(c.code, {.kind = Fault::Split, .length = 1, .delayMs = 50});
+    EXPECT_TRUE(c.run());
+    if (c.replyLength > 1) {
+      fault(c.code, {.kind = Fault::Short, .length = c.replyLength - 1});
+      EXPECT_FALSE(c.run());
+    }
+    fault(c.code, {Fault::Close});
+    EXPECT_FALSE(c.run());
+  }
+}
+
+// The reads whose status byte is not examined: any status gives the data, a
+// split reply is gathered, and a reply cut short leaves its tail zero.
+TEST_F(CommandTest, ReadsWithoutStatusCheckTakeWhatCame) {
+  std::string logo(512, '\x33');
+  scale.setLogo(logo);
+  scale.setPriceKey(5, 4000);
+  ready();
+  std::string back;
+  fault(0x97, {.kind = Fault::Split, .length = 100, .delayMs = kTimeOut / 3});
+  ASSERT_TRUE(form->GetLogo(back, timeOut));
+  EXPECT_EQ(back, logo);
+  fault(0x97, {.kind = Fault::Short, .length = 1 + 500});
+  ASSERT_TRUE(form->GetLogo(back, timeOut));
+  EXPECT_EQ(back, std::string(500, '\x33') + std::string(12, '\0'));
+
+  int cell = -9;
+  fault(0x96, {Fault::EmptyCell});  // the status alone: the cell number reads 0
+  ASSERT_TRUE(form->GetPrSet(5, cell, timeOut));
+  EXPECT_EQ(cell, 0);
+  fault(0x96, {.kind = Fault::Status, .status = 0xEE});
+  ASSERT_TRUE(form->GetPrSet(5, cell, timeOut));
+  EXPECT_EQ(cell, 4000);
+  fault(0x96, {Fault::Silence});
+  cell = -9;
+  EXPECT_FALSE(form->GetPrSet(5, cell, timeOut));
+  EXPECT_EQ(cell, -9);
+
+  ASSERT_TRUE(open());
+  std::string reply = "same";
+  fault(0x9B, {Fault::Close});
+  EXPECT_FALSE(form->GetFactorySet(reply, timeOut));
+  EXPECT_EQ(reply, "same");
+}
+
+// The parts of a reply are awaited only until the time-out has passed since
+// its one wait began: a status byte that comes late followed by the rest
+// much later is a short reply, not one awaited twice over.
+TEST_F(CommandTest, ReplyPartsAreBoundedFromTheStartOfTheirWait) {
+  ready();
+  int t[12];
+  for (int& x : t) x = -7;
+  // Status after 200 ms, the rest 200 ms later: 400 ms after the wait began
+  // with a time-out of 300.
+  fault(0x85, {.kind = Fault::Split, .length = 1, .delayMs = 200, .leadMs = 200});
+  EXPECT_FALSE(
+      form->GetTotal(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11], timeOut));
+  for (int x : t) EXPECT_EQ(x, -7);
 }

@@ -88,6 +88,15 @@ TEST_F(LinkTest, AnAnswerFromAnotherSenderCountsAndOwnCheckCanRefuse) {
   EXPECT_FALSE(form->TcpClient1.Connected());  // but the old link was closed
 }
 
+TEST_F(LinkTest, LargestTimeOutStillPingsAndConnects) {
+  form->Edit32->setText(QStringLiteral("2147483647"));
+  ASSERT_TRUE(open());
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(timeOut, 2147483647);
+  EXPECT_EQ(ping.calls.back().second, 2147483647);
+  EXPECT_EQ(handshake(), HS::Accepted);
+}
+
 TEST_F(LinkTest, NextOperationClosesTheConnectionFirst) {
   ready();
   form->Edit32->setText(QStringLiteral("x"));

@@ -212,6 +212,7 @@ std::optional<ScaleEmulator::Fault> ScaleEmulator::takeFault(int command) {
 
 bool ScaleEmulator::reply(Client& c, std::string bytes, const std::optional<Fault>& f) {
   if (!f) return sendAll(c.fd, bytes);
+  sleepMs(f->leadMs);
   switch (f->kind) {
     case Fault::Silence:
       return true;

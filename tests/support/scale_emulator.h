@@ -73,6 +73,7 @@ class ScaleEmulator {
     std::size_t length = 0;    // Short, Split
     int delayMs = 0;           // Split, Late
     int skip = 0;              // matching exchanges answered normally before it applies
+    int leadMs = 0;            // any kind: pause before the first byte of the reply
   };
   // Queues a fault for the given command byte (or kHandshake). Faults of one
   // command apply in the order queued, each for its `times` exchanges.
