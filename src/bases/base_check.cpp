@@ -17,6 +17,10 @@ namespace {
 
 const char* const kNoTableName = "Откройте базу товаров или сообщений. Имя текущей базы не определено.";
 
+// Every message of the base check and the renumberings is shown in an
+// information box.
+void inform(const QString& text) { dialogs::current().message(text, dialogs::Kind::Information); }
+
 bool isDigits(const std::string& s) {
   if (s.empty()) return false;
   for (char c : s)
@@ -111,7 +115,7 @@ std::string readText(TForm1& f, const char* logical, const std::string& fallback
 void TForm1::ToolButton8Click() {
   guarded([this] {
     if (Table1.tableName().empty()) {
-      dialogs::message(QString::fromUtf8(kNoTableName));
+      inform(QString::fromUtf8(kNoTableName));
       return;
     }
     BusyScope busy(ScaleBusy);
@@ -134,7 +138,7 @@ void TForm1::ToolButton8Click() {
         ProgressBar3->setValue(i);
         Numb->setText(QString::number(i));
         if (TransferCancelled == 1) {
-          dialogs::message(QStringLiteral("Действие прервано"));
+          inform(QStringLiteral("Действие прервано"));
           hideProgress();
           return;
         }
@@ -144,7 +148,7 @@ void TForm1::ToolButton8Click() {
                                  readInt(*this, "ICODE", 0), readInt(*this, "GCODE", 0),
                                  readInt(*this, "MSGNO", 0), readInt(*this, "LOGOTYPE", 0));
         if (code != 0) {
-          dialogs::message(testRowMessage(code));
+          inform(testRowMessage(code));
           hideProgress();
           return;  // the failing record stays current
         }
@@ -154,7 +158,7 @@ void TForm1::ToolButton8Click() {
       hideProgress();
       throw;
     }
-    dialogs::message(QStringLiteral("Таблица заполнена правильно."));
+    inform(QStringLiteral("Таблица заполнена правильно."));
     hideProgress();
     Table1.first();
   });
@@ -165,13 +169,25 @@ void TForm1::ComboBox1Change() {
     // A typed text selects no item: it names no logo number and writes nothing.
     const int logo = ComboBox1->currentIndex();
     if (logo < 0) return;
+    // A record the operator is still editing keeps what was typed in it when
+    // it cannot be stored: only the logo number is put back.
+    const bool typed = (Table1.state() == storage::State::Edit || Table1.state() == storage::State::Insert) &&
+                       Table1.modified();
+    storage::Field* field = nullptr;
+    std::string before;
     try {
       Table1.edit();
-      Table1.fieldByName(Ass("LOGOTYPE")).setAsInteger(logo);
+      field = &Table1.fieldByName(Ass("LOGOTYPE"));
+      before = field->asString();
+      field->setAsInteger(logo);
       Table1.post();
     } catch (...) {
       try {
-        if (Table1.active()) Table1.cancel();
+        if (!typed) {
+          if (Table1.active()) Table1.cancel();
+        } else if (field) {
+          field->setAsString(before);
+        }
       } catch (...) {
       }
     }
@@ -201,7 +217,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
     for (int i = 1; i <= n; ++i) {
       clock_::processEvents();
       if (f.TransferCancelled == 1) {
-        dialogs::message(QStringLiteral("Действие прервано"));
+        inform(QStringLiteral("Действие прервано"));
         f.Button3->hide();
         return;
       }
@@ -215,7 +231,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
           if (f.Table1.active()) f.Table1.cancel();  // the failing record keeps its value
         } catch (...) {
         }
-        dialogs::message(noField);
+        inform(noField);
         f.Button3->hide();
         return;
       }
@@ -224,7 +240,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
     f.Button3->hide();
     throw;
   }
-  dialogs::message(QStringLiteral("Таблица пронумерована."));
+  inform(QStringLiteral("Таблица пронумерована."));
   f.Button3->hide();
   f.Table1.refresh();
   f.Table1.first();
@@ -237,7 +253,7 @@ namespace {
 // The guard and the question of both renumberings: true to go on.
 bool renumberingConfirmed(const TForm1& f, const QString& question) {
   if (f.Table1.tableName().empty()) {
-    dialogs::message(QString::fromUtf8(kNoTableName));
+    inform(QString::fromUtf8(kNoTableName));
     return false;
   }
   return dialogs::current().question(question) == dialogs::Answer::Yes;
@@ -270,7 +286,7 @@ void TForm1::MSG2Click() {
     } catch (...) {
     }
     if (goods) {
-      dialogs::message(QStringLiteral("Изменить по номеру MSG можно только таблицу MSG, а не таблицу товаров."));
+      inform(QStringLiteral("Изменить по номеру MSG можно только таблицу MSG, а не таблицу товаров."));
       return;
     }
     renumber(*this, "MSGNO", QStringLiteral("Таблица не содержит номеров MSG."));
