@@ -262,7 +262,10 @@ void TForm1::N11Click() {
 
 void TForm1::ToolButton16Click() {
   guarded([this] {
-    if (const auto f = runFontDialog1()) DBGrid1->setFont(*f);
+    if (const auto f = runFontDialog1()) {
+      DBGrid1->setFont(*f);
+      fitGridColumns(true);
+    }
   });
 }
 
