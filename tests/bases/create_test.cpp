@@ -104,6 +104,23 @@ TEST_F(NewBase, ChoosingAnExistingTableReplacesItWithoutAQuestion) {
   EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
 }
 
+TEST_F(NewBase, TheSameEntryTwiceUnderTheDefaultNameReplacesTheFirstTable) {
+  // The dialog returns "db1" without an extension, as offered.
+  dlg.files.push_back(path("db1"));
+  form->N3->trigger();
+  ASSERT_TRUE(table().active());
+  addGoods(2, "Apples", 100);
+  const QString file = path("db1.db");
+  ASSERT_EQ(column(file, "PLUNO").size(), 2u);
+  EXPECT_EQ(dlg.fileRequests.back().fileName, QStringLiteral("db1"));
+  dlg.files.push_back(path("db1"));
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take().size(), 2);
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+  EXPECT_EQ(dlg.fileRequests.back().fileName, path("db1"));  // the name chosen last
+}
+
 TEST_F(NewBase, CancelledDialogChangesNothing) {
   newGoods("goods.db");
   addGoods(2, "Apples", 100);
