@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/intconv.h"
+#include "link/scale_link.h"
 #include "shell/tform1.h"
 
 namespace {
@@ -41,20 +42,6 @@ bool isLifeDate(const std::string& text) {
   if (d.size() > 2 || m.size() > 2 || y.size() != 2) return false;
   return QDate::isValid(2000 + std::stoi(y), std::stoi(m), std::stoi(d));
 }
-
-// Marks a long table loop as running (scale operations refuse to start
-// meanwhile) and restores the earlier state at the end.
-class BusyScope {
- public:
-  explicit BusyScope(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
-  ~BusyScope() { flag_ = was_; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& flag_;
-  bool was_;
-};
 
 }  // namespace
 
@@ -114,11 +101,14 @@ std::string readText(TForm1& f, const char* logical, const std::string& fallback
 
 void TForm1::ToolButton8Click() {
   guarded([this] {
+    // While a transfer or another loop over the table runs, a check would
+    // move its record and take its Stop away: refused.
+    scalelink::BusyGuard busy(*this);
+    if (busy.refused()) return;
     if (Table1.tableName().empty()) {
       inform(QString::fromUtf8(kNoTableName));
       return;
     }
-    BusyScope busy(ScaleBusy);
     auto hideProgress = [this] {
       ProgressBar3->hide();
       Numb->hide();
@@ -201,7 +191,6 @@ namespace {
 // an order by the numbered field itself a renumbered record moves, and a walk
 // by "next" would skip records and still report the table as numbered.
 void renumber(TForm1& f, const char* logical, const QString& noField) {
-  BusyScope busy(f.ScaleBusy);
   f.Table1.first();
   f.TransferCancelled = 0;
   f.Button3->show();
@@ -263,6 +252,8 @@ bool renumberingConfirmed(const TForm1& f, const QString& question) {
 
 void TForm1::PLU2Click() {
   guarded([this] {
+    scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
+    if (busy.refused()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
@@ -272,6 +263,8 @@ void TForm1::PLU2Click() {
 
 void TForm1::MSG2Click() {
   guarded([this] {
+    scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
+    if (busy.refused()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;

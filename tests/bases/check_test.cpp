@@ -323,3 +323,34 @@ TEST_F(BaseCheck, LogoChoiceOnARecordBeingTypedKeepsWhatWasTyped) {
   EXPECT_EQ(t.recordCount(), 5);
   EXPECT_TRUE(dlg.take().isEmpty());
 }
+
+TEST_F(BaseCheck, WhileALoopRunsAnotherLoopOrANewTableIsRefused) {
+  const QString file = goods();
+  const size_t requests = dlg.fileRequests.size();
+  HookClock clock;
+  bool stopShown = false;
+  clock.onTurn = [&](int turn) {
+    if (turn != 2) return;
+    // Pressed while the check runs: nothing starts, nothing is asked.
+    form->ToolButton8->click();
+    dlg.answers = {dialogs::Answer::Yes};
+    form->PLU2->trigger();
+    form->MSG2->trigger();
+    form->N3->trigger();
+    form->N4->trigger();
+    form->ToolButton2->click();
+    form->N11->trigger();
+    EXPECT_EQ(dlg.answers.size(), 1u);
+    EXPECT_EQ(dlg.fileRequests.size(), requests);
+    // The running check keeps its Stop button and its table.
+    stopShown = form->Button3->isVisibleTo(form) && form->ProgressBar3->isVisibleTo(form);
+    form->Button3->click();
+  };
+  form->ToolButton8->click();
+  EXPECT_TRUE(stopShown);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), file);
+  EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9"}));
+  EXPECT_FALSE(form->ScaleBusy);
+  dlg.answers.clear();
+}
