@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "platform/guard.h"
 #include "shell/tform1.h"
 #include "storage/db_navigator.h"
 #include "storage/table_model.h"
@@ -32,7 +33,8 @@ void TForm1::setupBasesPage() {
 
   // Column widths: fitted when other columns are shown; an inserted or
   // deleted record leaves the widths the operator set.
-  connect(DataSource1, &QAbstractItemModel::modelReset, this, [this] { fitGridColumns(false); });
+  connect(DataSource1, &QAbstractItemModel::modelReset, this,
+          [this] { guarded([this] { fitGridColumns(false); }); });
 
   connect(N3, &QAction::triggered, this, &TForm1::N3Click);
   connect(N4, &QAction::triggered, this, &TForm1::N4Click);
