@@ -11,11 +11,16 @@
 #include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/intconv.h"
+#include "link/scale_link.h"
 #include "shell/tform1.h"
 
 namespace {
 
 const char* const kNoTableName = "Откройте базу товаров или сообщений. Имя текущей базы не определено.";
+
+// Every message of the base check and the renumberings is shown in an
+// information box.
+void inform(const QString& text) { dialogs::current().message(text, dialogs::Kind::Information); }
 
 bool isDigits(const std::string& s) {
   if (s.empty()) return false;
@@ -37,20 +42,6 @@ bool isLifeDate(const std::string& text) {
   if (d.size() > 2 || m.size() > 2 || y.size() != 2) return false;
   return QDate::isValid(2000 + std::stoi(y), std::stoi(m), std::stoi(d));
 }
-
-// Marks a long table loop as running (scale operations refuse to start
-// meanwhile) and restores the earlier state at the end.
-class BusyScope {
- public:
-  explicit BusyScope(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
-  ~BusyScope() { flag_ = was_; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  bool& flag_;
-  bool was_;
-};
 
 }  // namespace
 
@@ -110,11 +101,14 @@ std::string readText(TForm1& f, const char* logical, const std::string& fallback
 
 void TForm1::ToolButton8Click() {
   guarded([this] {
+    // While a transfer or another loop over the table runs, a check would
+    // move its record and take its Stop away: refused.
+    scalelink::BusyGuard busy(*this);
+    if (busy.refused()) return;
     if (Table1.tableName().empty()) {
-      dialogs::message(QString::fromUtf8(kNoTableName));
+      inform(QString::fromUtf8(kNoTableName));
       return;
     }
-    BusyScope busy(ScaleBusy);
     auto hideProgress = [this] {
       ProgressBar3->hide();
       Numb->hide();
@@ -134,7 +128,7 @@ void TForm1::ToolButton8Click() {
         ProgressBar3->setValue(i);
         Numb->setText(QString::number(i));
         if (TransferCancelled == 1) {
-          dialogs::message(QStringLiteral("Действие прервано"));
+          inform(QStringLiteral("Действие прервано"));
           hideProgress();
           return;
         }
@@ -144,7 +138,7 @@ void TForm1::ToolButton8Click() {
                                  readInt(*this, "ICODE", 0), readInt(*this, "GCODE", 0),
                                  readInt(*this, "MSGNO", 0), readInt(*this, "LOGOTYPE", 0));
         if (code != 0) {
-          dialogs::message(testRowMessage(code));
+          inform(testRowMessage(code));
           hideProgress();
           return;  // the failing record stays current
         }
@@ -154,7 +148,7 @@ void TForm1::ToolButton8Click() {
       hideProgress();
       throw;
     }
-    dialogs::message(QStringLiteral("Таблица заполнена правильно."));
+    inform(QStringLiteral("Таблица заполнена правильно."));
     hideProgress();
     Table1.first();
   });
@@ -165,13 +159,25 @@ void TForm1::ComboBox1Change() {
     // A typed text selects no item: it names no logo number and writes nothing.
     const int logo = ComboBox1->currentIndex();
     if (logo < 0) return;
+    // A record the operator is still editing keeps what was typed in it when
+    // it cannot be stored: only the logo number is put back.
+    const bool typed = (Table1.state() == storage::State::Edit || Table1.state() == storage::State::Insert) &&
+                       Table1.modified();
+    storage::Field* field = nullptr;
+    std::string before;
     try {
       Table1.edit();
-      Table1.fieldByName(Ass("LOGOTYPE")).setAsInteger(logo);
+      field = &Table1.fieldByName(Ass("LOGOTYPE"));
+      before = field->asString();
+      field->setAsInteger(logo);
       Table1.post();
     } catch (...) {
       try {
-        if (Table1.active()) Table1.cancel();
+        if (!typed) {
+          if (Table1.active()) Table1.cancel();
+        } else if (field) {
+          field->setAsString(before);
+        }
       } catch (...) {
       }
     }
@@ -185,7 +191,6 @@ namespace {
 // an order by the numbered field itself a renumbered record moves, and a walk
 // by "next" would skip records and still report the table as numbered.
 void renumber(TForm1& f, const char* logical, const QString& noField) {
-  BusyScope busy(f.ScaleBusy);
   f.Table1.first();
   f.TransferCancelled = 0;
   f.Button3->show();
@@ -201,7 +206,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
     for (int i = 1; i <= n; ++i) {
       clock_::processEvents();
       if (f.TransferCancelled == 1) {
-        dialogs::message(QStringLiteral("Действие прервано"));
+        inform(QStringLiteral("Действие прервано"));
         f.Button3->hide();
         return;
       }
@@ -215,7 +220,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
           if (f.Table1.active()) f.Table1.cancel();  // the failing record keeps its value
         } catch (...) {
         }
-        dialogs::message(noField);
+        inform(noField);
         f.Button3->hide();
         return;
       }
@@ -224,7 +229,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
     f.Button3->hide();
     throw;
   }
-  dialogs::message(QStringLiteral("Таблица пронумерована."));
+  inform(QStringLiteral("Таблица пронумерована."));
   f.Button3->hide();
   f.Table1.refresh();
   f.Table1.first();
@@ -237,7 +242,7 @@ namespace {
 // The guard and the question of both renumberings: true to go on.
 bool renumberingConfirmed(const TForm1& f, const QString& question) {
   if (f.Table1.tableName().empty()) {
-    dialogs::message(QString::fromUtf8(kNoTableName));
+    inform(QString::fromUtf8(kNoTableName));
     return false;
   }
   return dialogs::current().question(question) == dialogs::Answer::Yes;
@@ -247,6 +252,8 @@ bool renumberingConfirmed(const TForm1& f, const QString& question) {
 
 void TForm1::PLU2Click() {
   guarded([this] {
+    scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
+    if (busy.refused()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
@@ -256,6 +263,8 @@ void TForm1::PLU2Click() {
 
 void TForm1::MSG2Click() {
   guarded([this] {
+    scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
+    if (busy.refused()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
@@ -270,7 +279,7 @@ void TForm1::MSG2Click() {
     } catch (...) {
     }
     if (goods) {
-      dialogs::message(QStringLiteral("Изменить по номеру MSG можно только таблицу MSG, а не таблицу товаров."));
+      inform(QStringLiteral("Изменить по номеру MSG можно только таблицу MSG, а не таблицу товаров."));
       return;
     }
     renumber(*this, "MSGNO", QStringLiteral("Таблица не содержит номеров MSG."));

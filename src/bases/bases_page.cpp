@@ -2,11 +2,14 @@
 // over Table1, and each control tied to its handler.
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLayout>
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
+#include <algorithm>
 
+#include "platform/guard.h"
 #include "shell/tform1.h"
 #include "storage/db_navigator.h"
 #include "storage/table_model.h"
@@ -27,6 +30,11 @@ void TForm1::setupBasesPage() {
     delete DataSource1;
     DataSource1 = nullptr;
   };
+
+  // Column widths: fitted when other columns are shown; an inserted or
+  // deleted record leaves the widths the operator set.
+  connect(DataSource1, &QAbstractItemModel::modelReset, this,
+          [this] { guarded([this] { fitGridColumns(false); }); });
 
   connect(N3, &QAction::triggered, this, &TForm1::N3Click);
   connect(N4, &QAction::triggered, this, &TForm1::N4Click);
@@ -53,4 +61,40 @@ void TForm1::setupBasesPage() {
   ComboBox1->addItems({QStringLiteral("Отсутствует"), QStringLiteral("Ростест"),
                        QStringLiteral("Индивидуальный")});
   connect(ComboBox1, &QComboBox::activated, this, [this](int) { ComboBox1Change(); });
+}
+
+namespace {
+
+// Characters a field's column is made wide for: a text field its size, a
+// date ten, anything else eleven (a signed 32-bit number).
+int displayChars(const storage::Field& f) {
+  switch (f.dataType()) {
+    case storage::FieldType::String:
+    case storage::FieldType::Bytes: return std::clamp(f.size(), 1, 64);
+    case storage::FieldType::Date: return 10;
+    case storage::FieldType::DateTime: return 19;
+    default: return 11;
+  }
+}
+
+}  // namespace
+
+void TForm1::fitGridColumns(bool force) {
+  const int n = DataSource1->columnCount();
+  QString key = QString::fromLocal8Bit(Table1.tableName().c_str());
+  for (int c = 0; c < n; ++c)
+    key += QLatin1Char('\n') + QString::number(DataSource1->fieldOfColumn(c)) + QLatin1Char(':') +
+           DataSource1->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+  if (!force && key == gridColumnsKey_) return;
+  gridColumnsKey_ = key;
+  // The title of the current column is drawn bold: it must fit as well.
+  QFont titleFont = DBGrid1->horizontalHeader()->font();
+  titleFont.setBold(true);
+  const QFontMetrics title(titleFont), cells(DBGrid1->font());
+  const int digit = cells.horizontalAdvance(QLatin1Char('0'));
+  for (int c = 0; c < n; ++c) {
+    const QString label = DataSource1->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    const int chars = displayChars(Table1.field(DataSource1->fieldOfColumn(c)));
+    DBGrid1->setColumnWidth(c, std::max(title.horizontalAdvance(label) + 16, chars * digit + 8));
+  }
 }

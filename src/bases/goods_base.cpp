@@ -171,6 +171,7 @@ void TForm1::labelGoodsFields(bool firstRecord) {
 
 void TForm1::N3Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     const auto name = askNewBaseName(true);
     if (!name) return;
     try {
@@ -187,6 +188,7 @@ void TForm1::N3Click() {
 
 void TForm1::N4Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     const auto name = askNewBaseName(false);
     if (!name) return;
     try {
@@ -202,6 +204,7 @@ void TForm1::N4Click() {
 
 void TForm1::ToolButton2Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     ComboBox2->showPopup();
     try {
       const int row = ComboBox2->currentIndex() + 1;
@@ -249,6 +252,7 @@ void TForm1::N10Click() {
 
 void TForm1::N11Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a new table now would pull the running one away
     const auto name = runSaveDialog1();
     if (!name) return;
     try {
@@ -262,7 +266,10 @@ void TForm1::N11Click() {
 
 void TForm1::ToolButton16Click() {
   guarded([this] {
-    if (const auto f = runFontDialog1()) DBGrid1->setFont(*f);
+    if (const auto f = runFontDialog1()) {
+      DBGrid1->setFont(*f);
+      fitGridColumns(true);
+    }
   });
 }
 

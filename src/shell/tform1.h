@@ -159,6 +159,10 @@ class TForm1 : public QMainWindow {
 
   // Connects the goods page and the field-compatibility buttons.
   void setupBasesPage();
+  // The grid's column widths, fitted to each field and its title when the
+  // shown columns change, or always with force (after a font change).
+  QString gridColumnsKey_;  // the table and its shown columns when last fitted
+  void fitGridColumns(bool force);
   // SaveDialog1: the chosen full name, or nothing when cancelled.
   std::optional<QString> runSaveDialog1();
   // The message before the save dialog, the dialog, and the cancel message:

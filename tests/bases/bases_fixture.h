@@ -12,12 +12,14 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "shell/string_grid.h"
 #include "support/gui_fixture.h"
+#include "support/scripted_dialogs.h"
 
 // Readable texts in failure output.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -35,6 +37,35 @@ class HookClock : public clock_::Clock {
   QDateTime now() override { return QDateTime::currentDateTime(); }
   int turns = 0;
   std::function<void(int)> onTurn;
+};
+
+// Passes every dialog on to the test's scripted dialogs and records the kind
+// of each message box; the scripted dialogs are back in place afterwards.
+class MessageKinds : public dialogs::Service {
+ public:
+  explicit MessageKinds(ScriptedDialogs& inner) : inner_(inner) { dialogs::install(this); }
+  ~MessageKinds() override { dialogs::install(&inner_); }
+  MessageKinds(const MessageKinds&) = delete;
+  MessageKinds& operator=(const MessageKinds&) = delete;
+
+  void message(const QString& text, dialogs::Kind kind) override {
+    kinds.push_back(kind);
+    inner_.message(text, kind);
+  }
+  void error(const QString& text) override { inner_.error(text); }
+  dialogs::Answer question(const QString& text, bool withCancel) override {
+    return inner_.question(text, withCancel);
+  }
+  std::optional<QString> openFile(const dialogs::FileRequest& r) override { return inner_.openFile(r); }
+  std::optional<QString> saveFile(const dialogs::FileRequest& r) override { return inner_.saveFile(r); }
+  std::optional<QFont> chooseFont(const QFont& f) override { return inner_.chooseFont(f); }
+
+  // The kinds recorded since the last call, then forgets them.
+  std::vector<dialogs::Kind> take() { return std::exchange(kinds, {}); }
+  std::vector<dialogs::Kind> kinds;
+
+ private:
+  ScriptedDialogs& inner_;
 };
 
 class BasesTest : public GuiTest {

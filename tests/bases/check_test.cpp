@@ -256,3 +256,101 @@ TEST_F(BaseCheck, StopDuringRenumberingKeepsTheNumbersGivenSoFar) {
   EXPECT_TRUE(form->Button3->isHidden());
   EXPECT_FALSE(form->ScaleBusy);
 }
+
+TEST_F(BaseCheck, CheckAndRenumberingMessagesAreInformationBoxes) {
+  MessageKinds kinds(dlg);
+  const std::vector<dialogs::Kind> oneInfo{dialogs::Kind::Information};
+  form->ToolButton8->click();  // no table yet
+  EXPECT_EQ(kinds.take(), oneInfo);
+  // The creation entries show plain boxes.
+  dlg.files.push_back(std::nullopt);
+  form->N3->trigger();
+  EXPECT_EQ(kinds.take(), (std::vector<dialogs::Kind>{dialogs::Kind::Plain, dialogs::Kind::Plain}));
+
+  goods();
+  kinds.take();
+  form->ToolButton8->click();
+  EXPECT_EQ(dlg.take(), QStringList{kDone});
+  EXPECT_EQ(kinds.take(), oneInfo);
+  addGoods(12, "Bad life", 10, "1.13.09");
+  form->ToolButton8->click();
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Ошибка ввода срока годности")});
+  EXPECT_EQ(kinds.take(), oneInfo);
+  dlg.answers = {dialogs::Answer::Yes, dialogs::Answer::Yes};
+  form->MSG2->trigger();
+  form->PLU2->trigger();
+  EXPECT_EQ(dlg.take().last(), kNumbered);
+  EXPECT_EQ(kinds.take(), (std::vector<dialogs::Kind>{dialogs::Kind::Information, dialogs::Kind::Information}));
+  HookClock clock;
+  clock.onTurn = [&](int) { form->Button3->click(); };
+  form->ToolButton8->click();
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_EQ(kinds.take(), oneInfo);
+}
+
+TEST_F(BaseCheck, LogoChoiceOnARecordBeingTypedKeepsWhatWasTyped) {
+  const QString file = goods();
+  auto* combo = find<QComboBox>("ComboBox1");
+  auto& t = table();
+  // A new record with a name but no PLU number cannot be stored: it stays
+  // pending with its name, and without the logo number.
+  t.insert();
+  t.fieldByName("NAME1").setAsString("typed");
+  combo->setCurrentIndex(2);
+  emit combo->activated(2);
+  EXPECT_TRUE(dlg.take().isEmpty());
+  ASSERT_EQ(t.state(), storage::State::Insert);
+  EXPECT_EQ(t.fieldByName("NAME1").asString(), "typed");
+  EXPECT_TRUE(t.fieldByName("LOGOTYPE").isNull());
+  t.fieldByName("PLUNO").setAsInteger(44);
+  form->N10->trigger();
+  EXPECT_EQ(column(file, "NAME1").back(), "typed");
+  EXPECT_EQ(column(file, "LOGOTYPE").back(), "");
+
+  // An edited record whose change is stored with the logo number.
+  t.first();
+  t.edit();
+  t.fieldByName("PRICE").setAsInteger(77);
+  emit combo->activated(2);
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  EXPECT_EQ(column(file, "PRICE")[0], "77");
+  EXPECT_EQ(column(file, "LOGOTYPE")[0], "2");
+
+  // A new record in which nothing was typed is simply dropped.
+  t.insert();
+  emit combo->activated(1);
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  EXPECT_EQ(t.recordCount(), 5);
+  EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+TEST_F(BaseCheck, WhileALoopRunsAnotherLoopOrANewTableIsRefused) {
+  const QString file = goods();
+  const size_t requests = dlg.fileRequests.size();
+  HookClock clock;
+  bool stopShown = false;
+  clock.onTurn = [&](int turn) {
+    if (turn != 2) return;
+    // Pressed while the check runs: nothing starts, nothing is asked.
+    form->ToolButton8->click();
+    dlg.answers = {dialogs::Answer::Yes};
+    form->PLU2->trigger();
+    form->MSG2->trigger();
+    form->N3->trigger();
+    form->N4->trigger();
+    form->ToolButton2->click();
+    form->N11->trigger();
+    EXPECT_EQ(dlg.answers.size(), 1u);
+    EXPECT_EQ(dlg.fileRequests.size(), requests);
+    // The running check keeps its Stop button and its table.
+    stopShown = form->Button3->isVisibleTo(form) && form->ProgressBar3->isVisibleTo(form);
+    form->Button3->click();
+  };
+  form->ToolButton8->click();
+  EXPECT_TRUE(stopShown);
+  EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), file);
+  EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9"}));
+  EXPECT_FALSE(form->ScaleBusy);
+  dlg.answers.clear();
+}

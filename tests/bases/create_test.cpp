@@ -1,5 +1,7 @@
 // New goods and messages bases through their menu entries.
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QToolButton>
 
 #include "storage/db_navigator.h"
@@ -100,6 +102,23 @@ TEST_F(NewBase, ChoosingAnExistingTableReplacesItWithoutAQuestion) {
   EXPECT_EQ(dlg.take().size(), 1);  // only the note before the dialog
   EXPECT_EQ(dlg.fileRequests.back().fileName, path("goods.db"));  // the last name is kept
   EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+}
+
+TEST_F(NewBase, TheSameEntryTwiceUnderTheDefaultNameReplacesTheFirstTable) {
+  // The dialog returns "db1" without an extension, as offered.
+  dlg.files.push_back(path("db1"));
+  form->N3->trigger();
+  ASSERT_TRUE(table().active());
+  addGoods(2, "Apples", 100);
+  const QString file = path("db1.db");
+  ASSERT_EQ(column(file, "PLUNO").size(), 2u);
+  EXPECT_EQ(dlg.fileRequests.back().fileName, QStringLiteral("db1"));
+  dlg.files.push_back(path("db1"));
+  form->N3->trigger();
+  EXPECT_EQ(dlg.take().size(), 2);
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+  EXPECT_EQ(dlg.fileRequests.back().fileName, path("db1"));  // the name chosen last
 }
 
 TEST_F(NewBase, CancelledDialogChangesNothing) {
@@ -211,4 +230,39 @@ TEST_F(NewBase, RecordInsertedWithTheNavigatorStartsEmpty) {
   EXPECT_EQ(t.state(), storage::State::Insert);
   for (int i = 0; i < t.fieldCount(); ++i) EXPECT_TRUE(t.field(i).isNull()) << t.field(i).fieldName();
   EXPECT_EQ(gridRows(), 2);
+}
+
+TEST_F(NewBase, GridColumnsShowTheirWholeTitlesAndKeepTheOperatorsWidths) {
+  newGoods("goods.db");
+  QTableView* grid = form->DBGrid1;
+  QAbstractItemModel* m = grid->model();
+  ASSERT_EQ(m->columnCount(), 15);
+  QFont bold = grid->horizontalHeader()->font();
+  bold.setBold(true);
+  const QFontMetrics title(bold), cells(grid->font());
+  for (int c = 0; c < m->columnCount(); ++c) {
+    const QString label = m->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    EXPECT_GE(grid->columnWidth(c), title.horizontalAdvance(label)) << label.toStdString();
+  }
+  // A name column holds its 28 characters.
+  EXPECT_GE(grid->columnWidth(1), cells.horizontalAdvance(QString(28, QLatin1Char('0'))));
+
+  // A width the operator sets survives a new record and a stored one.
+  grid->horizontalHeader()->resizeSection(1, 321);
+  form->DBNavigator1->click(storage::DbNavigator::Insert);
+  EXPECT_EQ(grid->columnWidth(1), 321);
+  table().fieldByName("PLUNO").setAsInteger(2);
+  form->N10->trigger();
+  EXPECT_EQ(gridRows(), 2);
+  EXPECT_EQ(grid->columnWidth(1), 321);
+
+  // Another table gets widths of its own; so does a larger grid font.
+  newMessages("msg.db");
+  const int before = grid->columnWidth(1);
+  EXPECT_GE(before, cells.horizontalAdvance(QString(50, QLatin1Char('0'))));
+  QFont big = grid->font();
+  big.setPointSize(big.pointSize() * 2);
+  dlg.fonts.push_back(big);
+  form->ToolButton16->click();
+  EXPECT_GT(grid->columnWidth(1), before);
 }

@@ -1,5 +1,6 @@
 // Opening, saving, renaming, the grid font and the sort entries.
 #include <QComboBox>
+#include <QTabWidget>
 #include <QDir>
 #include <QFileInfo>
 #include <map>
@@ -188,7 +189,17 @@ TEST_F(OpenBase, InitialDirectoryFollowsThePickedScale) {
   EXPECT_EQ(dirAfterPick(3), QStringLiteral("/srv/shop"));
   EXPECT_EQ(dirAfterPick(2), QString());
   EXPECT_EQ(dirAfterPick(0), QStringLiteral("D:\\Base"));
-  // No scale picked (a change of page clears the pick): the directory stays.
+  // A change of page and back clears the pick while the name stays shown:
+  // the directory stays as it was.
+  EXPECT_EQ(dirAfterPick(1), QStringLiteral("E:"));
+  combo->setCurrentIndex(0);
+  form->PageControl1->setCurrentWidget(form->TabSheet2);
+  form->PageControl1->setCurrentWidget(form->TabSheet1);
+  ASSERT_EQ(combo->currentText(), QStringLiteral("A"));
+  dlg.files.push_back(std::nullopt);
+  form->ToolButton2->click();
+  EXPECT_EQ(dlg.fileRequests.back().initialDir, QStringLiteral("E:"));
+  EXPECT_EQ(dirAfterPick(0), QStringLiteral("D:\\Base"));
   EXPECT_EQ(dirAfterPick(-1), QStringLiteral("D:\\Base"));
   EXPECT_EQ(dlg.fileRequests.back().title, QStringLiteral("Открытие базы товаров или сообщений"));
   EXPECT_TRUE(dlg.take().isEmpty());
