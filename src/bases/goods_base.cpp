@@ -277,6 +277,8 @@ namespace {
 
 void sortBy(TForm1& f, const char* logical) {
   guarded([&] {
+    // A new order under a running walk would make it skip or repeat records.
+    if (f.ScaleBusy) return;
     const std::string name = f.Ass(logical);
     try {
       f.Table1.setIndexFieldNames(name);

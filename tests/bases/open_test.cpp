@@ -334,3 +334,14 @@ TEST_F(OpenBase, TableHeldByAnotherWriterOpensForReadingOnly) {
   EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9", "5"}));
   EXPECT_EQ(column(file, "LOGOTYPE")[0], "0");
 }
+
+TEST_F(OpenBase, SortIsRefusedWhileALoopWalksTheTable) {
+  goodsBase();
+  form->ScaleBusy = true;  // a transfer, check or renumbering runs
+  form->N5->trigger();
+  EXPECT_EQ(table().indexFieldNames(), "");
+  EXPECT_TRUE(dlg.take().isEmpty());
+  form->ScaleBusy = false;
+  form->N5->trigger();
+  EXPECT_EQ(table().indexFieldNames(), "NAME1");
+}
