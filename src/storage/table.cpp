@@ -528,24 +528,19 @@ struct TableImpl {
       }
       std::string rec = buf;
       const bool keyChanged = keyCount() > 0 && compareKey(r->data, rec) != 0;
-      if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
       const std::size_t oldPos = primaryPos(r);
       if (keyChanged) {
-        fileChange([&] { be->remove(oldPos, r->data); });
+        // Taking the record out and putting it in at its new place is one
+        // change of the files: a failure takes both back, and the record
+        // stays here as it was.
+        std::size_t pos = placeFor(rec, r);
+        if (pos > oldPos) --pos;
+        fileChange([&] {
+          be->remove(oldPos, r->data);
+          be->insert(pos, rec);
+        });
         std::unique_ptr<Row> owned = std::move(primary[oldPos]);
         primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
-        const std::size_t pos = placeFor(rec, nullptr);
-        try {
-          fileChange([&] { be->insert(pos, rec); });
-        } catch (...) {
-          // Put the old record back so that the file and memory agree.
-          const std::size_t back = placeFor(owned->data, nullptr);
-          fileChange([&] { be->insert(back, owned->data); });
-          primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
-          rebuildOrder();
-          cur = static_cast<int>(orderPos(r));
-          throw;
-        }
         owned->data = std::move(rec);
         primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(pos), std::move(owned));
         rebuildOrder();
@@ -602,12 +597,15 @@ struct TableImpl {
     std::unique_ptr<Backend> fresh = format().open(path());
     be->close();
     be = std::move(fresh);
+    std::vector<std::unique_ptr<Row>> before;
+    before.swap(primary);
     try {
       load();
     } catch (...) {
       close();  // nothing trustworthy is left to show
       throw;
     }
+    keepBookmarks(before);
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
       for (std::size_t i = 0; i < order.size(); ++i)
@@ -618,6 +616,21 @@ struct TableImpl {
     }
     bofFlag = eofFlag = order.empty();
     notify(Change::Data);
+  }
+
+  // Records read again keep the bookmarks they had: by key in a keyed table,
+  // by place and contents otherwise.
+  void keepBookmarks(const std::vector<std::unique_ptr<Row>>& before) {
+    if (keyCount() > 0) {
+      std::size_t i = 0;
+      for (auto& r : primary) {
+        while (i < before.size() && compareKey(before[i]->data, r->data) < 0) ++i;
+        if (i < before.size() && compareKey(before[i]->data, r->data) == 0) r->id = before[i++]->id;
+      }
+      return;
+    }
+    for (std::size_t i = 0; i < primary.size() && i < before.size(); ++i)
+      if (primary[i]->data == before[i]->data) primary[i]->id = before[i]->id;
   }
 
   void moveTo(int target) {
@@ -921,6 +934,9 @@ void Table::next() {
   d_->moveTo(d_->cur + 1);
 }
 void Table::last() {
+  // Storing a pending new record first changes the number of records.
+  d_->checkActive();
+  d_->settle();
   d_->moveTo(static_cast<int>(d_->order.size()) - 1);
   d_->eofFlag = true;
 }
