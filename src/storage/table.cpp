@@ -55,6 +55,13 @@ bool sameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && compareTextNoCase(a, b) == 0;
 }
 
+bool sameLayout(const std::vector<FieldDef>& a, const std::vector<FieldDef>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!sameName(a[i].name, b[i].name) || a[i].type != b[i].type || a[i].size != b[i].size) return false;
+  return true;
+}
+
 
 // Day number (1 = 0001-01-01) to year, month, day (proleptic Gregorian).
 void civilFromDays(long long days, int& y, int& m, int& d) {
@@ -595,6 +602,12 @@ struct TableImpl {
     // The files are opened afresh before the old view is let go, so that a
     // failure leaves the table open as it was.
     std::unique_ptr<Backend> fresh = format().open(path());
+    // The field objects, the display settings and every record here stand on
+    // the fields the table had when it was opened.
+    if (!sameLayout(fresh->fields(), fieldDefs) || fresh->recordSize() != be->recordSize()) {
+      fresh->close();
+      throw DbError("The fields of table " + path() + " were changed by another program; open it again");
+    }
     be->close();
     be = std::move(fresh);
     std::vector<std::unique_ptr<Row>> before;

@@ -383,3 +383,20 @@ TEST_F(TableSemantics, LastAndBookmarksAfterStoringAndRefreshing) {
   EXPECT_EQ(t.fieldByName("PLUNO").asInteger(), 2);
   EXPECT_THROW(t.gotoBookmark(gone), DbError);
 }
+
+TEST_F(TableSemantics, RefreshRefusesATableWhoseFieldsChangedUnderIt) {
+  addGoods(t, 7, "seven", "", 70);
+  Table m;
+  m.setTableName(path("m.db"));
+  defineMessages(m);
+  m.createTable();
+  // Another program puts a table of other fields in place of the open one.
+  for (auto& e : fs::directory_iterator(dir.path().toStdString()))
+    if (e.path().stem() == "goods" && e.path().extension() != ".db") fs::remove(e.path());
+  fs::copy_file(path("m.db"), path("goods.db"), fs::copy_options::overwrite_existing);
+  EXPECT_THROW(t.refresh(), DbError);
+  EXPECT_TRUE(t.active());
+  EXPECT_EQ(t.fieldByName("WEIGHT").asString(), "");
+  EXPECT_EQ(t.fieldByName("NAME1").asString(), "seven");
+  EXPECT_EQ(t.textAt(0, 15), "");
+}
