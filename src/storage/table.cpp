@@ -120,6 +120,7 @@ struct TableImpl {
   std::vector<Row*> order;                    // current order (same rows)
   std::vector<int> orderFields;               // fields of the current index
   std::vector<bool> orderNoCase;
+  bool stale = false;  // a failed write could not be taken back: refuse writes
   bool ordered = false;                       // order differs from primary
   long long nextId = 1;
 
@@ -383,6 +384,7 @@ struct TableImpl {
     } catch (...) {
     }
     be.reset();
+    stale = false;
     lock.release();
     lockReason.clear();
     primary.clear();
@@ -403,20 +405,28 @@ struct TableImpl {
   }
 
   // One change of the files (insert, update or remove of a record). When it
-  // fails part-way, every byte it wrote is put back and the files are opened
-  // afresh, so that files, backend and the records here agree again.
+  // fails part-way, every byte it wrote is put back and the files are read
+  // afresh (a backend learns where the records lie only by reading them all),
+  // so that files, backend and the records here agree again. When that
+  // cannot be done, no further change is written until the files are read
+  // again by a refresh or an open.
   void fileChange(const std::function<void()>& change) {
+    if (stale)
+      throw DbError("Table " + path() +
+                    " could not be put back after a failed write; refresh it or open it again");
     lock.checkStillThere();
     fileio::Journal journal;
     try {
       change();
     } catch (...) {
-      journal.rollback();
+      stale = !journal.rollback();
       try {
         auto fresh = format().open(path());
+        fresh->readAll();
         be->close();
         be = std::move(fresh);
       } catch (...) {
+        stale = true;
       }
       throw;
     }
@@ -619,6 +629,7 @@ struct TableImpl {
       throw;
     }
     keepBookmarks(before);
+    stale = false;  // files, backend and records agree again
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
       for (std::size_t i = 0; i < order.size(); ++i)
