@@ -55,6 +55,13 @@ bool sameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && compareTextNoCase(a, b) == 0;
 }
 
+bool sameLayout(const std::vector<FieldDef>& a, const std::vector<FieldDef>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!sameName(a[i].name, b[i].name) || a[i].type != b[i].type || a[i].size != b[i].size) return false;
+  return true;
+}
+
 
 // Day number (1 = 0001-01-01) to year, month, day (proleptic Gregorian).
 void civilFromDays(long long days, int& y, int& m, int& d) {
@@ -113,6 +120,7 @@ struct TableImpl {
   std::vector<Row*> order;                    // current order (same rows)
   std::vector<int> orderFields;               // fields of the current index
   std::vector<bool> orderNoCase;
+  bool stale = false;  // a failed write could not be taken back: refuse writes
   bool ordered = false;                       // order differs from primary
   long long nextId = 1;
 
@@ -376,6 +384,7 @@ struct TableImpl {
     } catch (...) {
     }
     be.reset();
+    stale = false;
     lock.release();
     lockReason.clear();
     primary.clear();
@@ -396,20 +405,28 @@ struct TableImpl {
   }
 
   // One change of the files (insert, update or remove of a record). When it
-  // fails part-way, every byte it wrote is put back and the files are opened
-  // afresh, so that files, backend and the records here agree again.
+  // fails part-way, every byte it wrote is put back and the files are read
+  // afresh (a backend learns where the records lie only by reading them all),
+  // so that files, backend and the records here agree again. When that
+  // cannot be done, no further change is written until the files are read
+  // again by a refresh or an open.
   void fileChange(const std::function<void()>& change) {
+    if (stale)
+      throw DbError("Table " + path() +
+                    " could not be put back after a failed write; refresh it or open it again");
     lock.checkStillThere();
     fileio::Journal journal;
     try {
       change();
     } catch (...) {
-      journal.rollback();
+      stale = !journal.rollback();
       try {
         auto fresh = format().open(path());
+        fresh->readAll();
         be->close();
         be = std::move(fresh);
       } catch (...) {
+        stale = true;
       }
       throw;
     }
@@ -528,24 +545,19 @@ struct TableImpl {
       }
       std::string rec = buf;
       const bool keyChanged = keyCount() > 0 && compareKey(r->data, rec) != 0;
-      if (keyChanged) placeFor(rec, r);  // a duplicate key changes nothing
       const std::size_t oldPos = primaryPos(r);
       if (keyChanged) {
-        fileChange([&] { be->remove(oldPos, r->data); });
+        // Taking the record out and putting it in at its new place is one
+        // change of the files: a failure takes both back, and the record
+        // stays here as it was.
+        std::size_t pos = placeFor(rec, r);
+        if (pos > oldPos) --pos;
+        fileChange([&] {
+          be->remove(oldPos, r->data);
+          be->insert(pos, rec);
+        });
         std::unique_ptr<Row> owned = std::move(primary[oldPos]);
         primary.erase(primary.begin() + static_cast<std::ptrdiff_t>(oldPos));
-        const std::size_t pos = placeFor(rec, nullptr);
-        try {
-          fileChange([&] { be->insert(pos, rec); });
-        } catch (...) {
-          // Put the old record back so that the file and memory agree.
-          const std::size_t back = placeFor(owned->data, nullptr);
-          fileChange([&] { be->insert(back, owned->data); });
-          primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(back), std::move(owned));
-          rebuildOrder();
-          cur = static_cast<int>(orderPos(r));
-          throw;
-        }
         owned->data = std::move(rec);
         primary.insert(primary.begin() + static_cast<std::ptrdiff_t>(pos), std::move(owned));
         rebuildOrder();
@@ -600,14 +612,24 @@ struct TableImpl {
     // The files are opened afresh before the old view is let go, so that a
     // failure leaves the table open as it was.
     std::unique_ptr<Backend> fresh = format().open(path());
+    // The field objects, the display settings and every record here stand on
+    // the fields the table had when it was opened.
+    if (!sameLayout(fresh->fields(), fieldDefs) || fresh->recordSize() != be->recordSize()) {
+      fresh->close();
+      throw DbError("The fields of table " + path() + " were changed by another program; open it again");
+    }
     be->close();
     be = std::move(fresh);
+    std::vector<std::unique_ptr<Row>> before;
+    before.swap(primary);
     try {
       load();
     } catch (...) {
       close();  // nothing trustworthy is left to show
       throw;
     }
+    keepBookmarks(before);
+    stale = false;  // files, backend and records agree again
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
       for (std::size_t i = 0; i < order.size(); ++i)
@@ -618,6 +640,21 @@ struct TableImpl {
     }
     bofFlag = eofFlag = order.empty();
     notify(Change::Data);
+  }
+
+  // Records read again keep the bookmarks they had: by key in a keyed table,
+  // by place and contents otherwise.
+  void keepBookmarks(const std::vector<std::unique_ptr<Row>>& before) {
+    if (keyCount() > 0) {
+      std::size_t i = 0;
+      for (auto& r : primary) {
+        while (i < before.size() && compareKey(before[i]->data, r->data) < 0) ++i;
+        if (i < before.size() && compareKey(before[i]->data, r->data) == 0) r->id = before[i++]->id;
+      }
+      return;
+    }
+    for (std::size_t i = 0; i < primary.size() && i < before.size(); ++i)
+      if (primary[i]->data == before[i]->data) primary[i]->id = before[i]->id;
   }
 
   void moveTo(int target) {
@@ -921,6 +958,9 @@ void Table::next() {
   d_->moveTo(d_->cur + 1);
 }
 void Table::last() {
+  // Storing a pending new record first changes the number of records.
+  d_->checkActive();
+  d_->settle();
   d_->moveTo(static_cast<int>(d_->order.size()) - 1);
   d_->eofFlag = true;
 }

@@ -94,7 +94,9 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
     table_->goToRow(index.row());
     Field& field = table_->field(f);
     const std::string text = ansi::A(value.toString());
-    if (text == field.asString() && table_->state() == State::Browse) return;
+    // A cell left as it was changes nothing: a new record the operator only
+    // stepped through stays unchanged and is dropped when left.
+    if (text == field.asString()) return;
     field.setAsString(text);
   });
 }

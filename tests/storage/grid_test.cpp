@@ -2,6 +2,7 @@
 #include <QTableView>
 #include <QToolButton>
 
+#include "platform/ansi.h"
 #include "support/scripted_dialogs.h"
 #include "storage/db_navigator.h"
 #include "storage/table_model.h"
@@ -147,4 +148,36 @@ TEST_F(Grid, NavigatorButtonsCarryTheHintsAndDriveTheTable) {
   EXPECT_FALSE(nav.button(DbNavigator::First)->isEnabled());
   EXPECT_FALSE(nav.button(DbNavigator::Insert)->isEnabled());
   EXPECT_FALSE(nav.button(DbNavigator::Refresh)->isEnabled());
+}
+
+TEST_F(Grid, CellsLeftAsTheyWereChangeNothingAndLeavingANewRowDropsIt) {
+  TableModel m(&t);
+  QTableView view;
+  m.attach(&view);
+  const int name = column(m, "NAME1");
+  const int price = column(m, "PRICE");
+  // The operator steps through the cells of a new record without typing:
+  // each editor hands back the text it was given.
+  view.setCurrentIndex(m.index(0, name));
+  t.insert();
+  ASSERT_EQ(m.rowCount(), 3);
+  EXPECT_TRUE(m.setData(m.index(0, name), QString()));
+  EXPECT_TRUE(m.setData(m.index(0, price), QString()));
+  EXPECT_FALSE(t.modified());
+  // Leaving the new row for the row below drops it and lands on the record
+  // that was shown there.
+  const QString below = cell(m, 2, "NAME1");
+  view.setCurrentIndex(m.index(2, name));
+  EXPECT_TRUE(dlg.shown.isEmpty()) << dlg.shown.value(0).toStdString();
+  EXPECT_EQ(t.state(), State::Browse);
+  EXPECT_EQ(t.recordCount(), 2);
+  EXPECT_EQ(m.rowCount(), 2);
+  EXPECT_EQ(ansi::U(t.fieldByName("NAME1").asString()), below);
+  EXPECT_EQ(view.currentIndex().row(), t.currentRow());
+  // The same for an edited record: an unchanged cell leaves it unchanged.
+  EXPECT_TRUE(m.setData(m.index(t.currentRow(), price), cell(m, t.currentRow(), "PRICE")));
+  EXPECT_EQ(t.state(), State::Browse);
+  t.edit();
+  EXPECT_TRUE(m.setData(m.index(t.currentRow(), price), cell(m, t.currentRow(), "PRICE")));
+  EXPECT_FALSE(t.modified());
 }

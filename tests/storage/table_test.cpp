@@ -357,3 +357,46 @@ TEST_F(TableSemantics, ListenersHearChanges) {
   t.first();
   EXPECT_TRUE(seen.empty());
 }
+
+TEST_F(TableSemantics, LastAndBookmarksAfterStoringAndRefreshing) {
+  for (int i = 1; i <= 3; ++i) addGoods(t, i, "n", "", i);
+  // Last stores a changed new record and then stands on the last record,
+  // which is that record (it is numbered last).
+  t.first();
+  t.insert();
+  t.fieldByName("PLUNO").setAsInteger(9);
+  t.last();
+  EXPECT_EQ(t.state(), State::Browse);
+  EXPECT_EQ(t.recordCount(), 4);
+  EXPECT_EQ(t.recNo(), 4);
+  EXPECT_TRUE(t.eof());
+  EXPECT_EQ(t.fieldByName("PLUNO").asInteger(), 9);
+  // Bookmarks still find their records after the files are read again.
+  t.setRecNo(2);
+  const Bookmark b = t.getBookmark();
+  t.setRecNo(3);
+  const Bookmark gone = t.getBookmark();
+  t.deleteRecord();
+  t.refresh();
+  t.first();
+  t.gotoBookmark(b);
+  EXPECT_EQ(t.fieldByName("PLUNO").asInteger(), 2);
+  EXPECT_THROW(t.gotoBookmark(gone), DbError);
+}
+
+TEST_F(TableSemantics, RefreshRefusesATableWhoseFieldsChangedUnderIt) {
+  addGoods(t, 7, "seven", "", 70);
+  Table m;
+  m.setTableName(path("m.db"));
+  defineMessages(m);
+  m.createTable();
+  // Another program puts a table of other fields in place of the open one.
+  for (auto& e : fs::directory_iterator(dir.path().toStdString()))
+    if (e.path().stem() == "goods" && e.path().extension() != ".db") fs::remove(e.path());
+  fs::copy_file(path("m.db"), path("goods.db"), fs::copy_options::overwrite_existing);
+  EXPECT_THROW(t.refresh(), DbError);
+  EXPECT_TRUE(t.active());
+  EXPECT_EQ(t.fieldByName("WEIGHT").asString(), "");
+  EXPECT_EQ(t.fieldByName("NAME1").asString(), "seven");
+  EXPECT_EQ(t.textAt(0, 15), "");
+}
