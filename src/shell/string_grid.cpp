@@ -1,6 +1,8 @@
 #include "shell/string_grid.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <algorithm>
 
 #include "platform/ansi.h"
 
@@ -12,6 +14,21 @@ StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AllEditTriggers);
   setRowCount(rows);
+  // The current cell never rests on a title cell: a click or a cursor key
+  // that lands there leaves the current cell where it was (or on the first
+  // data cell), as the row operations take the current row as a data row.
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& cur, const QModelIndex& prev) {
+            if (!cur.isValid() || (cur.row() >= fixedRows_ && cur.column() >= fixedCols_)) return;
+            int row = cur.row(), col = cur.column();
+            if (prev.isValid() && prev.row() >= fixedRows_ && prev.column() >= fixedCols_) {
+              row = prev.row();
+              col = prev.column();
+            }
+            row = std::max(row, fixedRows_);
+            col = std::max(col, fixedCols_);
+            if (row < rowCount() && col < columnCount()) setCurrentCell(row, col);
+          });
 }
 
 void StringGrid::styleCell(int col, int row) {

@@ -2,6 +2,7 @@
 // save and open of *.cfl files.
 #include <QComboBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QToolButton>
 
 #include "platform/ansi.h"
@@ -89,6 +90,7 @@ TEST_F(ConfigTable, SortStopsAtTheFirstBadNumber) {
   EXPECT_EQ(dlg.take(), QStringList{"Ошибка ввода данных в таблице."});
   EXPECT_EQ(grid->Row(), 3);
   EXPECT_EQ(grid->Col(), 0);
+  EXPECT_EQ(column(1), (Names{"b", "a", "c", "d"}));  // the order reached so far
   EXPECT_FALSE(grid->isHidden());
   EXPECT_EQ(form->ComboBox2->count(), 1);  // not refilled
   setRows({"|a", "1|b"});
@@ -209,4 +211,22 @@ TEST_F(ConfigTable, LargeTableFileOpens) {
   form->SpeedButton17->click();
   EXPECT_EQ(grid->RowCount(), 100001);
   EXPECT_EQ(grid->cell(0, 100000), "99999");
+}
+
+TEST_F(ConfigTable, TitleRowNeverBecomesTheCurrentRow) {
+  form->show();
+  setRows({"1|A", "2|B", "3|C"});
+  grid->select(1, 2);
+  // A click on a title cell leaves the current cell where it was.
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(0, 1)).center());
+  EXPECT_EQ(grid->Row(), 2);
+  // The cursor key up from the first data row stays on it.
+  grid->select(1, 1);
+  QTest::keyClick(grid, Qt::Key_Up);
+  EXPECT_EQ(grid->Row(), 1);
+  form->SpeedButton23->click();  // deletes data row 1, never the titles
+  EXPECT_EQ(column(1), (Names{"B", "C"}));
+  EXPECT_EQ(grid->cellText(1, 0), QStringLiteral(" Название весов "));
+  form->SpeedButton21->click();
+  EXPECT_EQ(column(1), (Names{"B", "B", "C"}));
 }
