@@ -83,6 +83,15 @@ TEST_F(Startup, ConfigTableIsRestoredAndWrittenBackOnClose) {
   EXPECT_EQ(readFile("config.cfg"), before);  // 27 lines, the empty row as nine empty lines
 }
 
+TEST_F(Startup, EveryByteOfTheConfigurationSurvivesARun) {
+  std::string row;
+  for (int c = 0; c < 9; ++c) row += "x\x98\xC0\xFF\x01" + std::to_string(c) + "\r\n";
+  writeFile("config.cfg", row);
+  start();
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg"), row);
+}
+
 TEST_F(Startup, CloseWithBoxesUntickedWritesOnlyTotal) {
   writeFile("poles.cfg", "MYPLU\r\nnote\r\n");
   start();
