@@ -57,6 +57,13 @@ TEST_F(Startup, FirstStartInEmptyDirectoryWritesTheThreeFiles) {
   }
 }
 
+TEST_F(Startup, WindowOpensAtItsGivenSizeWithItsCaption) {
+  start();
+  form->show();
+  EXPECT_EQ(form->size(), QSize(721, 488));
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Работа с весами Norel KM ver.1.6 в локальной сети Ethernet"));
+}
+
 TEST_F(Startup, SubnetPrefixFromOwnAddress) {
   ownAddress = QStringLiteral("10.0.0.7");
   start();
