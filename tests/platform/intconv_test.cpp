@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ansi.h"
+#include "platform/dialogs.h"
 #include "platform/intconv.h"
 
 using intconv::tryParse;
@@ -50,4 +51,11 @@ TEST(Ansi, RoundTripsEveryByte) {
   EXPECT_EQ(ansi::fromUnicode(QStringLiteral("Ж€")), "\xC6\x88");
   EXPECT_EQ(ansi::fromUnicode(QStringLiteral("中")), "?");
   EXPECT_EQ(ansi::fromUnicode(QString(QChar(0xFFFD))), "?");
+}
+
+TEST(Dialogs, FilterDescriptionsShowAsGiven) {
+  EXPECT_EQ(dialogs::toQtFilter(QStringLiteral("конфигурация (*.cfl)|*.cfl")), QStringLiteral("конфигурация (*.cfl)"));
+  EXPECT_EQ(dialogs::toQtFilter(QStringLiteral("конфигурация(*.cfl)|*.cfl|все файлы|*.*")),
+            QStringLiteral("конфигурация(*.cfl);;все файлы (*.*)"));
+  EXPECT_EQ(dialogs::toQtFilter(QStringLiteral("*.db|*.db|*.dbf|*.dbf")), QStringLiteral("*.db (*.db);;*.dbf (*.dbf)"));
 }
