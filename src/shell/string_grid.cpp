@@ -2,9 +2,39 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 #include "platform/ansi.h"
+
+namespace {
+
+// A cell holds what its editor shows from the first key on, not only when the
+// editor closes: a button that takes no focus, a lookup or the close of the
+// window then see the text as typed.
+class LiveEditDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      auto* self = const_cast<LiveEditDelegate*>(this);
+      connect(edit, &QLineEdit::textEdited, self, [self, edit] { emit self->commitData(edit); });
+    }
+    return w;
+  }
+  // The text written back from the editor must not reset the editor's cursor.
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    if (auto* edit = qobject_cast<QLineEdit*>(editor);
+        edit && edit->text() == index.data(Qt::EditRole).toString())
+      return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+};
+
+}  // namespace
 
 StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget* parent)
     : QTableWidget(0, cols, parent), fixedCols_(fixedCols), fixedRows_(fixedRows) {
@@ -13,6 +43,7 @@ StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget
   verticalHeader()->setDefaultSectionSize(20);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AllEditTriggers);
+  setItemDelegate(new LiveEditDelegate(this));
   setRowCount(rows);
   // The current cell never rests on a title cell: a click or a cursor key
   // that lands there leaves the current cell where it was (or on the first

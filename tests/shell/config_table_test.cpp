@@ -1,6 +1,8 @@
 // The configuration table page: row operations, sort, checks, scale lists,
 // save and open of *.cfl files.
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
@@ -229,4 +231,30 @@ TEST_F(ConfigTable, TitleRowNeverBecomesTheCurrentRow) {
   EXPECT_EQ(grid->cellText(1, 0), QStringLiteral(" Название весов "));
   form->SpeedButton21->click();
   EXPECT_EQ(column(1), (Names{"B", "B", "C"}));
+}
+
+TEST_F(ConfigTable, TypedTextCountsBeforeTheEditorCloses) {
+  form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet2);
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  setRows({"1|A"});
+  grid->setFocus();
+  grid->select(1, 1);
+  auto openEditor = [this]() -> QLineEdit* {
+    for (auto* e : grid->findChildren<QLineEdit*>())
+      if (e->isVisible()) return e;
+    return nullptr;
+  };
+  if (!openEditor()) grid->editItem(grid->item(1, 1));
+  QLineEdit* editor = openEditor();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "Scale 7");
+  // A toolbar button takes no focus, so the editor is still open.
+  dlg.files.push_back(path("typed.cfl"));
+  form->SpeedButton18->click();
+  EXPECT_EQ(grid->cellText(1, 1), QStringLiteral("Scale 7"));
+  EXPECT_EQ(readFile("typed.cfl").substr(0, 12), "1\r\nScale 7\r\n");
+  EXPECT_EQ(form->NumberColFrom("Scale 7"), 1);
 }
