@@ -181,10 +181,11 @@ TEST_F(ConfigTable, SaveThenOpenGivesTheSameRows) {
 
 TEST_F(ConfigTable, OpenOfAMissingFileLeavesAnEmptyTable) {
   setRows({"1|A"});
-  dlg.files.push_back(path("missing.cfl"));
+  dlg.files.push_back(path("Магазин.cfl"));
   form->SpeedButton17->click();
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
+  EXPECT_TRUE(dlg.shown[0].contains(QStringLiteral("Магазин.cfl"))) << dlg.shown[0].toStdString();
   EXPECT_EQ(grid->RowCount(), 2);
   EXPECT_EQ(form->configRows(), std::vector<ConfigTableRow>{ConfigTableRow{}});
   EXPECT_EQ(grid->cellText(3, 0), QStringLiteral(" Номер весов "));
