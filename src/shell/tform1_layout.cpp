@@ -189,6 +189,9 @@ void TForm1::buildGoodsPage() {
   bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet1));
   ComboBox2 = named(new QComboBox(TabSheet1), "ComboBox2");
   ComboBox2->setEditable(true);
+  // A typed name is used as it stands and never joins the items, which
+  // follow the rows of the configuration table.
+  ComboBox2->setInsertPolicy(QComboBox::NoInsert);
   ComboBox2->setMinimumWidth(160);
   bar->addWidget(ComboBox2);
   Button3 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet1), "Button3");
@@ -273,6 +276,7 @@ void TForm1::buildSettingsPages() {
   right->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
   ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
   ComboBox3->setEditable(true);
+  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
   ComboBox3->setMinimumWidth(140);
   right->addWidget(ComboBox3);
   right->addStretch();
@@ -346,6 +350,7 @@ void TForm1::buildOtherPages() {
     bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), page));
     auto* c = named(new QComboBox(page), name);
     c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
     c->setMinimumWidth(140);
     bar->addWidget(c);
     v->addLayout(bar);

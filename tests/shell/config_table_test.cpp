@@ -259,3 +259,16 @@ TEST_F(ConfigTable, TypedTextCountsBeforeTheEditorCloses) {
   EXPECT_EQ(readFile("typed.cfl").substr(0, 12), "1\r\nScale 7\r\n");
   EXPECT_EQ(form->NumberColFrom("Scale 7"), 1);
 }
+
+TEST_F(ConfigTable, ATypedScaleNameIsNotAddedToTheList) {
+  form->show();
+  setRows({"1|Scale A", "2|Scale B"});
+  form->SpeedButton26->click();
+  for (QComboBox* c : {form->ComboBox2, form->ComboBox3, form->ComboBox6, form->ComboBox7, form->ComboBox8}) {
+    c->lineEdit()->clear();
+    QTest::keyClicks(c->lineEdit(), "Scale C");
+    QTest::keyClick(c->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(c->count(), 2) << c->objectName().toStdString();
+    EXPECT_EQ(c->currentText(), QStringLiteral("Scale C"));
+  }
+}
