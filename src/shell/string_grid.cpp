@@ -45,6 +45,17 @@ StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget
   setEditTriggers(QAbstractItemView::AllEditTriggers);
   setItemDelegate(new LiveEditDelegate(this));
   setRowCount(rows);
+  // A title row is shown in the grid's header, so that it stays in sight
+  // while the rows scroll; the row itself stays in the grid, hidden, and
+  // holds the texts.
+  if (fixedRows_ == 1 && rows > 0) {
+    for (int c = 0; c < cols; ++c) setHorizontalHeaderItem(c, new QTableWidgetItem());
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->show();
+    setRowHidden(0, true);
+  }
   // The current cell never rests on a title cell: a click or a cursor key
   // that lands there leaves the current cell where it was (or on the first
   // data cell), as the row operations take the current row as a data row.
@@ -91,6 +102,7 @@ void StringGrid::setCellText(int col, int row, const QString& text) {
   if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return;
   styleCell(col, row);
   item(row, col)->setText(text);
+  if (row == 0 && fixedRows_ == 1) horizontalHeaderItem(col)->setText(text);
 }
 
 std::string StringGrid::cell(int col, int row) const { return ansi::fromUnicode(cellText(col, row)); }
