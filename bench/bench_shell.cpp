@@ -94,6 +94,26 @@ void BM_WriteConfig10000FromGrid(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteConfig10000FromGrid)->Unit(benchmark::kMillisecond);
 
+// Sorting 10,000 rows numbered from the highest down to 1.
+void BM_SortConfig10000Reversed(benchmark::State& state) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  LocalHostAddress = &loopbackAddress;
+  std::vector<ConfigTableRow> data(10000);
+  for (size_t i = 0; i < data.size(); ++i) data[i][0] = std::to_string(data.size() - i);
+  TForm1* f = createForms();
+  for (auto _ : state) {
+    state.PauseTiming();
+    f->setConfigRows(data);
+    state.ResumeTiming();
+    f->SpeedButton24Click();
+  }
+  destroyForms();
+  QDir::setCurrent(old);
+}
+BENCHMARK(BM_SortConfig10000Reversed)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

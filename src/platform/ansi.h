@@ -6,7 +6,8 @@
 
 namespace ansi {
 
-// Windows-1251 bytes to Unicode; the one unassigned byte (0x98) maps to U+FFFD.
+// Windows-1251 bytes to Unicode; the one unassigned byte (0x98) maps to the
+// control character U+0098, so that every byte survives a trip through a widget.
 QString toUnicode(const std::string& bytes);
 // Unicode to Windows-1251 bytes; a character the code page lacks becomes '?'.
 std::string fromUnicode(const QString& text);

@@ -1,5 +1,6 @@
 #include "platform/dialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -13,6 +14,15 @@ namespace {
 
 QWidget* parentWindow() { return QApplication::activeWindow(); }
 
+// The buttons of a box speak the program's language.
+void russianButtons(QMessageBox& box) {
+  const std::pair<QMessageBox::StandardButton, const char*> texts[] = {
+      {QMessageBox::Ok, "OK"}, {QMessageBox::Yes, "Да"}, {QMessageBox::No, "Нет"},
+      {QMessageBox::Cancel, "Отмена"}};
+  for (const auto& [button, text] : texts)
+    if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(text));
+}
+
 class QtService final : public Service {
  public:
   void message(const QString& text, Kind kind) override {
@@ -24,6 +34,7 @@ class QtService final : public Service {
       case Kind::Error: icon = QMessageBox::Critical; break;
     }
     QMessageBox box(icon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok, parentWindow());
+    russianButtons(box);
     box.exec();
   }
   void error(const QString& text) override { message(text, Kind::Error); }
@@ -33,6 +44,7 @@ class QtService final : public Service {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), text, buttons,
                     parentWindow());
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
+    russianButtons(box);
     switch (box.exec()) {
       case QMessageBox::Yes: return Answer::Yes;
       case QMessageBox::No: return Answer::No;
@@ -78,7 +90,12 @@ void install(Service* service) { g_installed = service; }
 QString toQtFilter(const QString& filter) {
   const QStringList parts = filter.split('|');
   QStringList out;
-  for (int i = 0; i + 1 < parts.size(); i += 2) out << parts[i] + " (" + parts[i + 1] + ")";
+  // A description that already ends with its pattern in brackets is shown
+  // as it stands; Qt reads the pattern from those brackets.
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    const QString bracketed = "(" + parts[i + 1] + ")";
+    out << (parts[i].endsWith(bracketed) ? parts[i] : parts[i] + " " + bracketed);
+  }
   return out.join(";;");
 }
 

@@ -10,11 +10,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ansi.h"
+
 namespace textfile {
 namespace {
 
+// Error texts are Windows-1251 like every text of the program; the path
+// comes from the file system in UTF-8.
 std::string errorText(const char* what, const std::string& path, int err) {
-  return std::string(what) + " '" + path + "': " + std::strerror(err);
+  return std::string(what) + " '" + ansi::fromUnicode(QString::fromUtf8(path.data(), qsizetype(path.size()))) +
+         "': " + std::strerror(err);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include "platform/ansi.h"
 #include "platform/dialogs.h"
 #include "platform/guard.h"
@@ -102,6 +104,29 @@ void TForm1::SpeedButton24Click() {
       return;
     }
     g->hide();
+    // When every number converts, one stable sort gives the order that the
+    // passes below reach, without their quadratic time on a long table. A
+    // number that does not convert is met in the first pass, which ends
+    // there, so the passes are cheap in that case.
+    std::vector<std::pair<int, int>> keys;  // (number, row)
+    for (int r = 1; r < g->RowCount(); ++r) {
+      const auto v = intconv::tryParse(g->cell(0, r));
+      if (!v) break;
+      keys.emplace_back(*v, r);
+    }
+    if (int(keys.size()) == g->RowCount() - 1) {
+      std::stable_sort(keys.begin(), keys.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      std::vector<QStringList> rows;
+      rows.reserve(keys.size());
+      for (const auto& k : keys) {
+        QStringList cells;
+        for (int c = 0; c < 9; ++c) cells << g->cellText(c, k.second);
+        rows.push_back(std::move(cells));
+      }
+      for (size_t i = 0; i < rows.size(); ++i)
+        for (int c = 0; c < 9; ++c) g->setCellText(c, int(i) + 1, rows[i][c]);
+    }
     bool swapped = true;
     while (swapped) {
       swapped = false;

@@ -1,8 +1,40 @@
 #include "shell/string_grid.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "platform/ansi.h"
+
+namespace {
+
+// A cell holds what its editor shows from the first key on, not only when the
+// editor closes: a button that takes no focus, a lookup or the close of the
+// window then see the text as typed.
+class LiveEditDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      auto* self = const_cast<LiveEditDelegate*>(this);
+      connect(edit, &QLineEdit::textEdited, self, [self, edit] { emit self->commitData(edit); });
+    }
+    return w;
+  }
+  // The text written back from the editor must not reset the editor's cursor.
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    if (auto* edit = qobject_cast<QLineEdit*>(editor);
+        edit && edit->text() == index.data(Qt::EditRole).toString())
+      return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+};
+
+}  // namespace
 
 StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget* parent)
     : QTableWidget(0, cols, parent), fixedCols_(fixedCols), fixedRows_(fixedRows) {
@@ -11,7 +43,34 @@ StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget
   verticalHeader()->setDefaultSectionSize(20);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AllEditTriggers);
+  setItemDelegate(new LiveEditDelegate(this));
   setRowCount(rows);
+  // A title row is shown in the grid's header, so that it stays in sight
+  // while the rows scroll; the row itself stays in the grid, hidden, and
+  // holds the texts.
+  if (fixedRows_ == 1 && rows > 0) {
+    for (int c = 0; c < cols; ++c) setHorizontalHeaderItem(c, new QTableWidgetItem());
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->show();
+    setRowHidden(0, true);
+  }
+  // The current cell never rests on a title cell: a click or a cursor key
+  // that lands there leaves the current cell where it was (or on the first
+  // data cell), as the row operations take the current row as a data row.
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& cur, const QModelIndex& prev) {
+            if (!cur.isValid() || (cur.row() >= fixedRows_ && cur.column() >= fixedCols_)) return;
+            int row = cur.row(), col = cur.column();
+            if (prev.isValid() && prev.row() >= fixedRows_ && prev.column() >= fixedCols_) {
+              row = prev.row();
+              col = prev.column();
+            }
+            row = std::max(row, fixedRows_);
+            col = std::max(col, fixedCols_);
+            if (row < rowCount() && col < columnCount()) setCurrentCell(row, col);
+          });
 }
 
 void StringGrid::styleCell(int col, int row) {
@@ -43,6 +102,7 @@ void StringGrid::setCellText(int col, int row, const QString& text) {
   if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return;
   styleCell(col, row);
   item(row, col)->setText(text);
+  if (row == 0 && fixedRows_ == 1) horizontalHeaderItem(col)->setText(text);
 }
 
 std::string StringGrid::cell(int col, int row) const { return ansi::fromUnicode(cellText(col, row)); }

@@ -61,6 +61,11 @@ QMenu* dropMenu(QToolButton* b) {
 
 void TForm1::buildLayout() {
   setWindowTitle(QStringLiteral("Работа с весами Norel KM ver.1.6 в локальной сети Ethernet"));
+  // The pages are laid out for the window's width with a small dialog font;
+  // with it the whole goods toolbar shows.
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
   resize(721, 488);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -96,6 +101,7 @@ void TForm1::buildLayout() {
 void TForm1::buildGoodsPage() {
   auto* v = new QVBoxLayout(TabSheet1);
   ToolBar1 = named(new QToolBar(TabSheet1), "ToolBar1");
+  ToolBar1->setIconSize(QSize(16, 16));
   v->addWidget(ToolBar1);
   auto* tb = ToolBar1;
 
@@ -183,6 +189,9 @@ void TForm1::buildGoodsPage() {
   bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet1));
   ComboBox2 = named(new QComboBox(TabSheet1), "ComboBox2");
   ComboBox2->setEditable(true);
+  // A typed name is used as it stands and never joins the items, which
+  // follow the rows of the configuration table.
+  ComboBox2->setInsertPolicy(QComboBox::NoInsert);
   ComboBox2->setMinimumWidth(160);
   bar->addWidget(ComboBox2);
   Button3 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet1), "Button3");
@@ -267,6 +276,7 @@ void TForm1::buildSettingsPages() {
   right->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
   ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
   ComboBox3->setEditable(true);
+  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
   ComboBox3->setMinimumWidth(140);
   right->addWidget(ComboBox3);
   right->addStretch();
@@ -314,6 +324,7 @@ void TForm1::buildSettingsPages() {
   StringGrid3 = named(new StringGrid(4, 24, 2, 1, TabSheet14), "StringGrid3");
   StringGrid3->setColWidths({109, 88, 205, 424});
   g14->addWidget(StringGrid3, 1);
+  // Two rows below the grid, so that the page fits the window's width.
   auto* b14 = new QHBoxLayout();
   Button10 = named(new QPushButton(QStringLiteral("По умолчанию"), TabSheet14), "Button10");
   Button22 = named(new QPushButton(QStringLiteral("Применить"), TabSheet14), "Button22");
@@ -322,10 +333,10 @@ void TForm1::buildSettingsPages() {
   Label47 = named(new QLabel(QStringLiteral("* - индексное поле"), TabSheet14), "Label47");
   b14->addWidget(Button10);
   b14->addWidget(Button22);
-  b14->addWidget(CheckBox13);
   b14->addStretch();
   b14->addWidget(Label47);
   g14->addLayout(b14);
+  g14->addWidget(CheckBox13);
   connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
 
   PageControl2->setCurrentWidget(TabSheet14);
@@ -339,6 +350,7 @@ void TForm1::buildOtherPages() {
     bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), page));
     auto* c = named(new QComboBox(page), name);
     c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
     c->setMinimumWidth(140);
     bar->addWidget(c);
     v->addLayout(bar);

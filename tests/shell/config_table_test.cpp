@@ -1,7 +1,11 @@
 // The configuration table page: row operations, sort, checks, scale lists,
 // save and open of *.cfl files.
+#include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QTabWidget>
+#include <QTest>
 #include <QToolButton>
 
 #include "platform/ansi.h"
@@ -89,6 +93,7 @@ TEST_F(ConfigTable, SortStopsAtTheFirstBadNumber) {
   EXPECT_EQ(dlg.take(), QStringList{"Ошибка ввода данных в таблице."});
   EXPECT_EQ(grid->Row(), 3);
   EXPECT_EQ(grid->Col(), 0);
+  EXPECT_EQ(column(1), (Names{"b", "a", "c", "d"}));  // the order reached so far
   EXPECT_FALSE(grid->isHidden());
   EXPECT_EQ(form->ComboBox2->count(), 1);  // not refilled
   setRows({"|a", "1|b"});
@@ -177,10 +182,11 @@ TEST_F(ConfigTable, SaveThenOpenGivesTheSameRows) {
 
 TEST_F(ConfigTable, OpenOfAMissingFileLeavesAnEmptyTable) {
   setRows({"1|A"});
-  dlg.files.push_back(path("missing.cfl"));
+  dlg.files.push_back(path("Магазин.cfl"));
   form->SpeedButton17->click();
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
+  EXPECT_TRUE(dlg.shown[0].contains(QStringLiteral("Магазин.cfl"))) << dlg.shown[0].toStdString();
   EXPECT_EQ(grid->RowCount(), 2);
   EXPECT_EQ(form->configRows(), std::vector<ConfigTableRow>{ConfigTableRow{}});
   EXPECT_EQ(grid->cellText(3, 0), QStringLiteral(" Номер весов "));
@@ -209,4 +215,65 @@ TEST_F(ConfigTable, LargeTableFileOpens) {
   form->SpeedButton17->click();
   EXPECT_EQ(grid->RowCount(), 100001);
   EXPECT_EQ(grid->cell(0, 100000), "99999");
+}
+
+TEST_F(ConfigTable, TitleRowNeverBecomesTheCurrentRow) {
+  form->show();
+  setRows({"1|A", "2|B", "3|C"});
+  grid->select(1, 2);
+  // A click on a title cell leaves the current cell where it was.
+  auto* header = grid->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+  EXPECT_EQ(grid->Row(), 2);
+  grid->setCurrentCell(0, 1);  // as a click on the title row itself would
+  EXPECT_EQ(grid->Row(), 2);
+  // The cursor key up from the first data row stays on it.
+  grid->select(1, 1);
+  QTest::keyClick(grid, Qt::Key_Up);
+  EXPECT_EQ(grid->Row(), 1);
+  form->SpeedButton23->click();  // deletes data row 1, never the titles
+  EXPECT_EQ(column(1), (Names{"B", "C"}));
+  EXPECT_EQ(grid->cellText(1, 0), QStringLiteral(" Название весов "));
+  form->SpeedButton21->click();
+  EXPECT_EQ(column(1), (Names{"B", "B", "C"}));
+}
+
+TEST_F(ConfigTable, TypedTextCountsBeforeTheEditorCloses) {
+  form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet2);
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  setRows({"1|A"});
+  grid->setFocus();
+  grid->select(1, 1);
+  auto openEditor = [this]() -> QLineEdit* {
+    for (auto* e : grid->findChildren<QLineEdit*>())
+      if (e->isVisible()) return e;
+    return nullptr;
+  };
+  if (!openEditor()) grid->editItem(grid->item(1, 1));
+  QLineEdit* editor = openEditor();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "Scale 7");
+  // A toolbar button takes no focus, so the editor is still open.
+  dlg.files.push_back(path("typed.cfl"));
+  form->SpeedButton18->click();
+  EXPECT_EQ(grid->cellText(1, 1), QStringLiteral("Scale 7"));
+  EXPECT_EQ(readFile("typed.cfl").substr(0, 12), "1\r\nScale 7\r\n");
+  EXPECT_EQ(form->NumberColFrom("Scale 7"), 1);
+}
+
+TEST_F(ConfigTable, ATypedScaleNameIsNotAddedToTheList) {
+  form->show();
+  setRows({"1|Scale A", "2|Scale B"});
+  form->SpeedButton26->click();
+  for (QComboBox* c : {form->ComboBox2, form->ComboBox3, form->ComboBox6, form->ComboBox7, form->ComboBox8}) {
+    c->lineEdit()->clear();
+    QTest::keyClicks(c->lineEdit(), "Scale C");
+    QTest::keyClick(c->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(c->count(), 2) << c->objectName().toStdString();
+    EXPECT_EQ(c->currentText(), QStringLiteral("Scale C"));
+  }
 }

@@ -4,13 +4,17 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QAction>
 
 #include "platform/ansi.h"
+#include "shell/program.h"
 #include "shell/string_grid.h"
+#include "bases/report_windows.h"
+#include "transfers/range_dialogs.h"
 #include "support/gui_fixture.h"
 
 namespace {
@@ -57,6 +61,13 @@ TEST_F(Startup, FirstStartInEmptyDirectoryWritesTheThreeFiles) {
   }
 }
 
+TEST_F(Startup, WindowOpensAtItsGivenSizeWithItsCaption) {
+  start();
+  form->show();
+  EXPECT_EQ(form->size(), QSize(721, 488));
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Работа с весами Norel KM ver.1.6 в локальной сети Ethernet"));
+}
+
 TEST_F(Startup, SubnetPrefixFromOwnAddress) {
   ownAddress = QStringLiteral("10.0.0.7");
   start();
@@ -81,6 +92,15 @@ TEST_F(Startup, ConfigTableIsRestoredAndWrittenBackOnClose) {
   const std::string before = readFile("config.cfg");
   EXPECT_TRUE(closeWindow());
   EXPECT_EQ(readFile("config.cfg"), before);  // 27 lines, the empty row as nine empty lines
+}
+
+TEST_F(Startup, EveryByteOfTheConfigurationSurvivesARun) {
+  std::string row;
+  for (int c = 0; c < 9; ++c) row += "x\x98\xC0\xFF\x01" + std::to_string(c) + "\r\n";
+  writeFile("config.cfg", row);
+  start();
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg"), row);
 }
 
 TEST_F(Startup, CloseWithBoxesUntickedWritesOnlyTotal) {
@@ -108,6 +128,27 @@ TEST_F(Startup, ExitMenuClosesLikeTheCloseBox) {
   form->N2->trigger();
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(readFile("total.cfg").substr(0, 7), "FALSE\r\n");
+}
+
+TEST_F(Startup, ClosingTheMainWindowEndsTheProgramWhileADialogShows) {
+  start();
+  form->show();
+  Form2->show();  // a range dialog stays open, on top of the main window
+  Form7->show();  // and a report window
+  // The event loop ends when the main window closes; the guard only stops a
+  // loop that would otherwise run on with the main window gone.
+  bool ended = true;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    ended = false;
+    QApplication::quit();
+  });
+  QTimer::singleShot(0, form, [this] { form->close(); });
+  guard.start(60000);
+  QApplication::exec();
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(Startup, UnwritableSettingsFileKeepsWindowOpenAndStopsLaterFiles) {
