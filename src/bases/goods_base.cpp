@@ -214,7 +214,7 @@ void TForm1::ToolButton2Click() {
     }
     ComboBox2->hidePopup();
     try {
-      const auto name = runOpenDialog1(OpenDialog1InitialDir);
+      const auto name = runOpenDialog1();
       if (!name) return;
       Table1.setIndexFieldNames("");  // stores a pending change of the old table first
       Table1.close();

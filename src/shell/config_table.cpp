@@ -197,11 +197,11 @@ void TForm1::SpeedButton17Click() {
   });
 }
 
-std::optional<QString> TForm1::runOpenDialog1(const QString& initialDir) {
+std::optional<QString> TForm1::runOpenDialog1() {
   dialogs::FileRequest req;
   req.title = QStringLiteral("Открытие базы товаров или сообщений");
   req.filter = QStringLiteral("*.db|*.db|*.dbf|*.dbf");
-  req.initialDir = initialDir;
+  req.initialDir = OpenDialog1InitialDir;
   const auto name = dialogs::current().openFile(req);
   if (!name) return std::nullopt;
   return QFileInfo(*name).absoluteFilePath();
@@ -215,13 +215,13 @@ std::optional<QFont> TForm1::runFontDialog1() {
 
 void TForm1::SpeedButton27Click() {
   guarded([this] {
-    if (const auto name = runOpenDialog1(QString())) StringGrid1->setCellText(6, StringGrid1->Row(), *name);
+    if (const auto name = runOpenDialog1()) StringGrid1->setCellText(6, StringGrid1->Row(), *name);
   });
 }
 
 void TForm1::SpeedButton28Click() {
   guarded([this] {
-    if (const auto name = runOpenDialog1(QString())) StringGrid1->setCellText(7, StringGrid1->Row(), *name);
+    if (const auto name = runOpenDialog1()) StringGrid1->setCellText(7, StringGrid1->Row(), *name);
   });
 }
 

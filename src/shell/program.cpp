@@ -1,5 +1,10 @@
 #include "shell/program.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include "bases/report_windows.h"
 #include "shell/tform1.h"
 #include "transfers/range_dialogs.h"
@@ -12,7 +17,25 @@ TForm6* Form6 = nullptr;
 TForm7* Form7 = nullptr;
 TForm8* Form8 = nullptr;
 
+namespace {
+
+// Qt's own dialogs (file and font) speak Russian like the rest of the program.
+void installRussianTranslation() {
+  static bool done = false;
+  if (done || !QCoreApplication::instance()) return;
+  done = true;
+  auto* t = new QTranslator(QCoreApplication::instance());
+  if (t->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(t);
+  else
+    delete t;
+}
+
+}  // namespace
+
 TForm1* createForms() {
+  installRussianTranslation();
   auto* main = new TForm1();
   main->setAttribute(Qt::WA_DeleteOnClose, false);
   Form2 = new TForm2();

@@ -66,8 +66,10 @@ class TForm1 : public QMainWindow {
   std::string polesFileBytes() const;
 
   // OpenDialog1 (shared by the configuration page and the open entry): the
-  // chosen full path, or nothing when cancelled.
-  std::optional<QString> runOpenDialog1(const QString& initialDir);
+  // chosen full path, or nothing when cancelled. It starts in
+  // OpenDialog1InitialDir, which the open entry sets and which is kept.
+  std::optional<QString> runOpenDialog1();
+  QString OpenDialog1InitialDir;
   // FontDialog1: opens with the font last chosen in it.
   std::optional<QFont> runFontDialog1();
 
@@ -154,7 +156,6 @@ class TForm1 : public QMainWindow {
       if (run) run();
     }
   } basesViews_;
-  QString OpenDialog1InitialDir;  // set by the open entry, kept between uses
   QString SaveDialog1FileName = QStringLiteral("db1");  // the last chosen name
 
   // Connects the goods page and the field-compatibility buttons.

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QToolButton>
 
+#include "platform/dialogs.h"
 #include "platform/guard.h"
 
 namespace storage {
@@ -56,7 +57,11 @@ void DbNavigator::click(Button b) {
       case Next: table_->next(); break;
       case Last: table_->last(); break;
       case Insert: table_->insert(); break;
-      case Delete: table_->deleteRecord(); break;
+      case Delete:
+        // A deleted record cannot be brought back: ask first.
+        if (dialogs::current().question(QStringLiteral("Удалить запись?")) == dialogs::Answer::Yes)
+          table_->deleteRecord();
+        break;
       case Edit: table_->edit(); break;
       case Post: table_->post(); break;
       case Cancel: table_->cancel(); break;

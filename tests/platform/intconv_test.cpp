@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ansi.h"
+#include "platform/guard.h"
 #include "platform/dialogs.h"
 #include "platform/intconv.h"
 
@@ -58,4 +59,11 @@ TEST(Dialogs, FilterDescriptionsShowAsGiven) {
   EXPECT_EQ(dialogs::toQtFilter(QStringLiteral("конфигурация(*.cfl)|*.cfl|все файлы|*.*")),
             QStringLiteral("конфигурация(*.cfl);;все файлы (*.*)"));
   EXPECT_EQ(dialogs::toQtFilter(QStringLiteral("*.db|*.db|*.dbf|*.dbf")), QStringLiteral("*.db (*.db);;*.dbf (*.dbf)"));
+}
+
+TEST(ErrorText, Windows1251AndFileSystemPathsBothShowRight) {
+  EXPECT_EQ(errorTextToUnicode("\xCE\xF8\xE8\xE1\xEA\xE0"), QStringLiteral("Ошибка"));
+  EXPECT_EQ(errorTextToUnicode("Cannot open '/base/\xD1\x82\xD0\xBE\xD0\xB2.db'"),
+            QStringLiteral("Cannot open '/base/тов.db'"));
+  EXPECT_EQ(errorTextToUnicode("plain"), QStringLiteral("plain"));
 }

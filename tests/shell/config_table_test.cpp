@@ -205,6 +205,13 @@ TEST_F(ConfigTable, PickingAGoodsFileStoresTheFullPathOnly) {
   EXPECT_EQ(grid->cellText(7, 2), QString());
   EXPECT_EQ(grid->cellText(6, 1), QString());
   EXPECT_EQ(dlg.fileRequests.back().filter, QStringLiteral("*.db|*.db|*.dbf|*.dbf"));
+  EXPECT_EQ(dlg.fileRequests.back().title, QStringLiteral("Открытие базы товаров или сообщений"));
+  // The dialog is the one the open entry uses: it starts where that left it.
+  form->OpenDialog1InitialDir = QStringLiteral("/srv/bases");
+  dlg.files.push_back(std::nullopt);
+  form->SpeedButton28->click();
+  EXPECT_EQ(dlg.fileRequests.back().initialDir, QStringLiteral("/srv/bases"));
+  EXPECT_EQ(grid->cellText(7, 2), QString());
 }
 
 TEST_F(ConfigTable, LargeTableFileOpens) {

@@ -142,8 +142,12 @@ TEST_F(Grid, NavigatorButtonsCarryTheHintsAndDriveTheTable) {
   nav.button(DbNavigator::Refresh)->click();  // stores the change
   EXPECT_EQ(t.state(), State::Browse);
   EXPECT_EQ(t.fieldByName("PRICE").asInteger(), 5);
+  dlg.answers = {dialogs::Answer::No, dialogs::Answer::Yes};
+  nav.button(DbNavigator::Delete)->click();  // asks; No keeps the record
+  EXPECT_EQ(t.recordCount(), 2);
   nav.button(DbNavigator::Delete)->click();
   EXPECT_EQ(t.recordCount(), 1);
+  EXPECT_EQ(dlg.shown.last(), QStringLiteral("?: Удалить запись?"));
   t.close();
   EXPECT_FALSE(nav.button(DbNavigator::First)->isEnabled());
   EXPECT_FALSE(nav.button(DbNavigator::Insert)->isEnabled());
