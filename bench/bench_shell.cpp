@@ -24,11 +24,20 @@ std::string tableBytes(int rows) {
 
 QString loopbackAddress() { return QStringLiteral("127.0.0.1"); }
 
-void BM_StartupToShownWindow(benchmark::State& state) {
+// A temporary start-up directory, current while the benchmark runs.
+struct StartupDir {
+  StartupDir() : old(QDir::currentPath()) {
+    QDir::setCurrent(dir.path());
+    LocalHostAddress = &loopbackAddress;
+  }
+  ~StartupDir() { QDir::setCurrent(old); }
+  std::string file(const char* name) const { return dir.filePath(name).toStdString(); }
   QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = &loopbackAddress;
+  QString old;
+};
+
+// Starts the program and waits for the shown window, once per iteration.
+void startUntilShown(benchmark::State& state) {
   for (auto _ : state) {
     TForm1* f = createForms();
     f->show();
@@ -37,34 +46,24 @@ void BM_StartupToShownWindow(benchmark::State& state) {
     destroyForms();
     state.ResumeTiming();
   }
-  QDir::setCurrent(old);
+}
+
+void BM_StartupToShownWindow(benchmark::State& state) {
+  StartupDir start;
+  startUntilShown(state);
 }
 BENCHMARK(BM_StartupToShownWindow)->Unit(benchmark::kMillisecond);
 
 void BM_StartupWith10000Rows(benchmark::State& state) {
-  QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = &loopbackAddress;
-  std::ofstream(dir.filePath("config.cfg").toStdString(), std::ios::binary) << tableBytes(10000);
-  for (auto _ : state) {
-    TForm1* f = createForms();
-    f->show();
-    benchmark::DoNotOptimize(QTest::qWaitForWindowExposed(f));
-    state.PauseTiming();
-    destroyForms();
-    state.ResumeTiming();
-  }
-  QDir::setCurrent(old);
+  StartupDir start;
+  std::ofstream(start.file("config.cfg"), std::ios::binary) << tableBytes(10000);
+  startUntilShown(state);
 }
 BENCHMARK(BM_StartupWith10000Rows)->Unit(benchmark::kMillisecond);
 
 void BM_ReadConfig10000IntoGrid(benchmark::State& state) {
-  QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = &loopbackAddress;
-  const std::string path = dir.filePath("big.cfl").toStdString();
+  StartupDir start;
+  const std::string path = start.file("big.cfl");
   std::ofstream(path, std::ios::binary) << tableBytes(10000);
   TForm1* f = createForms();
   for (auto _ : state) {
@@ -72,16 +71,12 @@ void BM_ReadConfig10000IntoGrid(benchmark::State& state) {
     f->setConfigRows(readConfigRows(in));
   }
   destroyForms();
-  QDir::setCurrent(old);
 }
 BENCHMARK(BM_ReadConfig10000IntoGrid)->Unit(benchmark::kMillisecond);
 
 void BM_WriteConfig10000FromGrid(benchmark::State& state) {
-  QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = &loopbackAddress;
-  const std::string path = dir.filePath("big.cfl").toStdString();
+  StartupDir start;
+  const std::string path = start.file("big.cfl");
   std::ofstream(path, std::ios::binary) << tableBytes(10000);
   TForm1* f = createForms();
   {
@@ -90,16 +85,12 @@ void BM_WriteConfig10000FromGrid(benchmark::State& state) {
   }
   for (auto _ : state) textfile::writeAtomic(path, writeConfigRows(f->configRows()));
   destroyForms();
-  QDir::setCurrent(old);
 }
 BENCHMARK(BM_WriteConfig10000FromGrid)->Unit(benchmark::kMillisecond);
 
 // Sorting 10,000 rows numbered from the highest down to 1.
 void BM_SortConfig10000Reversed(benchmark::State& state) {
-  QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = &loopbackAddress;
+  StartupDir start;
   std::vector<ConfigTableRow> data(10000);
   for (size_t i = 0; i < data.size(); ++i) data[i][0] = std::to_string(data.size() - i);
   TForm1* f = createForms();
@@ -110,7 +101,6 @@ void BM_SortConfig10000Reversed(benchmark::State& state) {
     f->SpeedButton24Click();
   }
   destroyForms();
-  QDir::setCurrent(old);
 }
 BENCHMARK(BM_SortConfig10000Reversed)->Unit(benchmark::kMillisecond);
 
