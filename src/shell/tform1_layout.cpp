@@ -174,7 +174,7 @@ void TForm1::buildGoodsPage() {
   ToolButton16 = toolButton(tb, "ToolButton16", QStringLiteral("Выбор шрифта таблицы"), QStyle::SP_FileDialogContentsView);
   tb->addWidget(ToolButton16);
 
-  ToolButton17 = toolButton(tb, "ToolButton17", QStringLiteral("Помощь"), QStyle::SP_DialogHelpButton);
+  ToolButton17 = toolButton(tb, "ToolButton17", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
   auto* m17 = dropMenu(ToolButton17);
   N16 = menuItem(m17, "N16", QStringLiteral("База товаров"));
   N17 = menuItem(m17, "N17", QStringLiteral("База сообщений"));
@@ -234,7 +234,7 @@ void TForm1::buildConfigPage() {
       {&SpeedButton27, "SpeedButton27", "Выбор файлов товаров", QStyle::SP_DirOpenIcon, &TForm1::SpeedButton27Click},
       {&SpeedButton28, "SpeedButton28", "Выбор файлов сообщений", QStyle::SP_DirIcon, &TForm1::SpeedButton28Click},
       {&SpeedButton29, "SpeedButton29", "Выбор шрифта таблицы", QStyle::SP_FileDialogContentsView, &TForm1::SpeedButton29Click},
-      {&SpeedButton30, "SpeedButton30", "Помощь", QStyle::SP_DialogHelpButton, &TForm1::SpeedButton30Click},
+      {&SpeedButton30, "SpeedButton30", "Помощь", QStyle::SP_MessageBoxQuestion, &TForm1::SpeedButton30Click},
   };
   for (const B& b : buttons) {
     *b.field = toolButton(TabSheet2, b.name, QString::fromUtf8(b.hint), b.icon);
@@ -286,13 +286,13 @@ void TForm1::buildSettingsPages() {
   auto* g10 = new QVBoxLayout(TabSheet10);
   auto* r1 = new QHBoxLayout();
   ComboBox4 = named(new QComboBox(TabSheet10), "ComboBox4");
-  SpeedButton31 = toolButton(TabSheet10, "SpeedButton31", QStringLiteral("Помощь"), QStyle::SP_DialogHelpButton);
+  SpeedButton31 = toolButton(TabSheet10, "SpeedButton31", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
   r1->addWidget(ComboBox4, 1);
   r1->addWidget(SpeedButton31);
   g10->addLayout(r1);
   auto* r2 = new QHBoxLayout();
   ComboBox5 = named(new QComboBox(TabSheet10), "ComboBox5");
-  SpeedButton32 = toolButton(TabSheet10, "SpeedButton32", QStringLiteral("Помощь"), QStyle::SP_DialogHelpButton);
+  SpeedButton32 = toolButton(TabSheet10, "SpeedButton32", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
   r2->addWidget(ComboBox5, 1);
   r2->addWidget(SpeedButton32);
   g10->addLayout(r2);
@@ -375,7 +375,7 @@ void TForm1::buildOtherPages() {
       {&SpeedButton36, "SpeedButton36", "Открыть и конвертировать графический файл", QStyle::SP_DirOpenIcon},
       {&SpeedButton37, "SpeedButton37", "Загрузить логотип в выбранные весы", QStyle::SP_ArrowForward},
       {&SpeedButton38, "SpeedButton38", "Прочитать логотип из выбранных весов", QStyle::SP_ArrowBack},
-      {&SpeedButton39, "SpeedButton39", "Помощь", QStyle::SP_DialogHelpButton},
+      {&SpeedButton39, "SpeedButton39", "Помощь", QStyle::SP_MessageBoxQuestion},
   };
   for (const B& b : buttons) {
     *b.field = toolButton(TabSheet7, b.name, QString::fromUtf8(b.hint), b.icon);
