@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "bench_program.h"
 #include "shell/program.h"
 #include "shell/tform1.h"
 #include "storage/table.h"
@@ -105,19 +106,4 @@ BENCHMARK(BM_ReadGoods)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  // Start-up runs in an empty directory with a fixed own address.
-  QTemporaryDir dir;
-  const QString old = QDir::currentPath();
-  QDir::setCurrent(dir.path());
-  LocalHostAddress = [] { return QStringLiteral("127.0.0.1"); };
-  createForms();
-  ::benchmark::Initialize(&argc, argv);
-  ::benchmark::RunSpecifiedBenchmarks();
-  ::benchmark::Shutdown();
-  destroyForms();
-  QDir::setCurrent(old);
-  return 0;
-}
+int main(int argc, char** argv) { return runBenchmarksOnProgram(argc, argv); }
