@@ -6,6 +6,7 @@
 #include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/intconv.h"
+#include "platform/ipv4.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -24,20 +25,7 @@ int TForm1::NumberColFrom(const std::string& Name) const {
   return -1;
 }
 
-bool TForm1::RightIP(const std::string& IP) const {
-  if (IP.size() < 7) return false;
-  std::vector<std::string> parts(1);
-  for (char ch : IP) {
-    if (ch == '.')
-      parts.emplace_back();
-    else
-      parts.back() += ch;
-  }
-  if (parts.size() != 4) return false;
-  for (const auto& p : parts)
-    if (!inRange(p, 0, 255)) return false;
-  return true;
-}
+bool TForm1::RightIP(const std::string& IP) const { return ipv4::dotted(IP).has_value(); }
 
 namespace {
 // The code of the first failing check of a row, 0 when it passes.
