@@ -1,6 +1,9 @@
 // Help by keyword: the program's own pages, one topic per keyword, shown in
 // one help window.
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QUrl>
 #include <map>
 
@@ -21,22 +24,50 @@ const std::map<QString, QString>& topics() {
 }
 }  // namespace
 
+namespace {
+// The help window: Back and "Содержание" over the pages, opened centred over
+// the main window the first time it is shown.
+QTextBrowser* makeHelpWindow(QWidget* owner) {
+  auto* window = new QWidget(owner, Qt::Window);
+  window->setObjectName(QStringLiteral("HelpWindow"));
+  window->setWindowTitle(QStringLiteral("Справка"));
+  auto* v = new QVBoxLayout(window);
+  v->setContentsMargins(4, 4, 4, 4);
+  auto* bar = new QHBoxLayout();
+  auto* back = new QPushButton(QStringLiteral("Назад"), window);
+  back->setObjectName(QStringLiteral("HelpBack"));
+  back->setEnabled(false);
+  auto* contents = new QPushButton(QStringLiteral("Содержание"), window);
+  contents->setObjectName(QStringLiteral("HelpContents"));
+  bar->addWidget(back);
+  bar->addWidget(contents);
+  bar->addStretch();
+  v->addLayout(bar);
+  auto* browser = new QTextBrowser(window);
+  browser->setObjectName(QStringLiteral("HelpBrowser"));
+  v->addWidget(browser, 1);
+  QObject::connect(back, &QPushButton::clicked, browser, &QTextBrowser::backward);
+  QObject::connect(browser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+  QObject::connect(contents, &QPushButton::clicked, browser, [browser] {
+    browser->setSource(QUrl(QStringLiteral("qrc:/help/") + topics().at(QStringLiteral("Содержание"))));
+  });
+  window->resize(560, 420);
+  window->move(owner->frameGeometry().center() - window->rect().center());
+  return browser;
+}
+}  // namespace
+
 void TForm1::HelpKeyword(const QString& keyword) {
-  auto* browser = qobject_cast<QTextBrowser*>(HelpWindow);
-  if (!browser) {
+  if (!HelpWindow) {
     Q_INIT_RESOURCE(help);
-    browser = new QTextBrowser(this);
-    browser->setObjectName(QStringLiteral("HelpWindow"));
-    browser->setWindowFlag(Qt::Window);
-    browser->setWindowTitle(QStringLiteral("Справка"));
-    browser->resize(560, 420);
-    HelpWindow = browser;
+    HelpWindow = makeHelpWindow(this)->window();
   }
+  auto* browser = HelpWindow->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
   const auto it = topics().find(keyword);
   const QString page = it != topics().end() ? it->second : QStringLiteral("index.html");
   browser->setSource(QUrl(QStringLiteral("qrc:/help/") + page));
-  browser->show();
-  browser->raise();
+  HelpWindow->show();
+  HelpWindow->raise();
 }
 
 void TForm1::N16Click() { HelpKeyword(QStringLiteral("База товаров")); }

@@ -53,7 +53,8 @@ QAction* menuItem(QMenu* menu, const char* name, const QString& caption) {
 QMenu* dropMenu(QToolButton* b) {
   auto* m = new QMenu(b);
   b->setMenu(m);
-  b->setPopupMode(QToolButton::MenuButtonPopup);
+  // The button has no action of its own: a click anywhere opens its menu.
+  b->setPopupMode(QToolButton::InstantPopup);
   return m;
 }
 
@@ -93,6 +94,9 @@ void TForm1::buildLayout() {
   buildConfigPage();
   buildSettingsPages();
   buildOtherPages();
+
+  // Tool buttons are for the mouse; Tab moves between fields, lists and grids.
+  for (auto* b : findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
 
   PageControl1->setCurrentIndex(0);
   connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });

@@ -36,6 +36,7 @@ DbNavigator::DbNavigator(Table* table, QWidget* parent) : QWidget(parent), table
   lay->setSpacing(0);
   for (int i = 0; i < Count; ++i) {
     auto* b = new QToolButton(this);
+    b->setFocusPolicy(Qt::NoFocus);
     b->setText(QString::fromUtf8(kButtons[i].glyph));
     b->setToolTip(QString::fromUtf8(kButtons[i].hint));
     b->setAutoRaise(true);

@@ -234,7 +234,8 @@ TEST_F(Startup, HelpOpensAtItsKeyword) {
   QApplication::setActiveWindow(form);
   ASSERT_TRUE(QTest::qWaitForWindowActive(form));
   QTest::keyClick(form, Qt::Key_F1);
-  auto* help = qobject_cast<QTextBrowser*>(form->HelpWindow);
+  ASSERT_NE(form->HelpWindow, nullptr);
+  auto* help = form->HelpWindow->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
   ASSERT_NE(help, nullptr);
   EXPECT_TRUE(help->source().toString().endsWith("index.html"));
   EXPECT_TRUE(help->toPlainText().contains(QStringLiteral("Содержание")));

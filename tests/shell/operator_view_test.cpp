@@ -1,0 +1,60 @@
+// How the main window behaves for the operator: tool buttons, focus and the
+// help window.
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+
+#include "support/gui_fixture.h"
+
+using OperatorView = GuiTest;
+
+TEST_F(OperatorView, DropDownToolButtonsOpenTheirMenuOnAClickAnywhere) {
+  start();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  for (const char* name : {"ToolButton1", "ToolButton3", "ToolButton4", "ToolButton7",
+                           "ToolButton10", "ToolButton11", "ToolButton12", "ToolButton17"}) {
+    auto* b = find<QToolButton>(name);
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(b->menu(), nullptr) << name;
+    QWidget* shown = nullptr;
+    QTimer::singleShot(0, [&] {
+      shown = QApplication::activePopupWidget();
+      if (shown) shown->close();
+    });
+    // A click on the middle of the icon, not on the arrow.
+    QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(b->height() / 2, b->height() / 2));
+    EXPECT_EQ(shown, b->menu()) << name;
+  }
+}
+
+TEST_F(OperatorView, ToolButtonsTakeNoFocus) {
+  start();
+  for (auto* b : form->findChildren<QToolButton*>())
+    EXPECT_EQ(b->focusPolicy(), Qt::NoFocus) << b->objectName().toStdString();
+}
+
+TEST_F(OperatorView, HelpWindowOpensOverTheProgramWithBackAndContents) {
+  start();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  form->HelpKeyword(QStringLiteral("Логотип"));
+  ASSERT_NE(form->HelpWindow, nullptr);
+  auto* help = form->HelpWindow->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
+  auto* back = form->HelpWindow->findChild<QPushButton*>(QStringLiteral("HelpBack"));
+  auto* contents = form->HelpWindow->findChild<QPushButton*>(QStringLiteral("HelpContents"));
+  ASSERT_TRUE(help && back && contents);
+  const QPoint offset = form->HelpWindow->frameGeometry().center() - form->frameGeometry().center();
+  EXPECT_LE(offset.manhattanLength(), 40);
+  EXPECT_FALSE(back->isEnabled());
+  contents->click();
+  EXPECT_TRUE(help->source().toString().endsWith("index.html"));
+  ASSERT_TRUE(back->isEnabled());
+  back->click();
+  EXPECT_TRUE(help->source().toString().endsWith("logo.html"));
+}
