@@ -12,6 +12,7 @@
 #include "platform/guard.h"
 #include "platform/intconv.h"
 #include "link/scale_link.h"
+#include "shell/progress_bar.h"
 #include "shell/tform1.h"
 
 namespace {
@@ -117,7 +118,7 @@ void TForm1::ToolButton8Click() {
     Table1.first();
     Numb->show();
     ProgressBar3->show();
-    ProgressBar3->setMaximum(Table1.recordCount());
+    setProgressMaximum(ProgressBar3, Table1.recordCount());
     ProgressBar3->setValue(0);
     TransferCancelled = 0;
     Button3->show();

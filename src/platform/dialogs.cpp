@@ -64,7 +64,8 @@ class QtService final : public Service {
   static std::optional<QString> run(const FileRequest& r, bool save) {
     QFileDialog dlg(parentWindow(), r.title);
     dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dlg.setFileMode(save || !r.mustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // An open dialog takes only a file that exists, as desktop open dialogs do.
+    dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
     dlg.setNameFilters(toQtFilter(r.filter).split(";;", Qt::SkipEmptyParts));
     if (!r.initialDir.isEmpty()) dlg.setDirectory(r.initialDir);

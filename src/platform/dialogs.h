@@ -24,7 +24,6 @@ struct FileRequest {
   QString initialDir;   // empty: the current directory
   QString fileName;     // initial file name
   QString defaultExt;   // without the dot; empty: none
-  bool mustExist = false;
 };
 
 class Service {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "platform/dialogs.h"
+#include "shell/progress_bar.h"
 #include "shell/tform1.h"
 #include "storage/table.h"
 
@@ -17,7 +18,7 @@ storage::Table& table(TForm1& f) { return f.Table1; }
 Progress::~Progress() { hide(); }
 
 void Progress::show(int max) {
-  f_.ProgressBar3->setMaximum(max < 0 ? 0 : max);
+  setProgressMaximum(f_.ProgressBar3, max);
   f_.ProgressBar3->setValue(0);
   f_.Numb->setText(QStringLiteral("0"));
   f_.Button3->show();

@@ -234,4 +234,16 @@ TEST_F(ReadFromScale, ProgressRunsFromZeroToTheSpan) {
   EXPECT_EQ(lastNumber, QStringLiteral("110"));
 }
 
+// A one-cell run has a span of 0: the bar stays a plain bar instead of Qt's
+// moving busy animation, which a range of 0..0 would show.
+TEST_F(ReadFromScale, OneCellRunShowsAPlainBar) {
+  startWithScale();
+  newMessagesTable();
+  int maxSeen = -1;
+  clk.onTurn = [&](int) { maxSeen = std::max(maxSeen, form->ProgressBar3->maximum()); };
+  runDialog(Form5, 7, 7);
+  EXPECT_GT(maxSeen, 0);
+  EXPECT_GT(form->ProgressBar3->maximum(), form->ProgressBar3->minimum());
+}
+
 }  // namespace
