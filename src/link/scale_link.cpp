@@ -64,11 +64,15 @@ bool acknowledgedWrite(TcpClient& client, const std::string& request, int timeOu
 }
 
 BusyGuard::BusyGuard(TForm1& form) : form_(form), owner_(!form.ScaleBusy) {
-  if (owner_) form_.ScaleBusy = true;
+  if (!owner_) return;
+  form_.ScaleBusy = true;
+  form_.ShowBusy(true);
 }
 
 BusyGuard::~BusyGuard() {
-  if (owner_) form_.ScaleBusy = false;
+  if (!owner_) return;
+  form_.ScaleBusy = false;
+  form_.ShowBusy(false);
 }
 
 }  // namespace scalelink

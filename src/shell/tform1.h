@@ -75,6 +75,9 @@ class TForm1 : public QMainWindow {
 
   // The keyword help of the program.
   void HelpKeyword(const QString& keyword);
+  // Shows the entries that a running operation refuses as disabled (or
+  // enables them again at its end).
+  void ShowBusy(bool busy);
 
   // ---- Field-compatibility table ----
   std::string Ass(const std::string& logicalName) const;

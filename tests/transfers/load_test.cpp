@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "link/wire.h"
 #include "shell/string_grid.h"
@@ -376,6 +377,29 @@ TEST_F(LoadGoods, ProgressShowsThePluNumberBeingSent) {
   EXPECT_TRUE(visible);
   EXPECT_EQ(numbers, (QStringList{"0", "40", "41", "42"}));
   EXPECT_EQ(form->ProgressBar3->maximum(), 3);
+}
+
+// During a load the entries that it would refuse show disabled and Stop stays
+// usable; at its end they are enabled again.
+TEST_F(LoadGoods, RefusedEntriesAreDisabledForTheLengthOfTheRun) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  const char* refused[] = {"ToolButton10", "ToolButton11", "ToolButton12", "ToolButton8",
+                           "ToolButton1", "ToolButton2"};
+  int turns = 0;
+  bool disabledMeanwhile = true;
+  clk.onTurn = [&](int) {
+    ++turns;
+    for (const char* name : refused) disabledMeanwhile &= !find<QToolButton>(name)->isEnabled();
+    disabledMeanwhile &= !form->N9->isEnabled() && !form->PLU2->isEnabled();
+    disabledMeanwhile &= form->Button3->isEnabled() && form->N10->isEnabled();
+  };
+  runDialog(Form2, 1, 2);
+  ASSERT_GT(turns, 0);
+  EXPECT_TRUE(disabledMeanwhile);
+  for (const char* name : refused) EXPECT_TRUE(find<QToolButton>(name)->isEnabled()) << name;
+  EXPECT_TRUE(form->N9->isEnabled());
 }
 
 TEST_F(LoadGoods, AnotherScaleOperationIsRefusedWhileALoadRunsAndStopStaysUsable) {

@@ -1,0 +1,33 @@
+// While a scale operation, transfer, base check or renumbering runs, the
+// entries it would refuse are shown disabled, so the operator sees why a click
+// does nothing; Stop and whatever may run meanwhile stay enabled.
+#include <QAbstractButton>
+#include <QAction>
+
+#include "shell/tform1.h"
+
+namespace {
+// Entries that start another scale operation or a table loop, or replace or
+// reorder the open table under a running walk. A name that a page does not
+// have is skipped.
+constexpr const char* kRefusedWhileBusy[] = {
+    // goods page: new, open, rename, sorts and renumberings, check, transfers
+    "ToolButton1", "N3", "N4", "ToolButton2", "N11", "ToolButton7", "PLU1", "MSG1", "N5", "N6",
+    "N7", "N8", "PLU2", "MSG2", "ToolButton8", "ToolButton10", "N9", "N19", "ToolButton11", "N12",
+    "N13", "ToolButton12", "N14", "ToolButton13",
+    // scale settings, state, factory settings and logo pages
+    "Button1", "Button2", "Button6", "Button5", "Button7", "Button8", "Button23", "Button9",
+    "Button11", "Button17", "Button12", "Button13",
+    // network test page
+    "Button18", "Button19", "Button21", "Button20"};
+}  // namespace
+
+void TForm1::ShowBusy(bool busy) {
+  for (const char* name : kRefusedWhileBusy) {
+    const QString n = QString::fromLatin1(name);
+    if (auto* b = findChild<QAbstractButton*>(n, Qt::FindChildrenRecursively))
+      b->setEnabled(!busy);
+    else if (auto* a = findChild<QAction*>(n, Qt::FindChildrenRecursively))
+      a->setEnabled(!busy);
+  }
+}
