@@ -3,18 +3,23 @@
 // does nothing; Stop and whatever may run meanwhile stay enabled.
 #include <QAbstractButton>
 #include <QAction>
+#include <QPushButton>
 
+#include "shell/program.h"
 #include "shell/tform1.h"
+#include "transfers/range_dialogs.h"
 
 namespace {
 // Entries that start another scale operation or a table loop, or replace or
 // reorder the open table under a running walk. A name that a page does not
-// have is skipped.
+// have is skipped. The delete entries stay: they may switch a running delete
+// between deleting cells and clearing totals; the range dialogs' OK, which
+// would start a second run, is disabled instead.
 constexpr const char* kRefusedWhileBusy[] = {
     // goods page: new, open, rename, sorts and renumberings, check, transfers
     "ToolButton1", "N3", "N4", "ToolButton2", "N11", "ToolButton7", "PLU1", "MSG1", "N5", "N6",
     "N7", "N8", "PLU2", "MSG2", "ToolButton8", "ToolButton10", "N9", "N19", "ToolButton11", "N12",
-    "N13", "ToolButton12", "N14", "ToolButton13",
+    "N13",
     // scale settings, state, factory settings and logo pages
     "Button1", "Button2", "Button6", "Button5", "Button7", "Button8", "Button23", "Button9",
     "Button11", "Button17", "Button12", "Button13",
@@ -30,4 +35,6 @@ void TForm1::ShowBusy(bool busy) {
     else if (auto* a = findChild<QAction*>(n, Qt::FindChildrenRecursively))
       a->setEnabled(!busy);
   }
+  for (RangeDialog* d : std::initializer_list<RangeDialog*>{Form2, Form3, Form4, Form5, Form6})
+    if (d) d->Button1->setEnabled(!busy);
 }

@@ -60,7 +60,11 @@ TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
   startWithScale();
   form->N14->trigger();
   clk.onTurn = [&](int) {
-    if (scale.requestsOf(0x8D).size() == 2) form->ToolButton13->click();
+    if (scale.requestsOf(0x8D).size() != 2) return;
+    // The mode switch stays usable; a second run from the dialog does not.
+    EXPECT_TRUE(form->ToolButton13->isEnabled());
+    EXPECT_FALSE(Form6->Button1->isEnabled());
+    form->ToolButton13->click();
   };
   dlg.answers.push_back(dialogs::Answer::Yes);
   runDialog(Form6, 1, 5);
@@ -68,6 +72,7 @@ TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
   EXPECT_EQ(cells(0x92), (std::vector<int>{3, 4, 5}));
   EXPECT_EQ(form->DeleteMode, 2);
   EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  EXPECT_TRUE(Form6->Button1->isEnabled());
 }
 
 TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {

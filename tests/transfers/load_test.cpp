@@ -385,14 +385,15 @@ TEST_F(LoadGoods, RefusedEntriesAreDisabledForTheLengthOfTheRun) {
   startWithScale();
   newGoodsTable();
   addGoodsNumbered({1, 2});
-  const char* refused[] = {"ToolButton10", "ToolButton11", "ToolButton12", "ToolButton8",
-                           "ToolButton1", "ToolButton2"};
+  const char* refused[] = {"ToolButton10", "ToolButton11", "ToolButton8", "ToolButton1",
+                           "ToolButton2"};
   int turns = 0;
   bool disabledMeanwhile = true;
   clk.onTurn = [&](int) {
     ++turns;
     for (const char* name : refused) disabledMeanwhile &= !find<QToolButton>(name)->isEnabled();
     disabledMeanwhile &= !form->N9->isEnabled() && !form->PLU2->isEnabled();
+    disabledMeanwhile &= !Form2->Button1->isEnabled() && !Form4->Button1->isEnabled();
     disabledMeanwhile &= form->Button3->isEnabled() && form->N10->isEnabled();
   };
   runDialog(Form2, 1, 2);
@@ -400,6 +401,7 @@ TEST_F(LoadGoods, RefusedEntriesAreDisabledForTheLengthOfTheRun) {
   EXPECT_TRUE(disabledMeanwhile);
   for (const char* name : refused) EXPECT_TRUE(find<QToolButton>(name)->isEnabled()) << name;
   EXPECT_TRUE(form->N9->isEnabled());
+  EXPECT_TRUE(Form2->Button1->isEnabled());
 }
 
 TEST_F(LoadGoods, AnotherScaleOperationIsRefusedWhileALoadRunsAndStopStaysUsable) {
