@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <algorithm>
 #include <QMessageBox>
 
 namespace dialogs {
@@ -23,6 +26,16 @@ void russianButtons(QMessageBox& box) {
     if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(text));
 }
 
+// A box is at least as wide as its title needs, so the caption is never cut,
+// and wide enough that a sentence of text does not wrap into a column.
+void fitWidth(QMessageBox& box) {
+  const QFontMetrics fm(box.font());
+  const int width = std::max(fm.horizontalAdvance(box.windowTitle()) + 120, 320);
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 class QtService final : public Service {
  public:
   void message(const QString& text, Kind kind) override {
@@ -35,6 +48,7 @@ class QtService final : public Service {
     }
     QMessageBox box(icon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok, parentWindow());
     russianButtons(box);
+    fitWidth(box);
     box.exec();
   }
   void error(const QString& text) override { message(text, Kind::Error); }
@@ -45,6 +59,7 @@ class QtService final : public Service {
                     parentWindow());
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
     russianButtons(box);
+    fitWidth(box);
     switch (box.exec()) {
       case QMessageBox::Yes: return Answer::Yes;
       case QMessageBox::No: return Answer::No;

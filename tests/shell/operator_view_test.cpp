@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -57,4 +59,21 @@ TEST_F(OperatorView, HelpWindowOpensOverTheProgramWithBackAndContents) {
   ASSERT_TRUE(back->isEnabled());
   back->click();
   EXPECT_TRUE(help->source().toString().endsWith("logo.html"));
+}
+
+// At the start size every page tab shows its whole caption: none hides
+// behind scroll arrows and none is cut.
+TEST_F(OperatorView, EveryPageTabIsReadableAtTheStartSize) {
+  start();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  QTabBar* bar = form->PageControl1->tabBar();
+  ASSERT_EQ(bar->count(), 7);
+  const QFontMetrics fm(bar->font());
+  for (int i = 0; i < bar->count(); ++i) {
+    const QRect r = bar->tabRect(i);
+    EXPECT_LE(r.right(), bar->width()) << bar->tabText(i).toStdString();
+    EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << bar->tabText(i).toStdString();
+    EXPECT_LE(r.right(), form->width());
+  }
 }
