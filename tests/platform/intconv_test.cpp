@@ -5,6 +5,8 @@
 #include "platform/guard.h"
 #include "platform/dialogs.h"
 #include "platform/intconv.h"
+#include "platform/oserror.h"
+#include <cerrno>
 
 using intconv::tryParse;
 
@@ -66,4 +68,10 @@ TEST(ErrorText, Windows1251AndFileSystemPathsBothShowRight) {
   EXPECT_EQ(errorTextToUnicode("Cannot open '/base/\xD1\x82\xD0\xBE\xD0\xB2.db'"),
             QStringLiteral("Cannot open '/base/тов.db'"));
   EXPECT_EQ(errorTextToUnicode("plain"), QStringLiteral("plain"));
+}
+
+TEST(OsErrorText, CommonCausesReadInRussian) {
+  EXPECT_EQ(osErrorText(ENOENT), QStringLiteral("нет такого файла или папки"));
+  EXPECT_EQ(osErrorText(EACCES), QStringLiteral("нет прав доступа"));
+  EXPECT_TRUE(osErrorText(12345).startsWith(QStringLiteral("системная ошибка 12345")));
 }
