@@ -199,6 +199,8 @@ class TForm1 : public QMainWindow {
   void DeletePluRange(int low, int high);
 
   // ---- Scale settings and logo ----
+  // The eight printing option boxes, bit 0 to bit 7 of the flags byte.
+  std::array<QCheckBox*, 8> printFlagBoxes() const;
 
  public slots:
   // Shell
@@ -254,6 +256,16 @@ class TForm1 : public QMainWindow {
   void N14Click();
   void ToolButton13Click();
   // Scale settings and logo
+  void Button11Click();
+  void Button17Click();
+  void Button1Click();
+  void Button2Click();
+  void Button6Click();
+  void Button5Click();
+  void Button7Click();
+  void Button8Click();
+  void Button23Click();
+  void Button9Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -345,6 +357,22 @@ class TForm1 : public QMainWindow {
   QPushButton* Button24 = nullptr;
   QPushButton* Button25 = nullptr;
 
+  // Scale settings pages: state and totals, user settings and shop name,
+  // date and time, price keys, factory settings.
+  QLineEdit *Edit16 = nullptr, *Edit17 = nullptr, *Edit18 = nullptr, *Edit19 = nullptr, *Edit21 = nullptr,
+            *Edit22 = nullptr, *Edit23 = nullptr, *Edit24 = nullptr, *Edit25 = nullptr, *Edit26 = nullptr,
+            *Edit27 = nullptr, *Edit28 = nullptr, *Edit29 = nullptr;
+  QLabel *Label31 = nullptr, *Label32 = nullptr, *Label33 = nullptr, *Label34 = nullptr, *Label35 = nullptr;
+  QPushButton *Button11 = nullptr, *Button17 = nullptr;
+  QLineEdit *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr, *Edit5 = nullptr, *Edit6 = nullptr;
+  QCheckBox *CheckBox4 = nullptr, *CheckBox5 = nullptr, *CheckBox6 = nullptr, *CheckBox7 = nullptr,
+            *CheckBox8 = nullptr, *CheckBox9 = nullptr, *CheckBox10 = nullptr, *CheckBox11 = nullptr;
+  QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button6 = nullptr, *Button5 = nullptr;
+  QPushButton *Button7 = nullptr, *Button8 = nullptr, *Button23 = nullptr, *Button9 = nullptr;
+  QLineEdit *Edit7 = nullptr, *Edit8 = nullptr, *Edit9 = nullptr, *Edit10 = nullptr, *Edit11 = nullptr,
+            *Edit12 = nullptr, *Edit13 = nullptr, *Edit14 = nullptr, *Edit15 = nullptr;
+  QCheckBox* CheckBox18 = nullptr;
+
   // Help window (created on first use).
   QWidget* HelpWindow = nullptr;
 
@@ -354,6 +382,12 @@ class TForm1 : public QMainWindow {
   void buildConfigPage();
   void buildSettingsPages();
   void buildOtherPages();
+  // The scale settings pages, each built in its own file.
+  void buildStatePage();
+  void buildUserSettingsPage();
+  void buildDatePage();
+  void buildPriceKeysPage();
+  void buildFactoryPage();
   std::optional<QFont> fontDialog1Font_;
 };
 

@@ -305,42 +305,14 @@ void TForm1::buildSettingsPages() {
   right->addStretch();
   h->addLayout(right);
 
-  // Label format sub-page: the two format lists with their help buttons.
-  auto* g10 = new QVBoxLayout(TabSheet10);
-  auto* r1 = new QHBoxLayout();
-  ComboBox4 = named(new QComboBox(TabSheet10), "ComboBox4");
+  // The help buttons of the two format lists; their sub-page places them.
   SpeedButton31 = toolButton(TabSheet10, "SpeedButton31", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
-  r1->addWidget(ComboBox4, 1);
-  r1->addWidget(SpeedButton31);
-  g10->addLayout(r1);
-  auto* r2 = new QHBoxLayout();
-  ComboBox5 = named(new QComboBox(TabSheet10), "ComboBox5");
   SpeedButton32 = toolButton(TabSheet10, "SpeedButton32", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
-  r2->addWidget(ComboBox5, 1);
-  r2->addWidget(SpeedButton32);
-  g10->addLayout(r2);
-  g10->addStretch();
   connect(SpeedButton31, &QToolButton::clicked, this, &TForm1::SpeedButton31Click);
   connect(SpeedButton32, &QToolButton::clicked, this, &TForm1::SpeedButton32Click);
-
-  // Date and time sub-page.
-  auto* g12 = new QVBoxLayout(TabSheet12);
-  DateTimePicker1 = named(new QDateTimeEdit(TabSheet12), "DateTimePicker1");
-  DateTimePicker1->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-  DateTimePicker1->setCalendarPopup(true);
-  DateTimePicker2 = named(new QDateTimeEdit(TabSheet12), "DateTimePicker2");
-  DateTimePicker2->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-  CheckBox12 = named(new QCheckBox(QStringLiteral("Загрузить дату и время компьютера"), TabSheet12), "CheckBox12");
-  CheckBox12->setChecked(true);
-  g12->addWidget(DateTimePicker1);
-  g12->addWidget(DateTimePicker2);
-  g12->addWidget(CheckBox12);
-  g12->addStretch();
-
-  // Price keys sub-page.
-  auto* g13 = new QVBoxLayout(TabSheet13);
-  StringGrid2 = named(new StringGrid(2, 55, 1, 1, TabSheet13), "StringGrid2");
-  g13->addWidget(StringGrid2, 1);
+  buildUserSettingsPage();
+  buildDatePage();
+  buildPriceKeysPage();
 
   // Field-compatibility sub-page.
   auto* g14 = new QVBoxLayout(TabSheet14);
@@ -379,12 +351,8 @@ void TForm1::buildOtherPages() {
     v->addLayout(bar);
     return std::make_pair(v, c);
   };
-  auto [v5, c6] = selector(TabSheet5, "ComboBox6");
-  ComboBox6 = c6;
-  v5->addStretch();
-  auto [v6, c7] = selector(TabSheet6, "ComboBox7");
-  ComboBox7 = c7;
-  v6->addStretch();
+  buildFactoryPage();
+  buildStatePage();
 
   // Logo page: button bar, editor, preview and threshold.
   auto [v7, c8] = selector(TabSheet7, "ComboBox8");
