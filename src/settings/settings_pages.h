@@ -32,7 +32,7 @@ void say(const char* text);
 bool handshake(TForm1& f, int row, int timeOut, int pause, const char* noData = kNoData);
 
 // A named edit (read-only for the fields that only show what a scale said).
-QLineEdit* edit(QWidget* parent, const char* name, bool readOnly, int width = 90);
+QLineEdit* edit(QWidget* parent, const char* name, bool readOnly, int width = 80);
 // A caption label with the given object name (empty: none).
 QLabel* caption(QWidget* parent, const QString& text, const char* name = "");
 // A named push button.

@@ -61,6 +61,8 @@ void TForm1::buildStatePage() {
   bar->addStretch();
   v->addLayout(bar);
 
+  // Left: the weighing state, its flags and the free cells; right: the
+  // grand totals and the printer counters.
   auto* columns = new QHBoxLayout();
   auto* left = new QVBoxLayout();
   auto* weighing = new QGroupBox(p);
@@ -73,27 +75,22 @@ void TForm1::buildStatePage() {
   addRow(g1, weighing, QStringLiteral("Цена, коп."), Edit17);
   addRow(g1, weighing, QStringLiteral("Стоимость, коп."), Edit18);
   addRow(g1, weighing, QStringLiteral("Номер выбранного товара"), Edit19);
-  auto* flags = new QVBoxLayout();
-  Label31 = caption(weighing, QStringLiteral("Перегрузка"), "Label31");
-  Label32 = caption(weighing, QStringLiteral("Выбор тары"), "Label32");
-  Label33 = caption(weighing, QStringLiteral("Нулевой вес"), "Label33");
-  Label34 = caption(weighing, QStringLiteral("Двухдиапазонный режим"), "Label34");
-  Label35 = caption(weighing, QStringLiteral("Вес стабильный"), "Label35");
-  for (QLabel* l : {Label31, Label32, Label33, Label34, Label35}) {
-    showFlag(l, false);
-    flags->addWidget(l);
-  }
-  g1->addLayout(flags, 1, 2, 4, 1, Qt::AlignTop);
-  g1->setColumnMinimumWidth(2, 150);
   left->addWidget(weighing);
 
-  auto* printer = new QGroupBox(QStringLiteral(" Состояние принтера "), p);
-  auto* g2 = new QGridLayout(printer);
-  Edit23 = edit(printer, "Edit23", true);
-  Edit24 = edit(printer, "Edit24", true);
-  addRow(g2, printer, QStringLiteral("Счетчик пробега ленты, мм"), Edit23);
-  addRow(g2, printer, QStringLiteral("Счетчик этикеток, шт."), Edit24);
-  left->addWidget(printer);
+  auto* flags = new QGroupBox(p);
+  auto* gf = new QGridLayout(flags);
+  Label31 = caption(flags, QStringLiteral("Перегрузка"), "Label31");
+  Label32 = caption(flags, QStringLiteral("Выбор тары"), "Label32");
+  Label33 = caption(flags, QStringLiteral("Нулевой вес"), "Label33");
+  Label34 = caption(flags, QStringLiteral("Двухдиапазонный режим"), "Label34");
+  Label35 = caption(flags, QStringLiteral("Вес стабильный"), "Label35");
+  int at = 0;
+  for (QLabel* l : {Label31, Label32, Label33, Label35, Label34}) {
+    showFlag(l, false);
+    gf->addWidget(l, at / 2, at % 2);
+    ++at;
+  }
+  left->addWidget(flags);
 
   auto* cells = new QGroupBox(p);
   auto* g4 = new QGridLayout(cells);
@@ -108,25 +105,33 @@ void TForm1::buildStatePage() {
   auto* right = new QVBoxLayout();
   auto* totals = new QGroupBox(QStringLiteral("Итоги по всем продажам (PLU и non-PLU)"), p);
   auto* g3 = new QGridLayout(totals);
-  Edit27 = edit(totals, "Edit27", true, 110);
-  Edit28 = edit(totals, "Edit28", true, 110);
-  Edit29 = edit(totals, "Edit29", true, 110);
-  Edit25 = edit(totals, "Edit25", true, 110);
-  Edit26 = edit(totals, "Edit26", true, 110);
+  Edit27 = edit(totals, "Edit27", true);
+  Edit28 = edit(totals, "Edit28", true);
+  Edit29 = edit(totals, "Edit29", true);
+  Edit25 = edit(totals, "Edit25", true);
+  Edit26 = edit(totals, "Edit26", true);
   addRow(g3, totals, QStringLiteral("Общая сумма, руб."), Edit27);
   addRow(g3, totals, QStringLiteral("Количество продаж"), Edit28);
   addRow(g3, totals, QStringLiteral("Общий вес, кг"), Edit29);
   addRow(g3, totals, QStringLiteral("Дата последнего обнуления общих итогов"), Edit25);
   addRow(g3, totals, QStringLiteral("Время последнего обнуления общих итогов"), Edit26);
   right->addWidget(totals);
+
+  auto* printer = new QGroupBox(QStringLiteral(" Состояние принтера "), p);
+  auto* g2 = new QGridLayout(printer);
+  Edit23 = edit(printer, "Edit23", true);
+  Edit24 = edit(printer, "Edit24", true);
+  addRow(g2, printer, QStringLiteral("Счетчик пробега ленты, мм"), Edit23);
+  addRow(g2, printer, QStringLiteral("Счетчик этикеток, шт."), Edit24);
+  right->addWidget(printer);
   right->addStretch();
   columns->addLayout(right);
   columns->addStretch();
   v->addLayout(columns);
   v->addStretch();
 
-  tabOrder({ComboBox7, Button11, Button17, Edit16, Edit17, Edit18, Edit19, Edit23,
-                      Edit24,    Edit21,   Edit22,   Edit27, Edit28, Edit29, Edit25, Edit26});
+  tabOrder({ComboBox7, Button11, Button17, Edit16, Edit17, Edit18, Edit19, Edit21, Edit22, Edit27, Edit28, Edit29,
+            Edit25, Edit26, Edit23, Edit24});
 
   connect(Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
   connect(Button17, &QPushButton::clicked, this, &TForm1::Button17Click);

@@ -101,8 +101,31 @@ void TForm1::buildUserSettingsPage() {
   left->addStretch();
   columns->addLayout(left);
 
+  // The shop name beside the fields, the two buttons under it.
+  auto* right = new QVBoxLayout();
+  auto* shop = new QGroupBox(QStringLiteral("Название магазина"), p);
+  auto* sv = new QVBoxLayout(shop);
+  Edit5 = edit(shop, "Edit5", false, 220);
+  Edit6 = edit(shop, "Edit6", false, 220);
+  sv->addWidget(Edit5);
+  sv->addWidget(Edit6);
+  right->addWidget(shop);
+  auto* buttons = new QHBoxLayout();
+  Button1 = button(p, QStringLiteral("Прочитать"), "Button1");
+  Button2 = button(p, QStringLiteral("Изменить"), "Button2");
+  buttons->addStretch();
+  buttons->addWidget(Button1);
+  buttons->addWidget(Button2);
+  right->addLayout(buttons);
+  right->addStretch();
+  columns->addLayout(right);
+  columns->addStretch();
+  v->addLayout(columns);
+
+  // The printing options under them: the two long captions on rows of
+  // their own, the six short ones in pairs.
   auto* options = new QGroupBox(p);
-  auto* ov = new QVBoxLayout(options);
+  auto* og = new QGridLayout(options);
   const char* const names[8] = {"CheckBox4", "CheckBox5", "CheckBox6",  "CheckBox7",
                                 "CheckBox8", "CheckBox9", "CheckBox10", "CheckBox11"};
   const char* const captions[8] = {"Разрешить изменение цены при вызове ячейки PLU",
@@ -118,34 +141,22 @@ void TForm1::buildUserSettingsPage() {
   for (int i = 0; i < 8; ++i) {
     *boxes[i] = new QCheckBox(QString::fromUtf8(captions[i]), options);
     (*boxes[i])->setObjectName(QString::fromLatin1(names[i]));
-    ov->addWidget(*boxes[i]);
+    if (i < 2)
+      og->addWidget(*boxes[i], i, 0, 1, 2);
+    else
+      og->addWidget(*boxes[i], 2 + (i - 2) / 2, (i - 2) % 2);
   }
   Button6 = button(options, QStringLiteral("По умолчанию"), "Button6");
-  ov->addWidget(Button6, 0, Qt::AlignRight);
-  columns->addWidget(options, 1);
-  v->addLayout(columns);
-
-  auto* shop = new QGroupBox(QStringLiteral("Название магазина"), p);
-  auto* sv = new QVBoxLayout(shop);
-  Edit5 = edit(shop, "Edit5", false, 260);
-  Edit6 = edit(shop, "Edit6", false, 260);
-  sv->addWidget(Edit5);
-  sv->addWidget(Edit6);
-  v->addWidget(shop);
-
-  auto* buttons = new QHBoxLayout();
-  Button1 = button(p, QStringLiteral("Прочитать"), "Button1");
-  Button2 = button(p, QStringLiteral("Изменить"), "Button2");
-  buttons->addStretch();
-  buttons->addWidget(Button1);
-  buttons->addWidget(Button2);
-  v->addLayout(buttons);
+  og->addWidget(Button6, 5, 1, Qt::AlignRight);
+  auto* below = new QHBoxLayout();
+  below->addWidget(options);
+  below->addStretch();
+  v->addLayout(below);
   v->addStretch();
 
-  tabOrder({Edit2,     ComboBox4, SpeedButton31, ComboBox5, SpeedButton32, Edit3,
-                      Edit4,     CheckBox4, CheckBox5,     CheckBox6, CheckBox7,     CheckBox8,
-                      CheckBox9, CheckBox10, CheckBox11,   Button6,   Edit5,         Edit6,
-                      Button1,   Button2});
+  tabOrder({Edit2, ComboBox4, SpeedButton31, ComboBox5, SpeedButton32, Edit3, Edit4, Edit5, Edit6, Button1,
+            Button2, CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10, CheckBox11,
+            Button6});
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
