@@ -39,13 +39,6 @@ class PriceKeysPage : public SettingsTest {
   }
 };
 
-TEST_F(PriceKeysPage, StartsWithTheDefaultsAndTitles) {
-  EXPECT_EQ(form->StringGrid2->cellText(0, 0), QStringLiteral(" Клавиша цены "));
-  EXPECT_EQ(form->StringGrid2->cellText(1, 0), QStringLiteral(" № PLU "));
-  EXPECT_EQ(form->StringGrid2->RowCount(), 55);
-  EXPECT_EQ(column(), numbers(1, 54));
-}
-
 TEST_F(PriceKeysPage, ReadsEveryKey) {
   for (int k = 1; k <= 54; ++k) scale.setPriceKey(k, 1000 + k);
   scale.setPriceKey(7, -1);  // cell bytes FF FF FF FF
