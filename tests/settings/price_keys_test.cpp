@@ -170,10 +170,19 @@ TEST_F(PriceKeysPage, OpeningFailuresAndTheBusyFlag) {
   EXPECT_TRUE(ping.calls.empty());
   form->ScaleBusy = false;
 
-  // While the write runs, a read clicked in one of its event-loop turns is refused.
-  clk.onTurn = [&] { form->Button7->click(); };
+  // While the write runs, the other scale operations show disabled and a read
+  // clicked in one of its event-loop turns is refused.
+  bool disabled = true;
+  clk.onTurn = [&] {
+    for (QPushButton* b : {form->Button7, form->Button8, form->Button11, form->Button1, form->Button5})
+      disabled &= !b->isEnabled();
+    form->Button7->click();
+    form->Button7Click();
+  };
   form->Button8->click();
   clk.onTurn = nullptr;
+  EXPECT_TRUE(disabled);
+  EXPECT_TRUE(form->Button7->isEnabled() && form->Button8->isEnabled());
   EXPECT_EQ(dlg.take(), QStringList{kWritten});
   EXPECT_TRUE(scale.requestsOf(0x96).empty());
 }
