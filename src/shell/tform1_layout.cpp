@@ -282,9 +282,25 @@ void TForm1::buildConfigPage() {
 }
 
 void TForm1::buildSettingsPages() {
-  auto* h = new QHBoxLayout(TabSheet3);
+  // The scale list serves all four sub-pages: it stands in a bar at the
+  // right above them, so that the sub-page tabs have the page's whole width
+  // and show their whole captions.
+  auto* v = new QVBoxLayout(TabSheet3);
+  auto* bar = new QHBoxLayout();
+  bar->addStretch();
+  bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
+  ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
+  ComboBox3->setEditable(true);
+  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox3->setMinimumWidth(160);
+  bar->addWidget(ComboBox3);
+  v->addLayout(bar);
+
   PageControl2 = named(new QTabWidget(TabSheet3), "PageControl2");
-  h->addWidget(PageControl2, 1);
+  PageControl2->tabBar()->setUsesScrollButtons(false);
+  PageControl2->tabBar()->setElideMode(Qt::ElideNone);
+  PageControl2->tabBar()->setStyle(new CompactTabStyle(PageControl2->tabBar()));
+  v->addWidget(PageControl2, 1);
   auto sub = [this](const char* name, const QString& caption) {
     auto* w = named(new QWidget(PageControl2), name);
     PageControl2->addTab(w, caption);
@@ -294,16 +310,6 @@ void TForm1::buildSettingsPages() {
   TabSheet12 = sub("TabSheet12", QStringLiteral("Дата и время"));
   TabSheet13 = sub("TabSheet13", QStringLiteral("Клавиши цен"));
   TabSheet14 = sub("TabSheet14", QStringLiteral("Совместимость полей баз данных"));
-
-  auto* right = new QVBoxLayout();
-  right->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
-  ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
-  ComboBox3->setEditable(true);
-  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
-  ComboBox3->setMinimumWidth(140);
-  right->addWidget(ComboBox3);
-  right->addStretch();
-  h->addLayout(right);
 
   // The help buttons of the two format lists; their sub-page places them.
   SpeedButton31 = toolButton(TabSheet10, "SpeedButton31", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
