@@ -35,6 +35,12 @@ std::optional<int> inRange(const QString& text, int low, int high) {
   return v;
 }
 
+// Shows why a write does not go ahead; false for the caller to return.
+bool refuse(const char* text) {
+  say(text);
+  return false;
+}
+
 // An editable list shows a number as its text, selecting the item of that
 // text when there is one.
 void showNumber(QComboBox* box, int v) {
@@ -201,21 +207,18 @@ void TForm1::Button2Click() {
     const auto confirmAndCheck = [&](int) {
       if (dialogs::current().question(QStringLiteral(
               "ВНИМАНИЕ !\r\nНастройки пользователя будут изменены.\r\nПродолжить ?")) != dialogs::Answer::Yes) {
-        say("Настройки весов не изменены");
-        return false;
+        return refuse("Настройки весов не изменены");
       }
       const auto d = inRange(Edit2->text(), 0, 999);
-      if (!d) return say("Неправильная настройка номера отдела. Это число от 0 до 999."), false;
+      if (!d) return refuse("Неправильная настройка номера отдела. Это число от 0 до 999.");
       const auto o = inRange(Edit3->text(), 1, 99);
-      if (!o) return say("Неправильная настройка параметра сдвиг печати. Это число от 1 до 99."), false;
+      if (!o) return refuse("Неправильная настройка параметра сдвиг печати. Это число от 1 до 99.");
       const auto w = inRange(Edit4->text(), 0, 6000);
-      if (!w)
-        return say("Неправильная настройка минимального изменения веса для автопечати. Это число от 0 до 6000."),
-               false;
+      if (!w) return refuse("Неправильная настройка минимального изменения веса для автопечати. Это число от 0 до 6000.");
       const auto lf = intconv::tryParse(ansi::A(ComboBox4->currentText()));
-      if (!lf) return say("Выберите правильный формат этикетки из списка."), false;
+      if (!lf) return refuse("Выберите правильный формат этикетки из списка.");
       const auto bf = intconv::tryParse(ansi::A(ComboBox5->currentText()));
-      if (!bf) return say("Выберите правильный формат штрих-кода из списка."), false;
+      if (!bf) return refuse("Выберите правильный формат штрих-кода из списка.");
       department = *d;
       offset = *o;
       minWeight = *w;
