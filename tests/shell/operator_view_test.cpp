@@ -72,6 +72,7 @@ TEST_F(OperatorView, EveryPageTabIsReadableAtTheStartSize) {
   const QFontMetrics fm(bar->font());
   for (int i = 0; i < bar->count(); ++i) {
     const QRect r = bar->tabRect(i);
+    EXPECT_GE(r.left(), 0) << bar->tabText(i).toStdString();
     EXPECT_LE(r.right(), bar->width()) << bar->tabText(i).toStdString();
     EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << bar->tabText(i).toStdString();
     EXPECT_LE(r.right(), form->width());
