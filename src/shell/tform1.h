@@ -188,6 +188,9 @@ class TForm1 : public QMainWindow {
               int msgno, int logotype) const;
   // The messages of TestRow's codes 1..8 (empty for any other code).
   static QString testRowMessage(int code);
+  // Connects the two print entries of the goods page (called once the report
+  // windows exist).
+  void setupReports();
 
   // ---- Base transfers ----
   // Connects the transfer entries of the goods page (called once at start).
@@ -248,6 +251,8 @@ class TForm1 : public QMainWindow {
   void PLU2Click();
   void MSG2Click();
   void Button3Click();
+  void N20Click();
+  void N21Click();
   // Base transfers
   void N9Click();
   void N19Click();
