@@ -6,6 +6,7 @@
 #include <QPen>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <cmath>
 #include <exception>
 #include <map>
 #include <stdexcept>
@@ -88,15 +89,18 @@ void QuickRep::storePendingRecord() {
 
 namespace {
 
-// Draws bands on one printer: millimetres to device pixels, one font object
-// per size and weight, the table's fields found once per generation.
+// Draws bands on one printer: one font object per size and weight, the
+// table's fields found once per generation. Positions are laid out on a grid
+// of 1/96 inch, the unit the layouts were drawn in, and a rectangle's border
+// is half a grid step wide inside its box: the borders of two boxes that
+// overlap by one step or touch make one line of one step, without a gap.
 class Painter {
  public:
   Painter(QPrinter& printer, const QuickRep& rep) : rep_(rep) {
     if (!p_.begin(&printer)) throw std::runtime_error("The printer cannot be opened");
-    dots_ = printer.resolution() / 25.4;
+    step_ = printer.resolution() / 96.0;
     QPen pen(Qt::black);
-    pen.setWidthF(0.2 * dots_);
+    pen.setWidthF(step_ / 2);
     pen.setJoinStyle(Qt::MiterJoin);
     p_.setPen(pen);
     p_.setBrush(Qt::NoBrush);
@@ -119,9 +123,10 @@ class Painter {
             int row) {
     for (const auto& ip : band.items()) {
       const Item& item = *ip;
-      const QRectF box(mm(item.left), mm(topMm + item.top), mm(item.width), mm(item.height));
+      const double x1 = grid(item.left), y1 = grid(topMm + item.top);
+      const QRectF box(x1, y1, grid(item.left + item.width) - x1, grid(topMm + item.top + item.height) - y1);
       switch (item.kind) {
-        case ItemKind::Rectangle: p_.drawRect(box); break;
+        case ItemKind::Rectangle: p_.drawRect(box.adjusted(step_ / 4, step_ / 4, -step_ / 4, -step_ / 4)); break;
         case ItemKind::Label: text(item, box, item.text); break;
         case ItemKind::Date: text(item, box, date); break;
         case ItemKind::PageNumber: text(item, box, QString::number(page)); break;
@@ -137,7 +142,8 @@ class Painter {
   bool end() { return p_.end(); }
 
  private:
-  double mm(double v) const { return v * dots_; }
+  // Millimetres to device pixels, on the layout grid.
+  double grid(double mm) const { return std::round(mm * 96.0 / 25.4) * step_; }
 
   const QFont& font(double pointSize, bool bold) {
     const double pt = pointSize > 0 ? pointSize : rep_.FontSize;
@@ -156,16 +162,16 @@ class Painter {
     int flags = static_cast<int>(item.alignment) | Qt::TextSingleLine;
     QRectF r = box;
     if (item.width <= 0) {  // as wide as the text: never cut
-      r.setWidth(mm(1000));
+      r.setWidth(grid(1000));
       flags |= Qt::TextDontClip;
     }
-    if (item.height <= 0) r.setHeight(mm(1000));
+    if (item.height <= 0) r.setHeight(grid(1000));
     p_.drawText(r, flags, s);
   }
 
   const QuickRep& rep_;
   QPainter p_;
-  double dots_ = 1;
+  double step_ = 1;  // device pixels in one grid step
   std::map<std::pair<double, bool>, QFont> fonts_;
   std::map<const Item*, int> fields_;
 };
