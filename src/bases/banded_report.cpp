@@ -1,10 +1,14 @@
 #include "bases/banded_report.h"
 
+#include <QAction>
 #include <QFont>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPen>
+#include <QGuiApplication>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QScreen>
 #include <QPrinter>
 #include <cmath>
 #include <exception>
@@ -232,7 +236,15 @@ void QuickRep::preview(QWidget* parent) {
       QMetaObject::invokeMethod(&dialog, &QDialog::reject, Qt::QueuedConnection);
     }
   });
+  // Large, and the page as wide as the window: rows of small print stay
+  // readable.
+  if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+    dialog.setGeometry(screen->availableGeometry());
   dialog.setWindowState(dialog.windowState() | Qt::WindowMaximized);
+  if (auto* fitWidth = dialog.findChild<QAction*>(QStringLiteral("fitWidthAction")))
+    fitWidth->trigger();  // the window's zoom buttons show it too
+  else if (auto* view = dialog.findChild<QPrintPreviewWidget*>())
+    view->fitToWidth();
   dialog.exec();
   if (failure) std::rethrow_exception(failure);
 }
