@@ -139,11 +139,14 @@ TEST_F(ReportPreview, NoPreviewWhileAnotherLoopWorksOnTheTable) {
   PreviewCloser closer;
   {
     scalelink::BusyGuard transfer(*form);
+    EXPECT_FALSE(form->N20->isEnabled());
+    EXPECT_FALSE(form->N21->isEnabled());
     form->N20->trigger();
     QApplication::processEvents();
     EXPECT_EQ(closer.opened, 0);
     EXPECT_TRUE(form->ScaleBusy);
   }
+  EXPECT_TRUE(form->N20->isEnabled());
   form->N20->trigger();
   EXPECT_EQ(closer.opened, 1);
   EXPECT_TRUE(dlg.take().isEmpty());
