@@ -129,6 +129,23 @@ TEST_F(ReportPreview, FailuresEndTheEntryWithoutAWindowOrAMessage) {
   }
   EXPECT_EQ(table().state(), storage::State::Insert);
   EXPECT_EQ(table().fieldByName("NAME1").asString(), "Typed");
+  table().cancel();
+  // A generation that fails inside the open window closes it; the error goes
+  // no further.
+  const auto binding = Form7->QuickRep1.BeforePrint;
+  Form7->QuickRep1.BeforePrint = [] { throw storage::DbError("binding failed"); };
+  {
+    QTimer hang;  // rather a failed test than a hang
+    hang.setSingleShot(true);
+    QObject::connect(&hang, &QTimer::timeout, [] {
+      ADD_FAILURE() << "the preview stayed open";
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QPrintPreviewDialog*>(w)) d->reject();
+    });
+    hang.start(10000);
+    form->N20->trigger();
+  }
+  Form7->QuickRep1.BeforePrint = binding;
   EXPECT_TRUE(dlg.take().isEmpty());
   EXPECT_FALSE(form->ScaleBusy);
 }
