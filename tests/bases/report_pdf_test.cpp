@@ -194,11 +194,6 @@ TEST_F(GoodsReport, APendingChangeIsStoredAndAnUntypedNewRecordDropped) {
   EXPECT_EQ(table().recordCount(), 1);
 }
 
-TEST_F(GoodsReport, ClosedTableFailsTheGeneration) {
-  EXPECT_FALSE(table().active());
-  EXPECT_THROW(goods(), storage::DbError);
-}
-
 TEST_F(MessagesReport, TwentyMessagesFillThreePagesOfSevenInMessageNumberOrder) {
   emptyMessages();
   for (int m = 20; m >= 1; --m) messageRecord(m, "M" + std::to_string(m));

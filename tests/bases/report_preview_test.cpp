@@ -89,23 +89,6 @@ TEST_F(ReportPreview, MessagesPreviewOpensAndTheTableIsBackOnItsRecord) {
   expectPreviewBackOnTenth(form->N21, "Печать базы сообщений", 3, "MSGNO");  // 7 messages a page
 }
 
-TEST_F(ReportPreview, EachPreviewBindsTheFieldMapAnew) {
-  emptyGoods();
-  goodsRecord(1, "Milk", "", 111111, 222222);
-  {
-    PreviewCloser closer;
-    form->N20->trigger();
-    ASSERT_EQ(closer.opened, 1);
-  }
-  EXPECT_EQ(Form7->QRExpr[3]->expression, QStringLiteral("PRICE"));
-  mapField(4, QStringLiteral("ICODE"));
-  PreviewCloser closer;
-  form->N20->trigger();
-  ASSERT_EQ(closer.opened, 1);
-  EXPECT_EQ(Form7->QRExpr[3]->expression, QStringLiteral("ICODE"));
-  EXPECT_EQ(Form8->QRExpr[0]->expression, QString());  // not generated yet
-}
-
 TEST_F(ReportPreview, FailuresEndTheEntryWithoutAWindowOrAMessage) {
   // No table open.
   {
