@@ -4,6 +4,8 @@
 #include <QString>
 #include <string>
 
+#include "platform/cp1251.h"
+
 namespace ansi {
 
 // Windows-1251 bytes to Unicode; the one unassigned byte (0x98) maps to the
@@ -11,10 +13,6 @@ namespace ansi {
 QString toUnicode(const std::string& bytes);
 // Unicode to Windows-1251 bytes; a character the code page lacks becomes '?'.
 std::string fromUnicode(const QString& text);
-// One Windows-1251 byte to its Unicode code point.
-char16_t byteToUnicode(unsigned char b);
-// Code point to Windows-1251 byte, or -1 when the code page lacks it.
-int unicodeToByte(char16_t c);
 
 // Short names used throughout the GUI code.
 inline QString U(const std::string& s) { return toUnicode(s); }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "storage/error_text.h"
 #include "storage/table.h"
 
 namespace storage::dbase {
@@ -78,7 +79,7 @@ bool knownDriver(uint8_t driver) { return driver == 0 || codePageOfDriver(driver
 CodePage::CodePage(int codePage) : cp_(codePage) {
   if (cp_ == 0 || cp_ == 1251) return;
   const Tables* t = tablesFor(cp_);
-  if (!t) throw DbError("Code page " + std::to_string(cp_) + " is not supported");
+  if (!t) throw DbError("Кодовая страница " + std::to_string(cp_) + " не поддерживается");
   in_ = &t->in;
   out_ = &t->out;
 }
@@ -100,7 +101,7 @@ std::string CodePage::fromAnsi(std::string_view text) const {
     if (uint8_t(c) < 0x80) continue;
     uint8_t v = (*out_)[uint8_t(c)];
     if (!v)
-      throw DbError("The character '" + std::string(1, c) + "' cannot be stored in code page " +
+      throw DbError("Символ " + quotedText(std::string(1, c)) + " нельзя записать в кодовой странице " +
                     std::to_string(cp_));
     c = char(v);
   }

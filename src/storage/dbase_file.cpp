@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "storage/backend.h"
+#include "storage/error_text.h"
 #include "storage/file_io.h"
 
 namespace storage::dbase {
@@ -181,13 +182,14 @@ std::unique_ptr<DbfFile> DbfFile::parse(std::string dbf, std::string memo, bool 
 }
 
 void DbfFile::parseHeader() {
-  if (data_.size() < 32) throw DbError("Not a dBase table: the file is shorter than its header");
+  const std::string file = path_.empty() ? std::string() : " " + quotedPath(path_);
+  if (data_.size() < 32) throw DbError("Файл" + file + " не является таблицей dBase: он короче заголовка");
   const char* h = data_.data();
   version_ = uint8_t(h[0]);
   if (!knownVersion(version_)) {
     if (version_ == 0x04 || version_ == 0x8C)
-      throw DbError("dBase level 7 tables are not supported");
-    throw DbError("Not a dBase table: unknown version byte " + std::to_string(version_));
+      throw DbError("Таблица" + file + " в формате dBase уровня 7 не поддерживается");
+    throw DbError("Файл" + file + " не является таблицей dBase: неизвестный байт версии " + std::to_string(version_));
   }
   headerCount_ = le32(h + 4);
   headerLength_ = le16(h + 8);
@@ -195,9 +197,9 @@ void DbfFile::parseHeader() {
   driver_ = uint8_t(h[29]);
   memoFormat_ = memoFormatOf(version_);
   if (headerLength_ < 33 || headerLength_ > data_.size())
-    throw DbError("Corrupt dBase table: the header length " + std::to_string(headerLength_) +
-                  " does not fit the file");
-  if (recordLength_ < 1) throw DbError("Corrupt dBase table: the record length is 0");
+    throw DbError("Таблица dBase" + file + " повреждена: длина заголовка " + std::to_string(headerLength_) +
+                  " не соответствует файлу");
+  if (recordLength_ < 1) throw DbError("Таблица dBase" + file + " повреждена: длина записи равна 0");
   codePage_ = CodePage(knownDriver(driver_) ? codePageOfDriver(driver_) : 0);
 
   // Field descriptors, 32 bytes each, up to the 0x0D terminator.
@@ -211,11 +213,11 @@ void DbfFile::parseHeader() {
     f.type = d[11];
     f.width = uint8_t(d[16]);
     f.decimals = uint8_t(d[17]);
-    if (f.name.empty()) throw DbError("Corrupt dBase table: a field without a name");
+    if (f.name.empty()) throw DbError("Таблица dBase" + file + " повреждена: поле без имени");
     widths.emplace_back(f.width, f.type == 'C' ? f.width + 256 * f.decimals : f.width);
     fields_.push_back(std::move(f));
   }
-  if (fields_.empty()) throw DbError("Corrupt dBase table: no fields");
+  if (fields_.empty()) throw DbError("Таблица dBase" + file + " повреждена: нет полей");
   long sum = 1, sumClipper = 1;
   for (auto [w, wc] : widths) sum += w, sumClipper += wc;
   const bool clipper = sum != long(recordLength_) && sumClipper == long(recordLength_);
@@ -227,8 +229,8 @@ void DbfFile::parseHeader() {
     offset += f.width;
   }
   if (offset > long(recordLength_))
-    throw DbError("Corrupt dBase table: the fields need " + std::to_string(offset) +
-                  " bytes a record, the header gives " + std::to_string(recordLength_));
+    throw DbError("Таблица dBase" + file + " повреждена: полям нужно " + std::to_string(offset) +
+                  " байт на запись, а в заголовке указано " + std::to_string(recordLength_));
 
   // Trust the header's count, as far as the file holds whole records.
   const uint64_t room = (data_.size() - headerLength_) / recordLength_;
@@ -280,7 +282,7 @@ FieldType DbfFile::fieldType(int field) const {
 }
 
 const char* DbfFile::recordPtr(uint32_t record) const {
-  if (record >= count_) throw DbError("Record " + std::to_string(record) + " is out of range");
+  if (record >= count_) throw DbError("Записи " + std::to_string(record) + " в таблице нет");
   return data_.data() + headerLength_ + uint64_t(record) * recordLength_;
 }
 
@@ -326,7 +328,7 @@ std::optional<std::string> DbfFile::value(uint32_t record, int field) const {
 
 std::optional<std::string> DbfFile::value(std::string_view rec, int field) const {
   const FieldInfo& f = fields_.at(size_t(field));
-  if (rec.size() != recordLength_) throw DbError("Wrong record size");
+  if (rec.size() != recordLength_) throw DbError("Неверный размер записи");
   const char* raw = rec.data() + f.offset;
   const std::string bytes(raw, size_t(f.width));
   switch (f.type) {
@@ -423,15 +425,15 @@ std::unique_ptr<DbfFile> DbfFile::open(const std::string& path, bool writable) {
   t->readOnlyReason_.clear();
   t->applySafetyRules(path);
   if (hasMemoFields && !t->memoPresent_ && t->readOnlyReason_.empty())
-    t->readOnlyReason_ = "its memo file is missing";
-  if (!writable && t->readOnlyReason_.empty()) t->readOnlyReason_ = "it was opened for reading";
+    t->readOnlyReason_ = "нет её файла мемо-полей";
+  if (!writable && t->readOnlyReason_.empty()) t->readOnlyReason_ = "она открыта для чтения";
   if (t->readOnlyReason_.empty()) {
     t->fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (t->fd_ < 0) {
-      t->readOnlyReason_ = fileio::errorText("open file for writing", path, errno);
+      t->readOnlyReason_ = fileio::errorText("открыть для записи файл", path, errno);
     } else if (t->memoPresent_) {
       t->memoFd_ = ::open(t->memoPath_.c_str(), O_RDWR | O_CLOEXEC);
-      if (t->memoFd_ < 0) t->readOnlyReason_ = fileio::errorText("open file for writing", t->memoPath_, errno);
+      if (t->memoFd_ < 0) t->readOnlyReason_ = fileio::errorText("открыть для записи файл", t->memoPath_, errno);
     }
     if (!t->readOnlyReason_.empty()) {
       if (t->fd_ >= 0) ::close(t->fd_);
@@ -449,7 +451,7 @@ void DbfFile::applySafetyRules(const std::string& path) {
     if (readOnlyReason_.empty()) readOnlyReason_ = why;
   };
   for (const auto& file : indexFilesOf(path)) {
-    refuse("the engine does not maintain its index file '" + file + "'");
+    refuse("программа не ведёт её индексный файл " + quotedPath(file));
     try {
       for (IndexInfo i : readIndexFile(file, fileio::readWhole(file))) {
         i.fields = keyFields(i.expression, fields_);
@@ -461,25 +463,25 @@ void DbfFile::applySafetyRules(const std::string& path) {
     }
   }
   if (uint8_t(data_[28]) & (isVisualFoxPro(version_) || memoFormat_ == MemoFormat::FoxPro ? 0x01 : 0xFF))
-    refuse("its header announces an index file the engine does not maintain");
-  if (uint8_t(data_[15]) != 0) refuse("it is encrypted");
-  if (uint8_t(data_[14]) != 0) refuse("an unfinished transaction is marked in its header");
-  if (!knownDriver(driver_)) refuse("its code page (language driver " + std::to_string(driver_) + ") is unknown");
-  if (count_ < headerCount_) refuse("the file holds fewer records than its header says");
+    refuse("в её заголовке указан индексный файл, который программа не ведёт");
+  if (uint8_t(data_[15]) != 0) refuse("она зашифрована");
+  if (uint8_t(data_[14]) != 0) refuse("в её заголовке отмечена незавершённая транзакция");
+  if (!knownDriver(driver_)) refuse("её кодовая страница неизвестна (языковой драйвер " + std::to_string(driver_) + ")");
+  if (count_ < headerCount_) refuse("в файле меньше записей, чем указано в заголовке");
   for (const auto& f : fields_) {
     bool ok = f.type == 'C' || f.type == 'N' || f.type == 'F' || (f.type == 'D' && f.width == 8) ||
               (f.type == 'L' && f.width == 1) ||
               (f.type == 'M' && !(isVisualFoxPro(version_) && f.width == 4) && f.width == 10);
-    if (!ok) refuse("the engine does not write fields of type '" + std::string(1, f.type) + "' (field " + f.name + ")");
+    if (!ok) refuse("программа не записывает поля типа " + quotedText(std::string(1, f.type)) + " (поле " + quotedText(f.name) + ")");
   }
-  if (isVisualFoxPro(version_)) refuse("the engine does not write Visual FoxPro tables");
-  if (!writableFile(path)) refuse(fileio::errorText("open file for writing", path, EACCES));
+  if (isVisualFoxPro(version_)) refuse("программа не записывает таблицы Visual FoxPro");
+  if (!writableFile(path)) refuse(fileio::errorText("открыть для записи файл", path, EACCES));
 }
 
 // ---------------------------------------------------------------- writing
 
 void DbfFile::requireWritable() const {
-  if (!readOnlyReason_.empty()) throw DbError("Table is read only: " + readOnlyReason_);
+  if (!readOnlyReason_.empty()) throw DbError("Таблица " + quotedPath(path_) + " открыта только для чтения: " + readOnlyReason_);
 }
 
 std::string DbfFile::encode(int field, const std::optional<std::string>& value) const {
@@ -488,7 +490,7 @@ std::string DbfFile::encode(int field, const std::optional<std::string>& value) 
   if (!value || value->empty()) return out;
   const std::string& v = *value;
   auto tooWide = [&](const std::string& s) {
-    return DbError("Value '" + s + "' does not fit field " + f.name);
+    return DbError("Поле " + quotedText(f.name) + ": значение " + quotedText(s) + " не помещается в поле");
   };
   switch (f.type) {
     case 'C': {
@@ -499,7 +501,7 @@ std::string DbfFile::encode(int field, const std::optional<std::string>& value) 
     }
     case 'N': case 'F': {
       auto s = formatNumber(v, std::min(f.decimals, 30));
-      if (!s) throw DbError("'" + v + "' is not a valid number (field " + f.name + ")");
+      if (!s) throw DbError("Поле " + quotedText(f.name) + ": " + quotedText(v) + " — не число");
       if (s->size() > out.size()) throw tooWide(v);
       out.replace(out.size() - s->size(), s->size(), *s);
       return out;
@@ -511,7 +513,7 @@ std::string DbfFile::encode(int field, const std::optional<std::string>& value) 
         d = std::stoi(t.substr(0, 2)), m = std::stoi(t.substr(3, 2)), y = std::stoi(t.substr(6));
       else if (t.size() == 8 && allDigits(t))
         y = std::stoi(t.substr(0, 4)), m = std::stoi(t.substr(4, 2)), d = std::stoi(t.substr(6));
-      if (!validDate(y, m, d)) throw DbError("'" + v + "' is not a valid date (field " + f.name + ")");
+      if (!validDate(y, m, d)) throw DbError("Поле " + quotedText(f.name) + ": " + quotedText(v) + " — не дата");
       char b[48];
       std::snprintf(b, sizeof b, "%04d%02d%02d", y, m, d);
       return b;
@@ -520,10 +522,10 @@ std::string DbfFile::encode(int field, const std::optional<std::string>& value) 
       std::string t = upper(trim(v));
       if (t == "TRUE" || t == "T" || t == "Y" || t == "YES" || t == "1") return "T";
       if (t == "FALSE" || t == "F" || t == "N" || t == "NO" || t == "0") return "F";
-      throw DbError("'" + v + "' is not a valid boolean value (field " + f.name + ")");
+      throw DbError("Поле " + quotedText(f.name) + ": " + quotedText(v) + " — не логическое значение");
     }
     default:
-      throw DbError("Field " + f.name + " cannot be written");
+      throw DbError("Поле " + quotedText(f.name) + " не может быть записано");
   }
 }
 
@@ -565,7 +567,7 @@ std::string DbfFile::writeMemo(int field, const std::string& text) {
   requireWritable();
   const FieldInfo& f = fields_.at(size_t(field));
   if (text.empty()) return std::string(size_t(f.width), ' ');
-  if (memoFd_ < 0) throw DbError("Table is read only: its memo file is missing");
+  if (memoFd_ < 0) throw DbError("Таблица " + quotedPath(path_) + " открыта только для чтения: нет её файла мемо-полей");
   const std::string bytes = codePage_.fromAnsi(text);
   const uint32_t bs = memoBlockSize_;
   uint32_t next = memo_.size() >= 4
@@ -593,7 +595,7 @@ std::string DbfFile::writeMemo(int field, const std::string& text) {
   block.resize(size_t(blocks * bs), '\0');
   const uint64_t at = uint64_t(next) * bs;
   if (at + block.size() > 0xFFFFFFFFull || next + blocks > 999999999ull)
-    throw DbError("Cannot write file '" + memoPath_ + "': the memo file is full");
+    throw DbError("Не удаётся записать файл " + quotedPath(memoPath_) + ": файл мемо-полей заполнен");
   const off_t oldSize = off_t(memo_.size());
   if (!memoMark_) memoMark_.emplace(memo_.size(), memo_.substr(0, 4));
   char head[4];
@@ -618,14 +620,14 @@ std::string DbfFile::writeMemo(int field, const std::string& text) {
 
   std::string ptr(size_t(f.width), ' ');
   std::string n = std::to_string(next);
-  if (n.size() > ptr.size()) throw DbError("Cannot write file '" + memoPath_ + "': the memo file is full");
+  if (n.size() > ptr.size()) throw DbError("Не удаётся записать файл " + quotedPath(memoPath_) + ": файл мемо-полей заполнен");
   ptr.replace(ptr.size() - n.size(), n.size(), n);
   return ptr;
 }
 
 void DbfFile::update(uint32_t record, const Values& values) {
   requireWritable();
-  if (values.size() != fields_.size()) throw DbError("Wrong number of values for the record");
+  if (values.size() != fields_.size()) throw DbError("Неверное число значений в записи");
   const char* cur = recordPtr(record);
   std::string bytes(cur, recordLength_);
   // Encode everything first: a bad value changes nothing.
@@ -648,7 +650,7 @@ void DbfFile::update(uint32_t record, const Values& values) {
 void DbfFile::writeRecord(uint32_t record, const std::string& bytes) {
   requireWritable();
   recordPtr(record);
-  if (bytes.size() != recordLength_) throw DbError("Wrong record size");
+  if (bytes.size() != recordLength_) throw DbError("Неверный размер записи");
   try {
     fileio::checkStillThere(fd_, path_);
     writeRecordBytes(record, bytes);
@@ -679,8 +681,8 @@ void DbfFile::rollbackMemos() {
 
 uint32_t DbfFile::append(const Values& values) {
   requireWritable();
-  if (values.size() != fields_.size()) throw DbError("Wrong number of values for the record");
-  if (count_ == 0xFFFFFFFFu) throw DbError("Table is full");
+  if (values.size() != fields_.size()) throw DbError("Неверное число значений в записи");
+  if (count_ == 0xFFFFFFFFu) throw DbError("Таблица " + quotedPath(path_) + " заполнена");
   std::string bytes(recordLength_, ' ');
   for (size_t i = 0; i < fields_.size(); ++i) {
     const FieldInfo& f = fields_[i];
@@ -694,8 +696,8 @@ uint32_t DbfFile::append(const Values& values) {
 
 uint32_t DbfFile::appendRecord(const std::string& bytes) {
   requireWritable();
-  if (bytes.size() != recordLength_) throw DbError("Wrong record size");
-  if (count_ == 0xFFFFFFFFu) throw DbError("Table is full");
+  if (bytes.size() != recordLength_) throw DbError("Неверный размер записи");
+  if (count_ == 0xFFFFFFFFu) throw DbError("Таблица " + quotedPath(path_) + " заполнена");
   try {
     fileio::checkStillThere(fd_, path_);
   } catch (const DbError&) {
@@ -777,7 +779,7 @@ std::vector<IndexInfo> readIndexFile(const std::string& path, const std::string&
   const std::string l = lower(path);
   std::vector<IndexInfo> out;
   if (l.size() >= 4 && l.compare(l.size() - 4, 4, ".ndx") == 0) {
-    if (bytes.size() < 512) throw DbError("Corrupt index file '" + path + "'");
+    if (bytes.size() < 512) throw DbError("Индексный файл " + quotedPath(path) + " повреждён");
     IndexInfo i;
     i.name = upper(baseNameOf(path));
     i.expression = cString(bytes, 24, 488);
@@ -785,14 +787,14 @@ std::vector<IndexInfo> readIndexFile(const std::string& path, const std::string&
   } else if (l.size() >= 4 && l.compare(l.size() - 4, 4, ".mdx") == 0) {
     // A production index: a table of tags at 544, 32 bytes each; each tag's
     // header page holds its key format and key expression.
-    if (bytes.size() < 1024) throw DbError("Corrupt index file '" + path + "'");
+    if (bytes.size() < 1024) throw DbError("Индексный файл " + quotedPath(path) + " повреждён");
     const uint32_t tags = std::min<uint32_t>(le16(bytes.data() + 28), 47);
     for (uint32_t t = 0; t < tags; ++t) {
       const size_t e = 544 + size_t(t) * 32;
       if (e + 32 > bytes.size()) break;
       const uint64_t page = le32(bytes.data() + e);
       const uint64_t at = page * 512;
-      if (page == 0 || at + 24 > bytes.size()) throw DbError("Corrupt index file '" + path + "'");
+      if (page == 0 || at + 24 > bytes.size()) throw DbError("Индексный файл " + quotedPath(path) + " повреждён");
       IndexInfo i;
       i.name = cString(bytes, e + 4, 11);
       const uint8_t format = uint8_t(bytes[size_t(at) + 8]);

@@ -126,7 +126,7 @@ class DbfFile {
   CodePage codePage_;
   std::vector<FieldInfo> fields_;
   std::vector<IndexInfo> indexes_;
-  std::string readOnlyReason_ = "the table was read from memory";
+  std::string readOnlyReason_ = "таблица прочитана из памяти";
   int fd_ = -1, memoFd_ = -1;
   // The memo file as it was before the memo texts of the change being made
   // (size and header), to be put back when the record cannot be written.

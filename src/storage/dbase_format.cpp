@@ -8,6 +8,7 @@
 
 #include "storage/backend.h"
 #include "storage/dbase_file.h"
+#include "storage/error_text.h"
 
 namespace storage {
 
@@ -87,7 +88,7 @@ class DbaseBackend : public Backend {
 
   Value get(std::string_view rec, int field) const override {
     const FieldInfo& f = file_->fields().at(size_t(field));
-    if (rec.size() != file_->recordLength()) throw DbError("Wrong record size");
+    if (rec.size() != file_->recordLength()) throw DbError("Неверный размер записи");
     std::string_view raw = rec.substr(size_t(f.offset), size_t(f.width));
     if (f.type == 'M' && !raw.empty() && raw[0] == kPending) {
       auto it = pendingMemos().find(std::string(raw));
@@ -139,7 +140,7 @@ class DbaseBackend : public Backend {
 
   void set(std::string& rec, int field, const Value& v) const override {
     const FieldInfo& f = file_->fields().at(size_t(field));
-    if (rec.size() != file_->recordLength()) throw DbError("Wrong record size");
+    if (rec.size() != file_->recordLength()) throw DbError("Неверный размер записи");
     std::optional<std::string> text;
     switch (v.kind) {
       case Value::Kind::Null: break;
@@ -147,7 +148,7 @@ class DbaseBackend : public Backend {
       case Value::Kind::Integer:
         if (f.type == 'D') {
           int y, m, d;
-          if (!fromDayNumber(v.i, y, m, d)) throw DbError("Invalid date for field " + f.name);
+          if (!fromDayNumber(v.i, y, m, d)) throw DbError("Поле " + quotedText(f.name) + ": недопустимая дата");
           char b[48];
           std::snprintf(b, sizeof b, "%04d%02d%02d", y, m, d);
           text = b;
@@ -158,7 +159,7 @@ class DbaseBackend : public Backend {
         }
         break;
       case Value::Kind::Float: {
-        if (!std::isfinite(v.f)) throw DbError("Invalid number for field " + f.name);
+        if (!std::isfinite(v.f)) throw DbError("Поле " + quotedText(f.name) + ": недопустимое число");
         char b[400];
         std::snprintf(b, sizeof b, "%.*f", f.type == 'C' ? 6 : std::min(f.decimals + 1, 30), v.f);
         text = b;
@@ -167,7 +168,7 @@ class DbaseBackend : public Backend {
     }
     std::string bytes;
     if (f.type == 'M') {
-      if (f.width != 10) throw DbError("Field " + f.name + " cannot be written");
+      if (f.width != 10) throw DbError("Поле " + quotedText(f.name) + " не может быть записано");
       if (!text || text->empty()) {
         bytes.assign(size_t(f.width), ' ');
       } else {
@@ -187,7 +188,7 @@ class DbaseBackend : public Backend {
 
   void insert(std::size_t pos, std::string& rec) override {
     refuseIfReadOnly();
-    if (pos > live_.size()) throw DbError("Record position out of range");
+    if (pos > live_.size()) throw DbError("Позиция записи вне таблицы");
     const auto keys = storeMemos(rec);
     const uint32_t phys = file_->appendRecord(rec);
     live_.insert(live_.begin() + long(pos), phys);
@@ -196,7 +197,7 @@ class DbaseBackend : public Backend {
 
   void update(std::size_t pos, const std::string&, std::string& rec) override {
     refuseIfReadOnly();
-    if (pos >= live_.size()) throw DbError("Record position out of range");
+    if (pos >= live_.size()) throw DbError("Позиция записи вне таблицы");
     const auto keys = storeMemos(rec);
     file_->writeRecord(live_[pos], rec);
     for (const auto& k : keys) pendingMemos().erase(k);
@@ -204,7 +205,7 @@ class DbaseBackend : public Backend {
 
   void remove(std::size_t pos, const std::string&) override {
     refuseIfReadOnly();
-    if (pos >= live_.size()) throw DbError("Record position out of range");
+    if (pos >= live_.size()) throw DbError("Позиция записи вне таблицы");
     file_->setDeleted(live_[pos], true);
     live_.erase(live_.begin() + long(pos));
   }
@@ -221,7 +222,7 @@ class DbaseBackend : public Backend {
   static constexpr char kPending = '\x01';
 
   void refuseIfReadOnly() const {
-    if (readOnly()) throw DbError("Table is read only: " + readOnlyReason());
+    if (readOnly()) throw DbError("Таблица " + quotedPath(path_) + " открыта только для чтения: " + readOnlyReason());
   }
 
   // Memo texts of pending records, by the key their field holds until the
@@ -271,7 +272,7 @@ std::unique_ptr<Backend> openDbf(const std::string& path) {
 }
 
 void createDbf(const std::string&, const std::vector<FieldDef>&, const std::vector<IndexDef>&) {
-  throw DbError("The engine creates Paradox tables only");
+  throw DbError("Программа создаёт только таблицы Paradox");
 }
 
 std::vector<std::string> dbfFiles(const std::string& path) {

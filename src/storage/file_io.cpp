@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/os_reason.h"
+#include "storage/error_text.h"
 #include "storage/table.h"
 
 namespace storage::fileio {
@@ -106,7 +108,7 @@ Layer& current() { return *active; }
 void install(Layer* layer) { active = layer ? layer : &osLayer; }
 
 std::string errorText(const char* what, const std::string& path, int err) {
-  return std::string("Cannot ") + what + " '" + path + "': " + std::strerror(err);
+  return std::string("Не удаётся ") + what + " " + quotedPath(path) + ": " + osReason(err);
 }
 
 void writeAt(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
@@ -116,32 +118,32 @@ void writeAt(int fd, const std::string& path, const void* data, size_t size, off
   while (done < size) {
     ssize_t n = active->pwrite(fd, p + done, size - done, offset + off_t(done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw DbError(errorText("write file", path, errno));
-    if (n == 0) throw DbError(errorText("write file", path, ENOSPC));
+    if (n < 0) throw DbError(errorText("записать файл", path, errno));
+    if (n == 0) throw DbError(errorText("записать файл", path, ENOSPC));
     done += size_t(n);
   }
 }
 
 void truncate(int fd, const std::string& path, off_t length) {
   noteTruncate(fd, path, length);
-  if (active->ftruncate(fd, length) != 0) throw DbError(errorText("write file", path, errno));
+  if (active->ftruncate(fd, length) != 0) throw DbError(errorText("записать файл", path, errno));
 }
 
 void sync(int fd, const std::string& path) {
-  if (active->fsync(fd) != 0) throw DbError(errorText("write file", path, errno));
+  if (active->fsync(fd) != 0) throw DbError(errorText("записать файл", path, errno));
 }
 
 void checkStillThere(int fd, const std::string& path) {
   struct stat open {}, named {};
-  if (::fstat(fd, &open) != 0) throw DbError(errorText("write file", path, errno));
-  if (::stat(path.c_str(), &named) != 0) throw DbError(errorText("write file", path, errno));
+  if (::fstat(fd, &open) != 0) throw DbError(errorText("записать файл", path, errno));
+  if (::stat(path.c_str(), &named) != 0) throw DbError(errorText("записать файл", path, errno));
   if (open.st_dev != named.st_dev || open.st_ino != named.st_ino)
-    throw DbError("Cannot write file '" + path + "': the file was replaced since the table was opened");
+    throw DbError("Не удаётся записать файл " + quotedPath(path) + ": файл заменён после открытия таблицы");
 }
 
 std::string readWhole(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw DbError(errorText("open file", path, errno));
+  if (fd < 0) throw DbError(errorText("открыть файл", path, errno));
   std::string bytes;
   char buf[65536];
   for (;;) {
@@ -150,7 +152,7 @@ std::string readWhole(const std::string& path) {
     if (n < 0) {
       int err = errno;
       ::close(fd);
-      throw DbError(errorText("read file", path, err));
+      throw DbError(errorText("прочитать файл", path, err));
     }
     if (n == 0) break;
     bytes.append(buf, size_t(n));

@@ -67,7 +67,7 @@ class Journal {
   Sizes sizes_;  // each file's size before the change
 };
 
-// "Cannot <what> '<path>': <system error text>".
+// "Не удаётся <what> «<path>»: <the OS cause in Russian>", as UTF-8.
 std::string errorText(const char* what, const std::string& path, int err);
 
 // The whole file; throws DbError when it cannot be read.

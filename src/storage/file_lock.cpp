@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "storage/error_text.h"
 #include "storage/file_io.h"
 
 namespace storage {
@@ -37,7 +38,7 @@ FileLock::Result FileLock::acquire(const std::string& path) {
   error_.clear();
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
-    error_ = fileio::errorText("open file for writing", path, errno);
+    error_ = fileio::errorText("открыть для записи файл", path, errno);
     return Result::NoAccess;
   }
   struct flock fl = wholeFile(F_WRLCK);
@@ -46,10 +47,10 @@ FileLock::Result FileLock::acquire(const std::string& path) {
     int err = errno;
     ::close(fd);
     if (err == EAGAIN || err == EACCES) {
-      error_ = "Table '" + path + "' is open for writing by another user or program";
+      error_ = "Таблица " + quotedPath(path) + " открыта для записи другим пользователем или программой";
       return Result::Busy;
     }
-    error_ = fileio::errorText("lock file", path, err);
+    error_ = fileio::errorText("заблокировать файл", path, err);
     return Result::NoAccess;
   }
   fd_ = fd;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "storage/error_text.h"
 #include "storage/file_io.h"
 
 namespace storage::px {
@@ -36,7 +37,7 @@ void wr32(char* p, std::uint32_t v) {
 
 RawFile::RawFile(const std::string& path, bool writable) : writable_(writable), path_(path) {
   fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd_ < 0) throw DbError("Cannot open file " + path + ": " + std::strerror(errno));
+  if (fd_ < 0) throw DbError(fileio::errorText("открыть файл", path, errno));
 }
 RawFile::~RawFile() { close(); }
 RawFile::RawFile(RawFile&& o) noexcept : fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)) {
@@ -58,7 +59,7 @@ void RawFile::close() {
 }
 std::uint64_t RawFile::size() const {
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw DbError("Cannot read file " + path_);
+  if (::fstat(fd_, &st) != 0) throw DbError(fileio::errorText("прочитать файл", path_, errno));
   return static_cast<std::uint64_t>(st.st_size);
 }
 void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
@@ -67,7 +68,7 @@ void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
     const ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(off + done));
     if (r < 0) {
       if (errno == EINTR) continue;
-      throw DbError("Cannot read file " + path_ + ": " + std::strerror(errno));
+      throw DbError(fileio::errorText("прочитать файл", path_, errno));
     }
     if (r == 0) break;
     done += static_cast<std::size_t>(r);
@@ -75,7 +76,7 @@ void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
   if (done < n) std::memset(buf + done, 0, n - done);
 }
 void RawFile::write(std::uint64_t off, const char* buf, std::size_t n) {
-  if (!writable_) throw DbError("File " + path_ + " is open read-only");
+  if (!writable_) throw DbError("Файл " + quotedPath(path_) + " открыт только для чтения");
   fileio::writeAt(fd_, path_, buf, n, static_cast<off_t>(off));
 }
 void RawFile::truncate(std::uint64_t size) { fileio::truncate(fd_, path_, static_cast<off_t>(size)); }
@@ -122,13 +123,13 @@ bool Header::hasNames() const { return fileType != 1 && fileType != 4 && fileTyp
 namespace {
 
 [[noreturn]] void bad(const RawFile& f, const std::string& why) {
-  throw DbError("Corrupt table file " + f.path() + ": " + why);
+  throw DbError("Файл таблицы " + quotedPath(f.path()) + " повреждён: " + why);
 }
 
 // Reads a NUL-ended string at p (bounded by end); advances p.
 std::string takeString(const RawFile& f, const std::string& raw, std::size_t& p) {
   const std::size_t e = raw.find('\0', p);
-  if (e == std::string::npos) bad(f, "header ends inside a name");
+  if (e == std::string::npos) bad(f, "заголовок кончается внутри имени");
   std::string s = raw.substr(p, e - p);
   p = e + 1;
   return s;
@@ -139,7 +140,7 @@ std::string takeString(const RawFile& f, const std::string& raw, std::size_t& p)
 Header readHeader(const RawFile& f) {
   Header h;
   const std::uint64_t fileSize = f.size();
-  if (fileSize < 0x58) bad(f, "file shorter than its header");
+  if (fileSize < 0x58) bad(f, "файл короче заголовка");
   char fixed[0x78] = {};
   f.read(0, fixed, sizeof fixed);
   h.recordSize = rd16(fixed + hRecordSize);
@@ -161,15 +162,15 @@ Header readHeader(const RawFile& f) {
   h.autoInc = static_cast<std::int32_t>(rd32(fixed + hAutoInc));
   h.freeHead = rd16(fixed + hFreeHead);
 
-  if (h.fileType > 8) bad(f, "unknown file type " + std::to_string(h.fileType));
-  if (h.headerSize < 0x58) bad(f, "header size too small");
-  if (h.blockSize == 0 || h.blockSize > 32 * 1024) bad(f, "bad block size");
-  if (h.recordSize <= 0 || h.recordSize > h.blockSize - 6) bad(f, "bad record size");
-  if (h.numFields <= 0 || h.numFields > 255) bad(f, "bad field count");
-  if (h.keyFields < 0 || h.keyFields > h.numFields) bad(f, "bad key field count");
-  if (h.version < 3 || h.version > 0x0C) bad(f, "unknown file version " + std::to_string(h.version));
+  if (h.fileType > 8) bad(f, "неизвестный тип файла " + std::to_string(h.fileType));
+  if (h.headerSize < 0x58) bad(f, "слишком малый размер заголовка");
+  if (h.blockSize == 0 || h.blockSize > 32 * 1024) bad(f, "неверный размер блока");
+  if (h.recordSize <= 0 || h.recordSize > h.blockSize - 6) bad(f, "неверный размер записи");
+  if (h.numFields <= 0 || h.numFields > 255) bad(f, "неверное число полей");
+  if (h.keyFields < 0 || h.keyFields > h.numFields) bad(f, "неверное число ключевых полей");
+  if (h.version < 3 || h.version > 0x0C) bad(f, "неизвестная версия файла " + std::to_string(h.version));
   if (fileSize < static_cast<std::uint64_t>(h.headerSize) && h.fileBlocks > 0)
-    bad(f, "file shorter than its header");
+    bad(f, "файл короче заголовка");
 
   const bool indexFile = !h.hasNames();
   const bool v4 = h.version >= 5 && !indexFile;
@@ -185,31 +186,31 @@ Header readHeader(const RawFile& f) {
 
   std::size_t p = v4 ? 0x78 : 0x58;
   const std::size_t n = static_cast<std::size_t>(h.numFields);
-  if (p + 2 * n + 4 > raw.size()) bad(f, "field descriptors outside the header");
+  if (p + 2 * n + 4 > raw.size()) bad(f, "описания полей выходят за заголовок");
   int offset = 0;
   for (std::size_t i = 0; i < n; ++i) {
     PxField fd;
     fd.type = static_cast<std::uint8_t>(raw[p + 2 * i]);
     fd.sizeByte = static_cast<std::uint8_t>(raw[p + 2 * i + 1]);
     fd.width = fieldWidth(fd.type, fd.sizeByte);
-    if (fd.width <= 0) bad(f, "unknown field type " + std::to_string(fd.type));
+    if (fd.width <= 0) bad(f, "неизвестный тип поля " + std::to_string(fd.type));
     if ((fd.type == tMemo || fd.type == tBlob || fd.type == tFmtMemo || fd.type == tOle ||
          fd.type == tGraphic) && fd.width < 10)
-      bad(f, "blob field narrower than its pointer");
+      bad(f, "BLOB-поле уже своего указателя");
     fd.offset = offset;
     offset += fd.width;
     h.fields.push_back(fd);
   }
   // An index file's records carry three more shorts after the key fields.
   const int expected = indexFile ? offset + 6 : offset;
-  if (expected != h.recordSize) bad(f, "field sizes disagree with the record size");
+  if (expected != h.recordSize) bad(f, "размеры полей не сходятся с размером записи");
   p += 2 * n + 4;
   if (!indexFile) p += 4 * n;
   const std::size_t nameLen = h.version >= 0x0C ? 261 : 79;
   p += nameLen;
   if (!indexFile) {
     for (std::size_t i = 0; i < n; ++i) {
-      if (p >= raw.size()) bad(f, "field names outside the header");
+      if (p >= raw.size()) bad(f, "имена полей выходят за заголовок");
       h.fields[i].name = takeString(f, raw, p);
     }
     if (h.encrypted) {
@@ -336,7 +337,7 @@ void ChainFile::load(std::vector<std::string>* records) {
   chain.clear();
   std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
   if (h.firstBlock != 0) walkChain(records, seen);
-  else if (h.numRecords != 0) bad(file, "record count disagrees with the blocks");
+  else if (h.numRecords != 0) bad(file, "число записей не сходится с блоками");
   // A free list that runs into the chain, out of the file or in a loop is
   // dropped: taking a block from it could overwrite live records.
   int f = h.freeHead, steps = 0;
@@ -359,17 +360,17 @@ void ChainFile::walkChain(std::vector<std::string>* records, std::vector<char>& 
   std::size_t count = 0;
   std::string block(static_cast<std::size_t>(h.blockSize), '\0');
   while (no != 0) {
-    if (no < 1 || no > h.fileBlocks) bad(file, "block chain leaves the file");
-    if (seen[static_cast<std::size_t>(no)]) bad(file, "block chain runs in a loop");
+    if (no < 1 || no > h.fileBlocks) bad(file, "цепочка блоков выходит за файл");
+    if (seen[static_cast<std::size_t>(no)]) bad(file, "цепочка блоков зациклена");
     seen[static_cast<std::size_t>(no)] = 1;
-    if (blockOffset(no) >= fileSize) bad(file, "block chain points past the end of the file");
+    if (blockOffset(no) >= fileSize) bad(file, "цепочка блоков указывает за конец файла");
     file.read(blockOffset(no), block.data(), block.size());
     const int next = rd16(block.data());
     const int back = rd16(block.data() + 2);
     const int add = static_cast<std::int16_t>(rd16(block.data() + 4));
-    if (back != prev) bad(file, "block chain links disagree");
+    if (back != prev) bad(file, "ссылки цепочки блоков не сходятся");
     int n = add / rs + 1;
-    if (add % rs != 0 || n < 0 || n > capacity()) bad(file, "bad record count in a block");
+    if (add % rs != 0 || n < 0 || n > capacity()) bad(file, "неверное число записей в блоке");
     Block b;
     b.no = static_cast<std::uint16_t>(no);
     b.count = n;
@@ -381,7 +382,7 @@ void ChainFile::walkChain(std::vector<std::string>* records, std::vector<char>& 
     prev = no;
     no = next;
   }
-  if (count != h.numRecords) bad(file, "record count disagrees with the blocks");
+  if (count != h.numRecords) bad(file, "число записей не сходится с блоками");
 }
 
 std::size_t ChainFile::total() const {
@@ -483,7 +484,7 @@ int ChainFile::allocBlock() {
     h.freeHead = next <= h.fileBlocks ? next : 0;
     return no;
   }
-  if (h.fileBlocks >= 0xFFFF) throw DbError("Table is full: " + file.path());
+  if (h.fileBlocks >= 0xFFFF) throw DbError("Файл " + quotedPath(file.path()) + " заполнен");
   const int no = ++h.fileBlocks;
   const std::string zero(static_cast<std::size_t>(h.blockSize), '\0');
   file.write(blockOffset(no), zero.data(), zero.size());

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 
+#include "storage/error_text.h"
 #include "storage/paradox_file.h"
 
 namespace storage {
@@ -149,7 +150,7 @@ void writeVal(const std::string& path, const Header& db, const std::vector<Field
   d += f;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(d.data(), static_cast<std::streamsize>(d.size()));
-  if (!out) throw DbError("Cannot write file " + path);
+  if (!out) throw DbError("Не удаётся записать файл " + quotedPath(path));
 }
 
 // ----------------------------------------------------------------- names
@@ -242,12 +243,12 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   } catch (const DbError&) {
     db_.file = RawFile(path, false);
     writable = false;
-    reason_ = "the file cannot be written";
+    reason_ = "файл недоступен для записи";
   }
   db_.h = readHeader(db_.file);
   const Header& h = db_.h;
-  if (h.fileType != 0 && h.fileType != 2) throw DbError("Not a Paradox table: " + path);
-  if (h.encrypted) throw DbError("Encrypted Paradox tables are not supported: " + path);
+  if (h.fileType != 0 && h.fileType != 2) throw DbError("Файл " + quotedPath(path) + " не является таблицей Paradox");
+  if (h.encrypted) throw DbError("Таблица " + quotedPath(path) + " зашифрована; зашифрованные таблицы Paradox не поддерживаются");
   for (int i = 0; i < h.keyFields; ++i) db_.keyWidth += h.fields[static_cast<std::size_t>(i)].width;
   if (h.fileType == 2) db_.h.keyFields = 0, db_.keyWidth = 0;
   db_.caseInsensitive.assign(static_cast<std::size_t>(h.numFields), false);
@@ -296,10 +297,10 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
       RawFile xf(x, false);
       xh = readHeader(xf);
       if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
-        throw DbError("not an index file");
+        throw DbError("не индексный файл");
     } catch (const DbError&) {
       // The records stay readable; changing them would leave the index behind.
-      if (reason_.empty()) reason_ = "index file " + fs::path(x).filename().string() + " is damaged";
+      if (reason_.empty()) reason_ = "индексный файл " + quotedPath(fs::path(x).filename().string()) + " повреждён";
       continue;
     }
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
@@ -308,10 +309,10 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     // An index file the engine cannot keep in agreement keeps the table
     // read-only, so that it is never left out of date behind a change.
     auto notMaintained = [&](const char* why) {
-      if (reason_.empty()) reason_ = "the engine does not maintain its index file " + x + " (" + why + ")";
+      if (reason_.empty()) reason_ = "программа не ведёт её индексный файл " + quotedPath(x) + " (" + why + ")";
     };
     if (n <= 0) {
-      notMaintained("no indexed field");
+      notMaintained("нет индексируемого поля");
       continue;
     }
     bool descending = (static_cast<unsigned char>(xh.raw[0x55]) & 0x10) != 0;
@@ -335,10 +336,10 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
       s.dbFields.push_back(dbField);
     }
     if (static_cast<int>(s.dbFields.size()) != n) {
-      notMaintained("its fields are not the table's");
+      notMaintained("его поля не принадлежат таблице");
       continue;
     }
-    if (descending) notMaintained("descending order");
+    if (descending) notMaintained("порядок по убыванию");
     const bool g = upperAscii(ext).rfind(".XG", 0) == 0;
     s.caseInsensitive = g;
     for (int i = 0; i < n; ++i)
@@ -346,7 +347,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     s.def.name = g ? xh.indexName : h.fields[static_cast<std::size_t>(s.dbFields[0])].name;
     s.def.options = (g ? ixCaseInsensitive : 0u) | (descending ? ixDescending : 0u);
     if (!keyed && writable && reason_.empty())
-      reason_ = "the secondary indexes of a table without a primary key are not kept up to date";
+      reason_ = "вторичные индексы таблицы без первичного ключа не поддерживаются в актуальном состоянии";
     indexDefs_.push_back(s.def);
     sec_.push_back(std::move(s));
   }
@@ -372,24 +373,24 @@ std::string ParadoxBackend::readBlob(const char* p, const PxField& f) const {
   if (pos == 0 || len <= static_cast<std::uint32_t>(leader)) {
     return std::string(p, std::min<std::size_t>(len, static_cast<std::size_t>(leader)));
   }
-  if (!mb_) throw DbError("Blob file missing for " + path_);
+  if (!mb_) throw DbError("Нет файла BLOB-полей таблицы " + quotedPath(path_));
   const std::uint64_t mbSize = mb_->size();
-  if (len > (1u << 30) || len > mbSize) throw DbError("Corrupt blob file for " + path_);
+  if (len > (1u << 30) || len > mbSize) throw DbError("Файл BLOB-полей таблицы " + quotedPath(path_) + " повреждён");
   const std::uint32_t index = pos & 0xFF;
   const std::uint64_t off = pos & 0xFFFFFF00u;
   char hdr[12];
   mb_->read(off, hdr, sizeof hdr);
   std::uint64_t dataAt;
   if (index == 0xFF) {
-    if (hdr[0] != 2) throw DbError("Corrupt blob file for " + path_);
+    if (hdr[0] != 2) throw DbError("Файл BLOB-полей таблицы " + quotedPath(path_) + " повреждён");
     dataAt = off + 9;
   } else {
-    if (hdr[0] != 3 || index > 63) throw DbError("Corrupt blob file for " + path_);
+    if (hdr[0] != 3 || index > 63) throw DbError("Файл BLOB-полей таблицы " + quotedPath(path_) + " повреждён");
     char slot[5];
     mb_->read(off + 12 + 5 * index, slot, 5);
     dataAt = off + 16u * static_cast<unsigned char>(slot[0]);
   }
-  if (dataAt + len > mbSize) throw DbError("Corrupt blob file for " + path_);
+  if (dataAt + len > mbSize) throw DbError("Файл BLOB-полей таблицы " + quotedPath(path_) + " повреждён");
   std::string s(len, '\0');
   mb_->read(dataAt, s.data(), s.size());
   if (f.type == tGraphic && s.size() >= 8) s.erase(0, 8);
@@ -398,7 +399,7 @@ std::string ParadoxBackend::readBlob(const char* p, const PxField& f) const {
 
 Value ParadoxBackend::get(std::string_view rec, int field) const {
   const PxField& f = db_.h.fields.at(static_cast<std::size_t>(field));
-  if (rec.size() < static_cast<std::size_t>(f.offset + f.width)) throw DbError("Short record");
+  if (rec.size() < static_cast<std::size_t>(f.offset + f.width)) throw DbError("Запись короче поля");
   const char* p = rec.data() + f.offset;
   switch (f.type) {
     case tAlpha: {
@@ -439,7 +440,7 @@ void ParadoxBackend::set(std::string& rec, int field, const Value& v) const {
     std::memset(p, 0, static_cast<std::size_t>(f.width));
     return;
   }
-  auto wrongKind = [&]() -> DbError { return DbError("Wrong value for field '" + name + "'"); };
+  auto wrongKind = [&]() -> DbError { return DbError("Поле " + quotedText(name) + ": значение неподходящего типа"); };
   switch (f.type) {
     case tAlpha: {
       if (v.kind != Value::Kind::Text) throw wrongKind();
@@ -456,10 +457,10 @@ void ParadoxBackend::set(std::string& rec, int field, const Value& v) const {
       else if (v.kind == Value::Kind::Float && std::isfinite(v.f)) i = std::llround(v.f);
       else throw wrongKind();
       if (f.type == tShort) {
-        if (i < -32767 || i > 32767) throw DbError("Value out of range for field '" + name + "'");
+        if (i < -32767 || i > 32767) throw DbError("Поле " + quotedText(name) + ": значение " + std::to_string(i) + " вне допустимого диапазона");
         putBe(p, 2, static_cast<std::uint16_t>(static_cast<std::uint16_t>(i) ^ 0x8000u));
       } else {
-        if (i < -2147483647LL || i > 2147483647LL) throw DbError("Value out of range for field '" + name + "'");
+        if (i < -2147483647LL || i > 2147483647LL) throw DbError("Поле " + quotedText(name) + ": значение " + std::to_string(i) + " вне допустимого диапазона");
         putBe(p, 4, static_cast<std::uint32_t>(static_cast<std::uint32_t>(i) ^ 0x80000000u));
       }
       return;
@@ -469,7 +470,7 @@ void ParadoxBackend::set(std::string& rec, int field, const Value& v) const {
       if (v.kind == Value::Kind::Float) d = v.f;
       else if (v.kind == Value::Kind::Integer) d = static_cast<double>(v.i);
       else throw wrongKind();
-      if (!std::isfinite(d)) throw DbError("Value out of range for field '" + name + "'");
+      if (!std::isfinite(d)) throw DbError("Поле " + quotedText(name) + ": значение вне допустимого диапазона");
       encodeDouble(p, d);
       return;
     }
@@ -484,7 +485,7 @@ void ParadoxBackend::set(std::string& rec, int field, const Value& v) const {
       return;
     }
     default:
-      throw DbError("Field '" + name + "' cannot be changed by this program");
+      throw DbError("Поле " + quotedText(name) + " не может быть изменено этой программой");
   }
 }
 
@@ -525,13 +526,13 @@ std::string ParadoxBackend::sortKey(std::string_view rec, const std::vector<int>
 }
 
 void ParadoxBackend::checkWritable() const {
-  if (!reason_.empty()) throw DbError("Table is read-only: " + reason_);
+  if (!reason_.empty()) throw DbError("Таблица " + quotedPath(path_) + " открыта только для чтения: " + reason_);
 }
 
 void ParadoxBackend::completeNew(std::string& rec) {
   if (autoField_ < 0) return;
   if (get(rec, autoField_).isNull()) {
-    if (db_.h.autoInc >= 2147483647) throw DbError("Auto-increment value out of range");
+    if (db_.h.autoInc >= 2147483647) throw DbError("Счётчик автоинкремента таблицы " + quotedPath(path_) + " исчерпан");
     set(rec, autoField_, Value::integer(static_cast<long long>(db_.h.autoInc) + 1));
   }
 }
@@ -564,7 +565,7 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   s.x.file = RawFile(s.xPath, true);
   s.x.h = readHeader(s.x.file);
   if (s.x.h.recordSize != static_cast<int>(entryFor(s, blankRecord(), 0).size()))
-    throw DbError("Corrupt index file " + s.xPath);
+    throw DbError("Индексный файл " + quotedPath(s.xPath) + " повреждён");
   s.x.keyWidth = 0;
   for (int i = 0; i < s.x.h.keyFields; ++i) s.x.keyWidth += s.x.h.fields[static_cast<std::size_t>(i)].width;
   s.x.caseInsensitive.assign(static_cast<std::size_t>(s.x.h.numFields), false);
@@ -601,7 +602,7 @@ void ParadoxBackend::indexRemove(const std::string& rec) {
     std::size_t ci;
     int slot;
     if (!s.x.find(e, ci, slot))
-      throw DbError("Index " + s.xPath + " is out of date; rebuild it");
+      throw DbError("Индекс " + quotedPath(s.xPath) + " устарел; перестройте его");
     s.x.removeAt(ci, slot);
   }
 }
@@ -652,7 +653,7 @@ void ParadoxBackend::insert(std::size_t pos, std::string& rec) {
 void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string& rec) {
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
-  if (slot >= (ci < db_.chain.size() ? db_.chain[ci].count : 0)) throw DbError("Record not found");
+  if (slot >= (ci < db_.chain.size() ? db_.chain[ci].count : 0)) throw DbError("Запись не найдена");
   bool indexChanged = false;
   for (const Secondary& s : sec_)
     for (int f : s.dbFields)
@@ -668,7 +669,7 @@ void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string
       loadSecondary(s);
       std::size_t xc;
       int xs;
-      if (!s.x.find(entryFor(s, old, 0), xc, xs)) throw DbError("Index " + s.xPath + " is out of date; rebuild it");
+      if (!s.x.find(entryFor(s, old, 0), xc, xs)) throw DbError("Индекс " + quotedPath(s.xPath) + " устарел; перестройте его");
       s.x.removeAt(xc, xs);
       const std::string e = entryFor(s, rec, db_.chain[ci].no);
       const auto [nc, ns] = s.x.upperBound(e);
@@ -690,7 +691,7 @@ void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string
 void ParadoxBackend::remove(std::size_t pos, const std::string& old) {
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
-  if (ci >= db_.chain.size() || slot >= db_.chain[ci].count) throw DbError("Record not found");
+  if (ci >= db_.chain.size() || slot >= db_.chain[ci].count) throw DbError("Запись не найдена");
   indexRemove(old);
   db_.removeAt(ci, slot);
   finishChange(true);
@@ -711,7 +712,7 @@ void ParadoxBackend::close() {
 std::uint8_t pxType(const FieldDef& d, int& size) {
   switch (d.type) {
     case FieldType::String:
-      if (d.size < 1 || d.size > 255) throw DbError("Invalid field size for '" + d.name + "'");
+      if (d.size < 1 || d.size > 255) throw DbError("Недопустимый размер поля " + quotedText(d.name));
       size = d.size;
       return tAlpha;
     case FieldType::SmallInt: return tShort;
@@ -724,11 +725,11 @@ std::uint8_t pxType(const FieldDef& d, int& size) {
     case FieldType::DateTime: return tTimestamp;
     case FieldType::Boolean: return tLogical;
     case FieldType::Bytes:
-      if (d.size < 1 || d.size > 255) throw DbError("Invalid field size for '" + d.name + "'");
+      if (d.size < 1 || d.size > 255) throw DbError("Недопустимый размер поля " + quotedText(d.name));
       size = d.size;
       return tBytes;
     default:
-      throw DbError("Field type of '" + d.name + "' is not supported in a new table");
+      throw DbError("Тип поля " + quotedText(d.name) + " не поддерживается в новой таблице");
   }
 }
 
@@ -736,20 +737,20 @@ void writeNewFile(const std::string& path, const std::string& header) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(header.data(), static_cast<std::streamsize>(header.size()));
   out.close();
-  if (!out) throw DbError("Cannot write file " + path);
+  if (!out) throw DbError("Не удаётся записать файл " + quotedPath(path));
 }
 
 void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
                    const std::vector<IndexDef>& indexes) {
-  if (fields.empty()) throw DbError("A table needs at least one field");
-  if (fields.size() > 255) throw DbError("Too many fields");
+  if (fields.empty()) throw DbError("В таблице должно быть хотя бы одно поле");
+  if (fields.size() > 255) throw DbError("Слишком много полей");
   std::vector<PxField> pf;
   int offset = 0;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldDef& d = fields[i];
-    if (d.name.empty() || d.name.size() > 25) throw DbError("Invalid field name '" + d.name + "'");
+    if (d.name.empty() || d.name.size() > 25) throw DbError("Недопустимое имя поля " + quotedText(d.name));
     for (std::size_t k = 0; k < i; ++k)
-      if (compareTextNoCase(fields[k].name, d.name) == 0) throw DbError("Duplicate field name '" + d.name + "'");
+      if (compareTextNoCase(fields[k].name, d.name) == 0) throw DbError("Повторяющееся имя поля " + quotedText(d.name));
     PxField f;
     int size = 0;
     f.type = pxType(d, size);
@@ -764,7 +765,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   auto fieldIndex = [&](const std::string& n) {
     for (std::size_t i = 0; i < fields.size(); ++i)
       if (compareTextNoCase(fields[i].name, n) == 0) return static_cast<int>(i);
-    throw DbError("Index field '" + n + "' is not a field of the table");
+    throw DbError("Поле индекса " + quotedText(n) + " не является полем таблицы");
   };
   // The primary index: the leading fields of the table.
   int keyFields = 0;
@@ -774,17 +775,17 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
       const auto names = splitFieldList(ix.fields);
       for (std::size_t i = 0; i < names.size(); ++i)
         if (fieldIndex(names[i]) != static_cast<int>(i))
-          throw DbError("Primary index fields must be the leading fields of the table");
+          throw DbError("Поля первичного индекса должны быть первыми полями таблицы");
       keyFields = static_cast<int>(names.size());
     } else {
       secondary.push_back(&ix);
     }
   }
   if (!secondary.empty() && keyFields == 0)
-    throw DbError("Secondary indexes need a primary index");
+    throw DbError("Для вторичных индексов нужен первичный индекс");
   int blockKb = 4;
   while (blockKb < 32 && offset > blockKb * 1024 - 6) blockKb *= 2;
-  if (offset > blockKb * 1024 - 6) throw DbError("Record too long");
+  if (offset > blockKb * 1024 - 6) throw DbError("Слишком длинная запись");
   const std::string table = fs::path(path).filename().string();
 
   NewHeaderSpec s;
@@ -810,7 +811,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   }
   int g = 0;
   for (const IndexDef* ix : secondary) {
-    if (g > 9) throw DbError("Too many secondary indexes");
+    if (g > 9) throw DbError("Слишком много вторичных индексов");
     const auto names = splitFieldList(ix->fields);
     NewHeaderSpec x;
     x.fileType = 8;

@@ -12,6 +12,7 @@
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
+#include "storage/error_text.h"
 #include "storage/file_io.h"
 #include "storage/file_lock.h"
 
@@ -149,10 +150,10 @@ struct TableImpl {
   }
 
   void checkActive() const {
-    if (!be) throw DbError("Cannot perform this operation on a closed dataset");
+    if (!be) throw DbError("Операция невозможна: таблица закрыта");
   }
   void checkInactive() const {
-    if (be) throw DbError("Cannot perform this operation on an open dataset");
+    if (be) throw DbError("Операция невозможна: таблица открыта");
   }
 
   const Format& format() const {
@@ -167,7 +168,7 @@ struct TableImpl {
 
   // The file name with the format's extension added when it has none.
   std::string path() const {
-    if (name.empty()) throw DbError("Table name is missing");
+    if (name.empty()) throw DbError("Не задано имя таблицы");
     if (fs::path(name).has_extension()) return name;
     return name + (&format() == &dbaseFormat() ? ".dbf" : ".db");
   }
@@ -203,7 +204,7 @@ struct TableImpl {
     }
     for (std::size_t i = 0; i < primary.size(); ++i)
       if (primary[i].get() == r) return i;
-    throw DbError("Record not found");
+    throw DbError("Запись не найдена");
   }
 
   std::size_t orderPos(const Row* r) const {
@@ -216,7 +217,7 @@ struct TableImpl {
     }
     for (std::size_t i = 0; i < order.size(); ++i)
       if (order[i] == r) return i;
-    throw DbError("Record not found");
+    throw DbError("Запись не найдена");
   }
 
   void rebuildOrder() {
@@ -265,7 +266,7 @@ struct TableImpl {
       return;
     }
     for (const std::string& n : splitFieldList(names))
-      if (fieldIndex(n) < 0) throw DbError("Field '" + n + "' not found");
+      if (fieldIndex(n) < 0) throw DbError("Поле " + quotedText(n) + " не найдено");
     for (const IndexDef& ix : be->indexes()) {
       if (ix.options & ixDescending) continue;
       const bool fits = (ix.fields.size() == names.size() && compareTextNoCase(ix.fields, names) == 0) ||
@@ -275,7 +276,7 @@ struct TableImpl {
       std::vector<int> f;
       for (const std::string& n : splitFieldList(ix.fields)) {
         const int i = fieldIndex(n);
-        if (i < 0) throw DbError("Index field '" + n + "' not found");
+        if (i < 0) throw DbError("Поле индекса " + quotedText(n) + " не найдено");
         f.push_back(i);
       }
       orderFields = f;
@@ -288,7 +289,7 @@ struct TableImpl {
       }
       return;
     }
-    throw DbError("No index for fields '" + names + "'");
+    throw DbError("Нет индекса по полям " + quotedText(names) + " в таблице " + quotedPath(path()));
   }
 
   const std::string* currentData() const {
@@ -337,7 +338,7 @@ struct TableImpl {
     if (be) return;
     const std::string p = path();
     std::error_code ec;
-    if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
+    if (!fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " не существует");
     lockReason = lockForWriting(lock, p);
     try {
       be = format().open(p);
@@ -400,8 +401,8 @@ struct TableImpl {
 
   void checkWritable() const {
     checkActive();
-    if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
-    if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+    if (!lockReason.empty()) throw DbError("Изменение невозможно: " + lockReason);
+    if (be->readOnly()) throw DbError("Изменение невозможно: таблица " + quotedPath(path()) + " открыта только для чтения (" + be->readOnlyReason() + ")");
   }
 
   // One change of the files (insert, update or remove of a record). When it
@@ -412,8 +413,8 @@ struct TableImpl {
   // again by a refresh or an open.
   void fileChange(const std::function<void()>& change) {
     if (stale)
-      throw DbError("Table " + path() +
-                    " could not be put back after a failed write; refresh it or open it again");
+      throw DbError("Таблицу " + quotedPath(path()) +
+                    " не удалось восстановить после неудачной записи; обновите её или откройте заново");
     lock.checkStillThere();
     fileio::Journal journal;
     try {
@@ -487,7 +488,7 @@ struct TableImpl {
   void checkRequired() const {
     for (std::size_t i = 0; i < fieldDefs.size(); ++i)
       if (fieldDefs[i].required && be->get(buf, static_cast<int>(i)).isNull())
-        throw DbError("Field '" + fieldDefs[i].name + "' must have a value");
+        throw DbError("Поле " + quotedText(fieldDefs[i].name) + " должно быть заполнено");
   }
 
   // Primary position for a record with this key; throws on a duplicate key.
@@ -498,7 +499,7 @@ struct TableImpl {
                                  return compareKey(x->data, y) < 0;
                                });
     if (it != primary.end() && it->get() != except && compareKey((*it)->data, rec) == 0)
-      throw DbError("Key violation");
+      throw DbError("Нарушение уникальности ключа в таблице " + quotedPath(path()));
     return static_cast<std::size_t>(it - primary.begin());
   }
 
@@ -592,7 +593,7 @@ struct TableImpl {
       return;
     }
     if (state == State::Edit) cancel();
-    if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
+    if (order.empty() || cur < 0) throw DbError("Операция невозможна: таблица пуста");
     Row* r = order[static_cast<std::size_t>(cur)];
     const std::size_t pos = primaryPos(r);
     fileChange([&] { be->remove(pos, r->data); });
@@ -616,7 +617,7 @@ struct TableImpl {
     // the fields the table had when it was opened.
     if (!sameLayout(fresh->fields(), fieldDefs) || fresh->recordSize() != be->recordSize()) {
       fresh->close();
-      throw DbError("The fields of table " + path() + " were changed by another program; open it again");
+      throw DbError("Поля таблицы " + quotedPath(path()) + " изменены другой программой; откройте её заново");
     }
     be->close();
     be = std::move(fresh);
@@ -676,9 +677,9 @@ struct TableImpl {
   void setValue(int f, const Value& v) {
     checkActive();
     if (display[static_cast<std::size_t>(f)].readOnly)
-      throw DbError("Field '" + fieldDefs[static_cast<std::size_t>(f)].name + "' cannot be modified");
+      throw DbError("Поле " + quotedText(fieldDefs[static_cast<std::size_t>(f)].name) + " нельзя изменять");
     if (state == State::Browse) edit();
-    if (state != State::Edit && state != State::Insert) throw DbError("Dataset not in edit or insert mode");
+    if (state != State::Edit && state != State::Insert) throw DbError("Таблица не в режиме правки или вставки");
     be->set(buf, f, v);
     bufModified = true;
     notify(Change::Current);
@@ -737,16 +738,16 @@ int Field::asInteger() const {
     case Value::Kind::Integer: r = v.i; break;
     case Value::Kind::Float:
       if (!std::isfinite(v.f) || std::fabs(v.f) > 2147483647.0)
-        throw DbError("Value of field '" + fieldName() + "' is out of range");
+        throw DbError("Поле " + quotedText(fieldName()) + ": значение вне диапазона целых чисел");
       r = std::llround(v.f);
       break;
     case Value::Kind::Text: {
       const auto p = intconv::tryParse(v.s);
-      if (!p) throw DbError("'" + v.s + "' is not a valid integer value");
+      if (!p) throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(v.s) + " — не целое число");
       return *p;
     }
   }
-  if (r < -2147483648LL || r > 2147483647LL) throw DbError("Value of field '" + fieldName() + "' is out of range");
+  if (r < -2147483648LL || r > 2147483647LL) throw DbError("Поле " + quotedText(fieldName()) + ": значение вне диапазона целых чисел");
   return static_cast<int>(r);
 }
 
@@ -787,7 +788,7 @@ void Field::setAsInteger(int value) {
   else if (t == FieldType::Float || t == FieldType::Currency || t == FieldType::BCD)
     t_->setValue(index_, Value::real(value));
   else
-    throw DbError("Field '" + fieldName() + "' cannot take an integer value");
+    throw DbError("Поле " + quotedText(fieldName()) + " не принимает целое значение");
 }
 
 void Field::setAsString(const std::string& value) {
@@ -803,7 +804,7 @@ void Field::setAsString(const std::string& value) {
   }
   if (isIntegerType(t)) {
     const auto p = intconv::tryParse(value);
-    if (!p) throw DbError("'" + value + "' is not a valid integer value");
+    if (!p) throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(value) + " — не целое число");
     t_->setValue(index_, Value::integer(*p));
   } else if (t == FieldType::Float || t == FieldType::Currency || t == FieldType::BCD) {
     std::string s = value;
@@ -811,25 +812,25 @@ void Field::setAsString(const std::string& value) {
     char* end = nullptr;
     const double d = std::strtod(s.c_str(), &end);
     if (s.empty() || !end || *end != '\0' || !std::isfinite(d))
-      throw DbError("'" + value + "' is not a valid floating point value");
+      throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(value) + " — не число");
     t_->setValue(index_, Value::real(d));
   } else if (t == FieldType::Boolean) {
     if (compareTextNoCase(value, "True") == 0) t_->setValue(index_, Value::integer(1));
     else if (compareTextNoCase(value, "False") == 0) t_->setValue(index_, Value::integer(0));
-    else throw DbError("'" + value + "' is not a valid boolean value");
+    else throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(value) + " — не логическое значение (True или False)");
   } else if (t == FieldType::Date) {
     int d = 0, m = 0, y = 0;
     char tail = 0;
     if (std::sscanf(value.c_str(), "%d.%d.%d%c", &d, &m, &y, &tail) != 3 || m < 1 || m > 12 || d < 1 ||
         d > 31 || y < 1 || y > 9999)
-      throw DbError("'" + value + "' is not a valid date");
+      throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(value) + " — не дата");
     const long long days = daysFromCivil(y, m, d);
     int cy, cm, cd;
     civilFromDays(days, cy, cm, cd);
-    if (cd != d || cm != m) throw DbError("'" + value + "' is not a valid date");
+    if (cd != d || cm != m) throw DbError("Поле " + quotedText(fieldName()) + ": " + quotedText(value) + " — не дата");
     t_->setValue(index_, Value::integer(days));
   } else {
-    throw DbError("Field '" + fieldName() + "' cannot take a text value");
+    throw DbError("Поле " + quotedText(fieldName()) + " не принимает текстовое значение");
   }
 }
 
@@ -862,16 +863,16 @@ void Table::createTable() {
   d_->checkInactive();
   const std::string p = d_->path();
   std::error_code ec;
-  if (fs::exists(p, ec)) throw DbError("Table already exists: " + p);
+  if (fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " уже существует");
   const auto& defs = d_->fieldDefs;
   for (std::size_t i = 0; i < defs.size(); ++i) {
-    if (defs[i].name.empty()) throw DbError("Field name is missing");
+    if (defs[i].name.empty()) throw DbError("Не задано имя поля");
     for (std::size_t k = 0; k < i; ++k)
-      if (sameName(defs[k].name, defs[i].name)) throw DbError("Duplicate field name '" + defs[i].name + "'");
+      if (sameName(defs[k].name, defs[i].name)) throw DbError("Повторяющееся имя поля " + quotedText(defs[i].name));
   }
   for (const IndexDef& ix : d_->indexDefs)
     for (const std::string& n : splitFieldList(ix.fields))
-      if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
+      if (d_->fieldIndex(n) < 0) throw DbError("Поле индекса " + quotedText(n) + " не найдено");
   // A creation that fails part-way (a full disk) takes away the files it
   // made, so no half-made table is left to be opened later.
   const std::vector<std::string> before = d_->format().files(p);
@@ -894,11 +895,11 @@ void Table::deleteTable() {
   d_->checkInactive();
   const std::string p = d_->path();
   std::error_code ec;
-  if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
-  if (FileLock::lockedByOther(p)) throw DbError("Table is busy: " + p + " is open for writing by another user or program");
+  if (!fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " не существует");
+  if (FileLock::lockedByOther(p)) throw DbError("Таблица " + quotedPath(p) + " открыта для записи другим пользователем или программой");
   for (const std::string& f : d_->format().files(p)) {
     fs::remove(f, ec);
-    if (ec) throw DbError("Cannot delete file " + f);
+    if (ec) throw DbError(fileio::errorText("удалить файл", f, ec.value()));
   }
 }
 
@@ -910,10 +911,10 @@ void Table::renameTable(const std::string& newName) {
   probe.type = d_->type;
   const std::string to = probe.path();
   std::error_code ec;
-  if (!fs::exists(from, ec)) throw DbError("Table does not exist: " + from);
-  if (fs::exists(to, ec)) throw DbError("Table already exists: " + to);
+  if (!fs::exists(from, ec)) throw DbError("Таблица " + quotedPath(from) + " не существует");
+  if (fs::exists(to, ec)) throw DbError("Таблица " + quotedPath(to) + " уже существует");
   if (FileLock::lockedByOther(from))
-    throw DbError("Table is busy: " + from + " is open for writing by another user or program");
+    throw DbError("Таблица " + quotedPath(from) + " открыта для записи другим пользователем или программой");
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;
@@ -922,13 +923,14 @@ void Table::renameTable(const std::string& newName) {
     else moves.emplace_back(f, toStem + fs::path(f).extension().string());
   }
   for (auto& [a, b] : moves)
-    if (a != from && fs::exists(b, ec)) throw DbError("File already exists: " + b);
+    if (a != from && fs::exists(b, ec)) throw DbError("Файл " + quotedPath(b) + " уже существует");
   std::vector<std::pair<std::string, std::string>> done;
   for (auto& [a, b] : moves) {
     fs::rename(a, b, ec);
     if (ec) {
+      const int err = ec.value();
       for (auto& [x, y] : done) fs::rename(y, x, ec);
-      throw DbError("Cannot rename file " + a);
+      throw DbError(fileio::errorText("переименовать файл", a, err));
     }
     done.emplace_back(a, b);
   }
@@ -1035,13 +1037,13 @@ void Table::gotoBookmark(const Bookmark& b) {
       d_->moveTo(static_cast<int>(i));
       return;
     }
-  throw DbError("Record not found");
+  throw DbError("Запись не найдена");
 }
 
 int Table::fieldCount() const { return static_cast<int>(d_->fields.size()); }
 Field& Table::field(int index) {
   d_->checkActive();
-  if (index < 0 || index >= fieldCount()) throw DbError("Field index out of range");
+  if (index < 0 || index >= fieldCount()) throw DbError("Номер поля " + std::to_string(index) + " вне диапазона");
   return d_->fields[static_cast<std::size_t>(index)];
 }
 Field* Table::findField(const std::string& name) {
@@ -1052,7 +1054,7 @@ Field* Table::findField(const std::string& name) {
 Field& Table::fieldByName(const std::string& name) {
   d_->checkActive();
   Field* f = findField(name);
-  if (!f) throw DbError("Field '" + name + "' not found");
+  if (!f) throw DbError("Поле " + quotedText(name) + " не найдено");
   return *f;
 }
 

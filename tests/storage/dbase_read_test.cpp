@@ -53,7 +53,7 @@ TEST(DbaseRead, DBase3WithDuplicateFieldNameAndTwoDigitYear) {
   // The year byte holds 5: the year 2005, not 1905.
   EXPECT_EQ(t->lastUpdate().year, 2005);
   EXPECT_EQ(t->lastUpdate().month, 7);
-  EXPECT_EQ(t->readOnlyReason(), "it was opened for reading");
+  EXPECT_EQ(t->readOnlyReason(), "она открыта для чтения");
 }
 
 TEST(DbaseRead, DBase3WithMemoAndUndeclaredCodePage) {

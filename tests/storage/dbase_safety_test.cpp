@@ -50,9 +50,9 @@ TEST(DbaseSafety, IndexFilesMakeTheTableReadOnlyAndDeclareItsIndexes) {
   EXPECT_EQ(t->indexes()[0].fields, "NAME;YEAR");
   EXPECT_EQ(t->indexes()[1].fields, "");  // an expression gives no field order
   const std::string err = errorOf([&] { t->update(0, carsValues("X", "")); });
-  EXPECT_TRUE(contains(err, "Table is read only")) << err;
-  EXPECT_TRUE(contains(errorOf([&] { t->append(carsValues("X", "")); }), "read only"));
-  EXPECT_TRUE(contains(errorOf([&] { t->setDeleted(0, true); }), "read only"));
+  EXPECT_TRUE(contains(err, "открыта только для чтения")) << err;
+  EXPECT_TRUE(contains(errorOf([&] { t->append(carsValues("X", "")); }), "только для чтения"));
+  EXPECT_TRUE(contains(errorOf([&] { t->setDeleted(0, true); }), "только для чтения"));
   EXPECT_EQ(readBytes(path), before);
 
   // Through the engine's backend: the index on fields is declared, the
@@ -113,17 +113,17 @@ TEST(DbaseSafety, WhatTheEngineCannotWriteOpensReadOnly) {
   std::string shortFile = makeDbf({{"A", 'C', 4}}, {"abcd", "efgh"});
   shortFile.resize(shortFile.size() - 3);
   const Case cases[] = {
-      {"type 'I'", makeDbf({{"A", 'I', 4}}, {"\1\0\0\0"})},
-      {"memo file is missing", makeDbf({{"A", 'M', 10}}, {"         1"}, 0x83)},
-      {"encrypted", encrypted},
-      {"code page", unknownDriver},
-      {"fewer records", shortFile},
+      {"типа «I»", makeDbf({{"A", 'I', 4}}, {"\1\0\0\0"})},
+      {"нет её файла мемо-полей", makeDbf({{"A", 'M', 10}}, {"         1"}, 0x83)},
+      {"зашифрована", encrypted},
+      {"кодовая страница", unknownDriver},
+      {"меньше записей", shortFile},
   };
   for (const auto& c : cases) {
     writeBytes(dir.file("t.dbf"), c.bytes);
     auto t = DbfFile::open(dir.file("t.dbf"), true);
     EXPECT_TRUE(contains(t->readOnlyReason(), c.why)) << c.why << ": " << t->readOnlyReason();
-    EXPECT_TRUE(contains(errorOf([&] { t->setDeleted(0, true); }), "read only")) << c.why;
+    EXPECT_TRUE(contains(errorOf([&] { t->setDeleted(0, true); }), "только для чтения")) << c.why;
     EXPECT_EQ(readBytes(dir.file("t.dbf")), c.bytes) << c.why;
   }
 }
@@ -139,11 +139,11 @@ TEST(DbaseSafety, SecondWriterGetsTheTableReadOnly) {
   second.setTableName(path);
   second.open();
   EXPECT_TRUE(second.readOnly());
-  EXPECT_TRUE(contains(second.readOnlyReason(), "open for writing by another user or program"));
+  EXPECT_TRUE(contains(second.readOnlyReason(), "открыта для записи другим пользователем или программой"));
   EXPECT_EQ(second.recordCount(), 4);  // reading goes on
-  EXPECT_TRUE(contains(errorOf([&] { second.edit(); }), "Cannot modify a read-only dataset"));
-  EXPECT_TRUE(contains(errorOf([&] { second.append(); }), "another user or program"));
-  EXPECT_TRUE(contains(errorOf([&] { second.fieldByName("NAME").setAsString("X"); }), "read-only"));
+  EXPECT_TRUE(contains(errorOf([&] { second.edit(); }), "Изменение невозможно"));
+  EXPECT_TRUE(contains(errorOf([&] { second.append(); }), "другим пользователем или программой"));
+  EXPECT_TRUE(contains(errorOf([&] { second.fieldByName("NAME").setAsString("X"); }), "другим пользователем"));
   EXPECT_THROW(second.deleteRecord(), DbError);
   // The writer is not disturbed, and a refresh keeps its lock.
   first.fieldByName("NAME").setAsString("FIRST");
@@ -192,7 +192,7 @@ TEST(DbaseSafety, TableLockedByAnotherProcessOpensReadOnly) {
   t.setTableName(path);
   t.open();
   EXPECT_TRUE(t.readOnly());
-  EXPECT_TRUE(contains(t.readOnlyReason(), "open for writing by another user or program"));
+  EXPECT_TRUE(contains(t.readOnlyReason(), "открыта для записи другим пользователем или программой"));
   EXPECT_EQ(t.recordCount(), 15);
   EXPECT_THROW(t.deleteRecord(), DbError);
   t.close();
@@ -217,7 +217,7 @@ TEST(DbaseSafety, FullDiskLeavesTheTableAsItWas) {
     {
       FullDisk disk(budget);
       std::string err = errorOf([&] { t->append(carsValues("NEW", std::string(300, 'm'))); });
-      EXPECT_TRUE(contains(err, "No space left on device")) << budget << ": " << err;
+      EXPECT_TRUE(contains(err, "на диске нет места")) << budget << ": " << err;
       EXPECT_TRUE(contains(err, budget < 512 ? "cars.dbt" : "cars.dbf")) << budget << ": " << err;
       // Changes in place need no room and still work.
       t->update(1, carsValues("EDITED", ""));
@@ -253,10 +253,10 @@ TEST(DbaseSafety, FailingDeviceIsReportedAndTheTableStaysReadable) {
     auto t = DbfFile::open(path, true);
     {
       BrokenDevice device(budget);
-      EXPECT_TRUE(contains(errorOf([&] { t->append(carsValues("NEW", "memo")); }), "Input/output error"));
+      EXPECT_TRUE(contains(errorOf([&] { t->append(carsValues("NEW", "memo")); }), "ошибка ввода-вывода"));
       std::string err = errorOf([&] { t->update(1, carsValues("EDITED", "")); });
       if (budget == 0) {
-        EXPECT_TRUE(contains(err, "Input/output error")) << err;
+        EXPECT_TRUE(contains(err, "ошибка ввода-вывода")) << err;
       }
     }
     auto again = DbfFile::open(path, false);
@@ -300,7 +300,7 @@ TEST(DbaseSafety, FullFileSystemLeavesAReadableTable) {
     } catch (const DbError& e) {
       err = e.what();
     }
-    if (!contains(err, "No space left on device")) return "expected a full disk, got: " + err;
+    if (!contains(err, "на диске нет места")) return "expected a full disk, got: " + err;
     try {
       auto t = DbfFile::open(path, true);
       if (t->recordCount() != uint32_t(4 + appended))
@@ -334,7 +334,7 @@ TEST(DbaseSafety, FailedPostKeepsThePendingRecordForAnotherTry) {
   for (size_t budget : {size_t(0), size_t(520)}) {
     FullDisk disk(budget);
     std::string err = errorOf([&] { t.post(); });
-    EXPECT_TRUE(contains(err, "No space left on device")) << err;
+    EXPECT_TRUE(contains(err, "на диске нет места")) << err;
     EXPECT_EQ(t.state(), storage::State::Insert);
     EXPECT_EQ(readBytes(path), dbf0);
     EXPECT_EQ(readBytes(dir.file("cars.dbt")), dbt0);

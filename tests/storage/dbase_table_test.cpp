@@ -89,7 +89,7 @@ TEST(DbaseTable, OrderByAnIndexFileDeclaresAndRefusedEdit) {
   // The first edit is refused with the reason; nothing reaches the file.
   t.first();
   const std::string err = errorOf([&] { t.fieldByName("NAME").setAsString("CHANGED"); });
-  EXPECT_NE(err.find("Cannot modify a read-only dataset"), std::string::npos) << err;
+  EXPECT_NE(err.find("Изменение невозможно"), std::string::npos) << err;
   EXPECT_NE(err.find("CARS.NDX"), std::string::npos) << err;
   EXPECT_THROW(t.append(), DbError);
   EXPECT_THROW(t.deleteRecord(), DbError);

@@ -207,11 +207,11 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
   // STATES.DB: header 221 bytes, two 1 KiB blocks.
   const std::string loop = copy("STATES.DB", "loop.db");
   poke(loop, 221 + 1024, {2, 0});  // block 2 points to itself
-  EXPECT_NE(openAll(loop).find("loop"), std::string::npos) << openAll(loop);
+  EXPECT_NE(openAll(loop).find("зациклена"), std::string::npos) << openAll(loop);
 
   const std::string count = copy("STATES.DB", "count.db");
   poke(count, 0x06, {54, 0, 0, 0});
-  EXPECT_NE(openAll(count).find("record count"), std::string::npos);
+  EXPECT_NE(openAll(count).find("число записей"), std::string::npos);
 
   const std::string huge = copy("STATES.DB", "huge.db");
   poke(huge, 0x06, {0xFF, 0xFF, 0xFF, 0x7F});
@@ -219,11 +219,11 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
 
   const std::string type = copy("STATES.DB", "type.db");
   poke(type, 0x58, {0x7E});  // first field's type
-  EXPECT_NE(openAll(type).find("field type"), std::string::npos);
+  EXPECT_NE(openAll(type).find("тип поля"), std::string::npos);
 
   const std::string size = copy("STATES.DB", "size.db");
   poke(size, 0x00, {0x30, 0x00});  // record size disagrees with the fields
-  EXPECT_NE(openAll(size).find("record size"), std::string::npos);
+  EXPECT_NE(openAll(size).find("размер"), std::string::npos);
 
   const std::string past = copy("STATES.DB", "past.db");
   poke(past, 0x0E, {9, 0});  // chain starts beyond the file
@@ -231,7 +231,7 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
 
   const std::string block = copy("STATES.DB", "block.db");
   poke(block, 221 + 4, {0x01, 0x7F});  // a block claims too many records
-  EXPECT_NE(openAll(block).find("record count"), std::string::npos);
+  EXPECT_NE(openAll(block).find("число записей"), std::string::npos);
 
   // Cut in the middle of the header, and cut before the second block.
   const std::string cut = copy("STATES.DB", "cut.db");
@@ -247,10 +247,10 @@ TEST_F(Damaged, BrokenChainsCountsAndHeadersGiveClearErrors) {
 
   const std::string crypt = copy("fk4.db", "crypt.db");
   poke(crypt, 0x5C, {0x12, 0x34, 0x56, 0x78});  // a password checksum
-  EXPECT_NE(openAll(crypt).find("Encrypted"), std::string::npos);
+  EXPECT_NE(openAll(crypt).find("зашифрована"), std::string::npos);
   const std::string version = copy("fk4.db", "version.db");
   poke(version, 0x39, {0x20});
-  EXPECT_NE(openAll(version).find("version"), std::string::npos);
+  EXPECT_NE(openAll(version).find("версия"), std::string::npos);
 
   // A damaged index file: the records still read, but nothing may change.
   const std::string c = copy("C.DB", "c.db");

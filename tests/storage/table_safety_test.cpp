@@ -42,7 +42,7 @@ TEST_F(TableTest, SecondWriterOfAGoodsTableGetsItReadOnly) {
   b.setTableName(p);
   b.open();
   EXPECT_TRUE(b.readOnly());
-  EXPECT_NE(b.readOnlyReason().find("another user or program"), std::string::npos);
+  EXPECT_NE(b.readOnlyReason().find("другим пользователем или программой"), std::string::npos);
   EXPECT_EQ(b.recordCount(), 3);
   EXPECT_THROW(b.append(), DbError);
   EXPECT_THROW(b.fieldByName("PRICE").setAsInteger(1), DbError);
@@ -82,7 +82,7 @@ TEST_F(TableTest, FullDiskWhileAppendingGoods) {
       }
       t.close();
     }
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << budget << ": " << err;
+    EXPECT_NE(err.find("на диске нет места"), std::string::npos) << budget << ": " << err;
     Table t;
     t.setTableName(p);
     ASSERT_NO_THROW(t.open()) << budget;
@@ -172,7 +172,7 @@ TEST_F(TableTest, ParadoxIndexKindsTheEngineDoesNotMaintainKeepTheTableReadOnly)
     const std::string before = filesOf(p);
     t.open();
     EXPECT_TRUE(t.readOnly());
-    EXPECT_NE(t.readOnlyReason().find("descending order"), std::string::npos) << t.readOnlyReason();
+    EXPECT_NE(t.readOnlyReason().find("порядок по убыванию"), std::string::npos) << t.readOnlyReason();
     EXPECT_THROW(t.append(), DbError);
     t.close();
     EXPECT_EQ(filesOf(p), before);
@@ -196,7 +196,7 @@ TEST_F(TableTest, ParadoxIndexKindsTheEngineDoesNotMaintainKeepTheTableReadOnly)
     } catch (const DbError& e) {
       err = e.what();
     }
-    EXPECT_NE(err.find("Cannot modify a read-only dataset"), std::string::npos) << err;
+    EXPECT_NE(err.find("Изменение невозможно"), std::string::npos) << err;
     t.close();
     EXPECT_EQ(filesOf(p), before);
   }
@@ -215,7 +215,7 @@ TEST_F(TableTest, EncryptedParadoxTableIsRefusedUntouched) {
   } catch (const DbError& e) {
     err = e.what();
   }
-  EXPECT_NE(err.find("Encrypted"), std::string::npos) << err;
+  EXPECT_NE(err.find("зашифрована"), std::string::npos) << err;
   EXPECT_FALSE(t.active());
   EXPECT_FALSE(FileLock::lockedByOther(p));
   EXPECT_EQ(dbtest::readBytes(p), bytes);
@@ -277,7 +277,7 @@ TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
           t.append();
           out += p + " took an append; ";
         } catch (const DbError& e) {
-          if (std::string(e.what()).find("read-only") == std::string::npos) out += e.what();
+          if (std::string(e.what()).find("только для чтения") == std::string::npos) out += e.what();
         }
       } catch (const DbError& e) {
         out += p + ": " + e.what() + "; ";
