@@ -82,7 +82,7 @@ void QuickRep::setupPrinter(QPrinter& printer) const {
 
 void QuickRep::storePendingRecord() {
   if (!DataSet || !DataSet->active())
-    throw storage::DbError("Cannot perform this operation on a closed dataset");
+    throw storage::DbError("Операция невозможна: таблица закрыта");
   const storage::State s = DataSet->state();
   if (s != storage::State::Edit && s != storage::State::Insert) return;
   if (DataSet->modified())
@@ -101,7 +101,7 @@ namespace {
 class Painter {
  public:
   Painter(QPrinter& printer, const QuickRep& rep) : rep_(rep) {
-    if (!p_.begin(&printer)) throw std::runtime_error("The printer cannot be opened");
+    if (!p_.begin(&printer)) throw std::runtime_error("Не удаётся открыть принтер");
     step_ = printer.resolution() / 96.0;
     QPen pen(Qt::black);
     pen.setWidthF(step_ / 2);
@@ -202,7 +202,7 @@ int QuickRep::print(QPrinter& printer) {
     // A detail band that does not fit goes to the next page, unless the page
     // holds nothing but its header (a band taller than the page is cut).
     if (y + Detail.height > room + kSlack && y > PageHeader.height + kSlack) {
-      if (!printer.newPage()) throw std::runtime_error("The printer cannot start a new page");
+      if (!printer.newPage()) throw std::runtime_error("Принтер не может начать новую страницу");
       ++page;
       painter.band(PageHeader, 0, page, date, DataSet, -1);
       y = PageHeader.height;
@@ -210,7 +210,7 @@ int QuickRep::print(QPrinter& printer) {
     painter.band(Detail, y, page, date, DataSet, row);
     y += Detail.height;
   }
-  if (!painter.end()) throw std::runtime_error("The printout cannot be finished");
+  if (!painter.end()) throw std::runtime_error("Не удаётся завершить печать");
   return page;
 }
 

@@ -75,7 +75,7 @@ std::string lifeField(const std::string& life) {
   const auto p1 = life.find('.');
   const auto p2 = p1 == std::string::npos ? p1 : life.find('.', p1 + 1);
   if (p2 == std::string::npos)
-    throw intconv::ConvertError("'" + life + "' is not a valid integer value");
+    throw intconv::ConvertError(intconv::notIntegerText(life));
   out += char(bcd(intconv::parse(life.substr(0, p1))));
   out += char(bcd(intconv::parse(life.substr(p1 + 1, p2 - p1 - 1))));
   out += char(bcd(intconv::parse(life.substr(p2 + 1))));

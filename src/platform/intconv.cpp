@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/cp1251.h"
+
 namespace intconv {
 
 std::optional<int> tryParse(std::string_view s) {
@@ -52,9 +54,13 @@ std::optional<int> tryParse(std::string_view s) {
   return int(v);
 }
 
+std::string notIntegerText(std::string_view text) {
+  return "«" + ansi::toUtf8(text) + "» — не целое число";
+}
+
 int parse(std::string_view text) {
   if (auto v = tryParse(text)) return *v;
-  throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
+  throw ConvertError(notIntegerText(text));
 }
 
 }  // namespace intconv

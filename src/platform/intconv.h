@@ -13,9 +13,13 @@ namespace intconv {
 // The value, or nothing when the text does not convert.
 std::optional<int> tryParse(std::string_view text);
 
-// The value; throws ConvertError ("'<text>' is not a valid integer value")
-// when the text does not convert.
+// The value; throws ConvertError with notIntegerText(text) when the text
+// does not convert.
 int parse(std::string_view text);
+
+// "«<text>» — не целое число": the message of a failed conversion, in UTF-8
+// with the Windows-1251 text converted, as the error box reads it.
+std::string notIntegerText(std::string_view text);
 
 class ConvertError : public std::runtime_error {
  public:

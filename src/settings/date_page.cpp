@@ -37,10 +37,10 @@ std::array<int, 3> threeNumbers(const QString& text, QChar separator) {
   std::size_t from = 0;
   for (std::size_t i = 0; i < 3; ++i) {
     const std::size_t end = i < 2 ? s.find(char(separator.unicode()), from) : s.size();
-    if (end == std::string::npos) throw intconv::ConvertError("'" + s + "' is not a valid date or time");
+    if (end == std::string::npos) throw intconv::ConvertError("«" + ansi::toUtf8(s) + "» — не дата и не время");
     const std::string group = s.substr(from, end - from);
     for (char c : group)
-      if (c < '0' || c > '9') throw intconv::ConvertError("'" + group + "' is not a valid integer value");
+      if (c < '0' || c > '9') throw intconv::ConvertError(intconv::notIntegerText(group));
     out[i] = intconv::parse(group);
     from = end + 1;
   }

@@ -101,6 +101,13 @@ TEST(ShelfLife, DaysAndDatesBothWays) {
 TEST(ShelfLife, TextsWithoutAWireFormAreRefused) {
   for (const char* bad : {"", "abc", "1.2", "1..3", "a.b.c", "1.2.3.4", " 5 "})
     EXPECT_THROW(wire::lifeField(bad), intconv::ConvertError) << bad;
+  // The message names the text, a Windows-1251 one as UTF-8.
+  try {
+    wire::lifeField("\xE4\xE2\xE0");  // "два"
+    ADD_FAILURE() << "no error";
+  } catch (const intconv::ConvertError& e) {
+    EXPECT_STREQ(e.what(), "«два» — не целое число");
+  }
 }
 
 TEST(Bcd, DateAndTimeTexts) {

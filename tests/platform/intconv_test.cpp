@@ -45,6 +45,23 @@ TEST(IntConv, ParseThrowsOnFailure) {
   EXPECT_THROW(intconv::parse("abc"), intconv::ConvertError);
 }
 
+// The conversion error reads in Russian in the error box, whether the text
+// was ASCII or Windows-1251 letters typed into a field.
+TEST(IntConv, ConversionErrorShowsTheTextInRussian) {
+  auto shown = [](const std::string& text) {
+    try {
+      intconv::parse(text);
+    } catch (const intconv::ConvertError& e) {
+      return errorTextToUnicode(e.what());
+    }
+    return QStringLiteral("(no error)");
+  };
+  EXPECT_EQ(shown("abc"), QStringLiteral("«abc» — не целое число"));
+  EXPECT_EQ(shown("\xF6\xE5\xED\xE0"), QStringLiteral("«цена» — не целое число"));
+  EXPECT_EQ(shown("12\xB9"), QStringLiteral("«12№» — не целое число"));
+  EXPECT_EQ(shown(""), QStringLiteral("«» — не целое число"));
+}
+
 TEST(Ansi, RoundTripsEveryByte) {
   for (int b = 0; b < 256; ++b) {
     const std::string s(1, char(b));
@@ -67,6 +84,9 @@ TEST(ErrorText, Windows1251AndFileSystemPathsBothShowRight) {
   EXPECT_EQ(errorTextToUnicode("\xCE\xF8\xE8\xE1\xEA\xE0"), QStringLiteral("Ошибка"));
   EXPECT_EQ(errorTextToUnicode("Cannot open '/base/\xD1\x82\xD0\xBE\xD0\xB2.db'"),
             QStringLiteral("Cannot open '/base/тов.db'"));
+  // A message of the program in Windows-1251 with its guillemets and dash
+  // never passes for UTF-8.
+  EXPECT_EQ(errorTextToUnicode("\xAB\xE0\xE1\xE2\xBB \x97 \xED\xE5"), QStringLiteral("«абв» — не"));
   EXPECT_EQ(errorTextToUnicode("plain"), QStringLiteral("plain"));
 }
 
