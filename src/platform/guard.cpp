@@ -13,7 +13,7 @@ std::string currentErrorText() {
   } catch (const std::exception& e) {
     return e.what();
   } catch (...) {
-    return "Unknown error";
+    return "Неизвестная ошибка";
   }
 }
 
