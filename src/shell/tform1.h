@@ -25,9 +25,11 @@ class QComboBox;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QTableView;
@@ -144,6 +146,12 @@ class TForm1 : public QMainWindow {
   bool GetPrSet(int Key, int& Cell, int TimeOut);
   bool GetFactorySet(std::string& Reply, int TimeOut);
 
+  // Network test page: the addresses of the configuration table that answer
+  // the ping with the time-out t, and the lines "address   name" of the
+  // hosts prefix + 1 .. prefix + 255 that answer it.
+  std::vector<std::string> Search1(int t);
+  std::vector<std::string> Search(const std::string& prefix, int t);
+
   // ---- Goods and messages bases ----
   // The one table component: the open goods or messages base.
   storage::Table Table1;
@@ -231,6 +239,12 @@ class TForm1 : public QMainWindow {
   // Field-compatibility table
   void Button10Click();
   // Scale link and protocol
+  void Button18Click();
+  void Button19Click();
+  void Button20Click();
+  void Button21Click();
+  void Button24Click();
+  void Button25Click();
   // Goods and messages bases
   void N3Click();
   void N4Click();
@@ -361,6 +375,16 @@ class TForm1 : public QMainWindow {
   QLineEdit* Edit31 = nullptr;
   QPushButton* Button24 = nullptr;
   QPushButton* Button25 = nullptr;
+  // Network test page (besides Edit30, Edit31, Button24 and Button25 above)
+  QRadioButton* RadioButton3 = nullptr;
+  QRadioButton* RadioButton4 = nullptr;
+  QPushButton* Button18 = nullptr;
+  QPushButton* Button19 = nullptr;
+  QPushButton* Button20 = nullptr;
+  QPushButton* Button21 = nullptr;
+  QListWidget* ListBox3 = nullptr;
+  QListWidget* ListBox4 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
 
   // Scale settings pages: state and totals, user settings and shop name,
   // date and time, price keys, factory settings.
@@ -393,6 +417,9 @@ class TForm1 : public QMainWindow {
   void buildDatePage();
   void buildPriceKeysPage();
   void buildFactoryPage();
+  void buildNetTestPage();
+  // The scale check of the test page: handshake probe of every row.
+  void checkScales(int t);
   std::optional<QFont> fontDialog1Font_;
 };
 

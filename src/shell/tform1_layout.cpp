@@ -113,6 +113,7 @@ void TForm1::buildLayout() {
   buildConfigPage();
   buildSettingsPages();
   buildOtherPages();
+  buildNetTestPage();
 
   // Tool buttons are for the mouse; Tab moves between fields, lists and grids.
   for (auto* b : findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
@@ -391,21 +392,4 @@ void TForm1::buildOtherPages() {
   pics->addStretch();
   v7->addLayout(pics);
   v7->addStretch();
-
-  // Test page.
-  auto* v4 = new QVBoxLayout(TabSheet4);
-  auto* r4 = new QHBoxLayout();
-  Edit30 = named(new QLineEdit(TabSheet4), "Edit30");
-  Edit31 = named(new QLineEdit(QStringLiteral("50"), TabSheet4), "Edit31");
-  Button24 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button24");
-  Button25 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button25");
-  Button24->hide();
-  Button25->hide();
-  r4->addWidget(Edit30);
-  r4->addWidget(Edit31);
-  r4->addWidget(Button24);
-  r4->addWidget(Button25);
-  r4->addStretch();
-  v4->addLayout(r4);
-  v4->addStretch();
 }
