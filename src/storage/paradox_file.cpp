@@ -683,14 +683,20 @@ void ChainFile::writeCounts() {
   char a[6];
   wr32(a, static_cast<std::uint32_t>(h.autoInc));
   wr16(a + 4, static_cast<std::uint16_t>(h.freeHead));
-  // Only what changed since the last write goes to disk.
+  // Only the pieces that changed since the last write go to disk (mostly
+  // the record count alone).
   std::string now(buf + hNumRecords, 0x12 - hNumRecords);
   now.append(mb, 2);
   now.append(a, 6);
   if (now == countsWritten_) return;
-  file.write(hNumRecords, buf + hNumRecords, 0x12 - hNumRecords);
-  file.write(hMaxBlocks, mb, 2);
-  file.write(hAutoInc, a, 6);
+  const bool known = countsWritten_.size() == now.size();
+  auto changed = [&](std::size_t from, std::size_t n) {
+    return !known || now.compare(from, n, countsWritten_, from, n) != 0;
+  };
+  if (changed(0, 4)) file.write(hNumRecords, buf + hNumRecords, 4);
+  if (changed(4, 8)) file.write(hNextBlock, buf + hNextBlock, 0x12 - hNextBlock);
+  if (changed(12, 2)) file.write(hMaxBlocks, mb, 2);
+  if (changed(14, 6)) file.write(hAutoInc, a, 6);
   countsWritten_ = std::move(now);
 }
 
