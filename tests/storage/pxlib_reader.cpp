@@ -85,7 +85,7 @@ std::optional<Contents> read(const std::string& path) {
   return c;
 }
 
-IndexedRead readThroughIndex(const std::string& db, const std::string& px) {
+IndexedRead readThroughIndex(const std::string& db, const std::string& px, bool fetchRows) {
   IndexedRead r;
   Api& a = api();
   if (!a.lib) {
@@ -100,7 +100,7 @@ IndexedRead readThroughIndex(const std::string& db, const std::string& px) {
   }
   if (a.openFile(index, px.c_str()) == 0 && a.readIndex(index) == 0 && a.openFile(table, db.c_str()) == 0 &&
       a.addIndex(table, index) == 0)
-    r.contents = contentsOf(a, table);
+    r.contents = fetchRows ? contentsOf(a, table) : Contents{};
   else if (r.complaints.empty())
     r.complaints.push_back("pxlib refused the index");
   // The index's entries keep copies of their keys, which pxlib never frees.
