@@ -98,11 +98,15 @@ IndexedRead readThroughIndex(const std::string& db, const std::string& px, bool 
     d->errorhandler = collect;
     d->errorhandler_user_data = &r.complaints;
   }
-  if (a.openFile(index, px.c_str()) == 0 && a.readIndex(index) == 0 && a.openFile(table, db.c_str()) == 0 &&
-      a.addIndex(table, index) == 0)
-    r.contents = fetchRows ? contentsOf(a, table) : Contents{};
-  else if (r.complaints.empty())
-    r.complaints.push_back("pxlib refused the index");
+  if (a.openFile(index, px.c_str()) == 0 && a.readIndex(index) == 0 && a.openFile(table, db.c_str()) == 0) {
+    // pxlib drops the index it built itself at open without freeing it.
+    void* own = table->px_indexdata;
+    if (a.addIndex(table, index) == 0) {
+      if (own) table->free(table, own);
+      r.contents = fetchRows ? contentsOf(a, table) : Contents{};
+    }
+  }
+  if (!r.contents && r.complaints.empty()) r.complaints.push_back("pxlib refused the index");
   // The index's entries keep copies of their keys, which pxlib never frees.
   if (index->px_data)
     for (int i = 0; i < index->px_datalen; ++i)
