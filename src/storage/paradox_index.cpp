@@ -439,7 +439,6 @@ void IndexTree::inserted(int after, int dataBlock, int count, const std::string&
     if (slot <= 0) return drop();
   }
   insertEntry(leaf, slot, {firstKey, dataBlock, count});
-  compact();
 }
 
 void IndexTree::removed(int dataBlock) {

@@ -54,9 +54,9 @@ class IndexTree {
   int lastBlock() const { return last_; }
   std::uint32_t entries() const;
 
-  // The bytes of every block changed since the last call (all after a build
-  // or adopt... of which adopt marks none), with their block numbers.
-  // `keyWidth` and `blockSize` give the entry layout.
+  // The bytes of every block changed since the last call, with their block
+  // numbers: every block after a build, none after an adopt. `keyWidth` and
+  // `blockSize` give the entry layout.
   std::vector<std::pair<int, std::string>> takeDirty(int keyWidth, int blockSize);
 
  private:

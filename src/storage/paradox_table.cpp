@@ -2,7 +2,7 @@
 // indexes (.Xnn/.Ynn, .XGn/.YGn), validity file (.VAL) and blob file (.MB).
 // Changes go into the files in place: the block that holds the record, the
 // header fields the engine owns, the index entries of the record, and the
-// primary index files, which are small and rebuilt from the block chain.
+// blocks of the primary index files that the change touches.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
