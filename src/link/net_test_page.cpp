@@ -24,6 +24,7 @@
 #include "platform/intconv.h"
 #include "platform/ipv4.h"
 #include "platform/name_lookup.h"
+#include "shell/progress_bar.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -196,7 +197,7 @@ void TForm1::checkScales(int t) {
 std::vector<std::string> TForm1::Search1(int t) {
   ProgressBar1->setValue(0);
   ShownWhileRunning progress(ProgressBar1);
-  ProgressBar1->setMaximum(StringGrid1->RowCount() - 1);
+  setProgressMaximum(ProgressBar1, StringGrid1->RowCount() - 1);
   IdIcmpClient1.ReceiveTimeout = t;
   for (int row = 1; row < StringGrid1->RowCount(); ++row) {
     ProgressBar1->setValue(row);
@@ -256,7 +257,7 @@ std::vector<std::string> TForm1::Search(const std::string& prefix, int t) {
   }
   if (PingReplies.empty()) return lines;  // nobody to name
 
-  ProgressBar1->setMaximum(int(PingReplies.size()) - 1);
+  setProgressMaximum(ProgressBar1, int(PingReplies.size()) - 1);
   ProgressBar1->setValue(0);
   for (std::size_t j = 0; j < PingReplies.size(); ++j) {
     ProgressBar1->setValue(int(j));
