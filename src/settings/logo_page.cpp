@@ -1,6 +1,7 @@
 // The page "Логотип": the 64 x 64 logo editor, its file, the import of a
 // picture, and writing the logo into a scale and reading it back.
 #include <QComboBox>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -80,6 +81,20 @@ void TForm1::buildLogoPage() {
   bar->addStretch();
   v->addLayout(bar);
 
+  // A picture in a thin grey frame, so that white shows against the page.
+  const auto framed = [page](ImageBox* box) {
+    auto* frame = new QFrame(page);
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    frame->setLineWidth(1);
+    QPalette edge = frame->palette();
+    edge.setColor(QPalette::WindowText, edge.color(QPalette::Mid));
+    frame->setPalette(edge);
+    frame->setFixedSize(box->width() + 2, box->height() + 2);
+    box->setParent(frame);
+    box->move(1, 1);
+    return frame;
+  };
+
   auto* body = new QHBoxLayout();
   v->addLayout(body, 1);
 
@@ -89,7 +104,7 @@ void TForm1::buildLogoPage() {
   Image1 = new ImageBox(logo::kFieldSide, logo::kFieldSide, page);
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->setCursor(Qt::CrossCursor);
-  left->addWidget(Image1);
+  left->addWidget(framed(Image1));
   left->addStretch();
   body->addLayout(left);
   body->addSpacing(12);
@@ -99,7 +114,7 @@ void TForm1::buildLogoPage() {
   middle->addWidget(new QLabel(QStringLiteral("Просмотр логотипа"), page));
   Image2 = new ImageBox(logo::kSide, logo::kSide, page);
   Image2->setObjectName(QStringLiteral("Image2"));
-  middle->addWidget(Image2);
+  middle->addWidget(framed(Image2));
   middle->addSpacing(24);
   auto* heading = new QLabel(QStringLiteral("Контрастность преобразования цвета"), page);
   QFont bold = heading->font();
