@@ -97,7 +97,7 @@ QString pictureFilter() {
 
 QImage importPicture(const QString& path, int level) {
   QImageReader reader(path);
-  reader.setAutoTransform(false);
+  reader.setAutoTransform(true);  // a photo comes in upright, as viewers show it
   QImage source;
   if (!reader.read(&source) || source.isNull())
     fail(QStringLiteral("Не удается загрузить рисунок '%1': %2").arg(path, reader.errorString()));
