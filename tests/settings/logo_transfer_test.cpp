@@ -183,7 +183,16 @@ TEST_F(LogoTransferTest, NoLogoOperationStartsWhileTheLinkIsBusy) {
   EXPECT_EQ(scale.connectionCount(), 0);
   EXPECT_TRUE(form->ScaleBusy);
   form->ScaleBusy = false;
+
+  // While one runs, the entries of both show disabled.
+  std::vector<bool> enabled;
+  dlg.onMessage = [&](const QString&) {
+    for (const char* name : {"SpeedButton37", "SpeedButton38"}) enabled.push_back(find<QToolButton>(name)->isEnabled());
+    for (const char* name : {"Button12", "Button13"}) enabled.push_back(find<QPushButton>(name)->isEnabled());
+  };
   write();
   EXPECT_EQ(dlg.take(), QStringList{kLoaded});
+  EXPECT_EQ(enabled, std::vector<bool>(4, false));
   EXPECT_FALSE(form->ScaleBusy);
+  EXPECT_TRUE(find<QToolButton>("SpeedButton38")->isEnabled());
 }
