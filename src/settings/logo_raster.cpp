@@ -1,12 +1,17 @@
 #include "settings/logo_raster.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QStringList>
+#include <cerrno>
 #include <stdexcept>
 
+#include "platform/oserror.h"
 #include "platform/textfile.h"
 
 namespace logo {
@@ -64,13 +69,25 @@ namespace {
 }  // namespace
 
 std::string readLogoFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    fail(QStringLiteral("Не удается открыть файл '%1': %2").arg(path, file.errorString()));
-  const QByteArray bytes = file.read(qint64(kRasterBytes) + 1);
-  if (bytes.size() != qsizetype(kRasterBytes))
-    fail(QStringLiteral("Не удается прочитать файл '%1': %2").arg(path, file.errorString()));
-  return bytes.toStdString();
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fail(QStringLiteral("Не удается открыть файл '%1': %2").arg(path, osErrorText(errno)));
+  // One byte more than a logo, to see a file that grew since it was checked.
+  std::string bytes(kRasterBytes + 1, '\0');
+  std::size_t got = 0;
+  int err = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  ::close(fd);
+  if (err) fail(QStringLiteral("Не удается прочитать файл '%1': %2").arg(path, osErrorText(err)));
+  if (got != kRasterBytes)
+    fail(QStringLiteral("Формат выбранного файла не соответствует нужному формату."));
+  bytes.resize(kRasterBytes);
+  return bytes;
 }
 
 void writeLogoFile(const QString& path, const std::string& raster) {

@@ -113,6 +113,14 @@ TEST(LogoFile, OnlyAFileOfExactly512BytesPasses) {
   EXPECT_EQ(logo::checkLogoFile(QString()), logo::FileCheck::Missing);
   ASSERT_EQ(logo::checkLogoFile(base + "c.kmi"), logo::FileCheck::Ok);
   EXPECT_EQ(logo::readLogoFile(base + "c.kmi"), std::string(512, '\xA5'));
+  // A file gone or grown after the check is refused, in the program's words.
+  try {
+    logo::readLogoFile(base + "none.kmi");
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("нет такого файла"), std::string::npos) << e.what();
+  }
+  EXPECT_ANY_THROW(logo::readLogoFile(base + "b.kmi"));
 }
 
 TEST(LogoFile, WritingReplacesTheFileWholeAndLeavesNoTemporary) {
