@@ -280,6 +280,7 @@ void TForm1::SpeedButton36Click() {
   guarded([this] {
     if (!AskSaveLogoChanges()) return;
     dialogs::FileRequest req;
+    req.title = QStringLiteral("Открыть");  // the system's own caption of an open dialog
     req.filter = logo::pictureFilter();
     req.picturePreview = true;
     const auto name = dialogs::current().openFile(req);
