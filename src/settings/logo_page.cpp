@@ -16,30 +16,12 @@
 #include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "settings/logo_raster.h"
+#include "settings/settings_pages.h"
 #include "shell/image_box.h"
 #include "shell/tform1.h"
 
-namespace {
-
-const QString kTransferError = QStringLiteral("Ошибка передачи данных. Повторите попытку еще раз.");
-
-// The handshake before a logo command, with its two messages; true when the
-// scale accepted it.
-bool logoHandshake(TForm1& form, int row, int timeOut) {
-  switch (form.ScaleSelectHandshake(row, timeOut, 50)) {
-    case TForm1::HandshakeResult::Accepted:
-      return true;
-    case TForm1::HandshakeResult::NoData:
-      dialogs::message(QStringLiteral("Ошибка обмена. Повторите попытку еще раз или перезагрузите программу."));
-      return false;
-    case TForm1::HandshakeResult::WrongReply:
-      break;
-  }
-  dialogs::message(QStringLiteral("Ошибка обмена. Повторите попытку еще раз или проверьте работоспособность весов."));
-  return false;
-}
-
-}  // namespace
+using settingspages::handshake;
+using settingspages::say;
 
 void TForm1::buildLogoPage() {
   QWidget* page = TabSheet7;
@@ -146,16 +128,11 @@ void TForm1::buildLogoPage() {
   // The scale and the two transfer buttons.
   auto* right = new QVBoxLayout();
   right->addWidget(new QLabel(QStringLiteral("Выбор весов"), page));
-  ComboBox8 = new QComboBox(page);
-  ComboBox8->setObjectName(QStringLiteral("ComboBox8"));
-  ComboBox8->setEditable(true);
-  ComboBox8->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox8 = settingspages::scaleList(page, "ComboBox8");
   ComboBox8->setMinimumWidth(130);
   right->addWidget(ComboBox8);
-  Button12 = new QPushButton(QStringLiteral("Прочитать"), page);
-  Button12->setObjectName(QStringLiteral("Button12"));
-  Button13 = new QPushButton(QStringLiteral("Загрузить"), page);
-  Button13->setObjectName(QStringLiteral("Button13"));
+  Button12 = settingspages::button(page, QStringLiteral("Прочитать"), "Button12");
+  Button13 = settingspages::button(page, QStringLiteral("Загрузить"), "Button13");
   right->addWidget(Button12);
   right->addWidget(Button13);
   right->addStretch();
@@ -246,7 +223,7 @@ void TForm1::SpeedButton34Click() {
         dialogs::message(QStringLiteral("Ошибка открытия файла ") + *name);
         return;
       case logo::FileCheck::WrongSize:
-        dialogs::message(QStringLiteral("Формат выбранного файла не соответствует нужному формату."));
+        say("Формат выбранного файла не соответствует нужному формату.");
         return;
       case logo::FileCheck::Ok:
         break;
@@ -314,11 +291,11 @@ void TForm1::Button13Click() {
       return true;
     };
     if (!OpenScaleLink(ComboBox8->currentText(), QStringLiteral("Для записи логотипа"), row, timeOut, pack)) return;
-    if (!logoHandshake(*this, row, timeOut)) return;
+    if (!handshake(*this, row, timeOut, 50)) return;
     if (SendLogo(raster, timeOut))
-      dialogs::message(QStringLiteral("Логотип загружен"));
+      say("Логотип загружен");
     else
-      dialogs::message(kTransferError);
+      say(settingspages::kTransferFailed);
   });
 }
 
@@ -331,15 +308,15 @@ void TForm1::Button12Click() {
     if (!AskSaveLogoChanges()) return;
     int row = -1, timeOut = 0;
     if (!OpenScaleLink(ComboBox8->currentText(), QStringLiteral("Для чтения логотипа"), row, timeOut)) return;
-    if (!logoHandshake(*this, row, timeOut)) return;
+    if (!handshake(*this, row, timeOut, 50)) return;
     std::string raster;
     if (!GetLogo(raster, timeOut)) {
-      dialogs::message(kTransferError);
+      say(settingspages::kTransferFailed);
       return;
     }
     ShowLogoRaster(raster);
     LogoModified = true;
-    dialogs::message(QStringLiteral("Логотип прочитан."));
+    say("Логотип прочитан.");
   });
 }
 
