@@ -24,7 +24,7 @@ constexpr const char* kRefusedWhileBusy[] = {
     "ToolButton4", "N20", "N21",
     // scale settings, state, factory settings and logo pages
     "Button1", "Button2", "Button6", "Button5", "Button7", "Button8", "Button23", "Button9",
-    "Button11", "Button17", "Button12", "Button13",
+    "Button11", "Button17", "Button12", "Button13", "SpeedButton37", "SpeedButton38",
     // network test page
     "Button18", "Button19", "Button21", "Button20"};
 }  // namespace

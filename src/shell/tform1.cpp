@@ -6,14 +6,13 @@
 #include <QCloseEvent>
 #include <QDateTimeEdit>
 #include <QDir>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QShortcut>
 #include <QLineEdit>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "platform/guard.h"
+#include "platform/name_lookup.h"
 #include "platform/textfile.h"
 #include "shell/config_file.h"
 #include "shell/image_box.h"
@@ -23,18 +22,11 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-QString firstLocalIPv4() {
-  const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
-  for (const QHostAddress& a : info.addresses())
-    if (a.protocol() == QAbstractSocket::IPv4Protocol) return a.toString();
-  return {};
-}
-
 std::string cwdFile(const char* name) { return (QDir::currentPath() + "/" + name).toStdString(); }
 
 }  // namespace
 
-QString (*LocalHostAddress)() = &firstLocalIPv4;
+QString (*LocalHostAddress)() = &namelookup::ownIPv4;
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,9 +26,11 @@ class QComboBox;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QTableView;
@@ -144,6 +147,12 @@ class TForm1 : public QMainWindow {
   bool GetPrSet(int Key, int& Cell, int TimeOut);
   bool GetFactorySet(std::string& Reply, int TimeOut);
 
+  // Network test page: the addresses of the configuration table that answer
+  // the ping with the time-out t, and the lines "address   name" of the
+  // hosts prefix + 1 .. prefix + 255 that answer it.
+  std::vector<std::string> Search1(int t);
+  std::vector<std::string> Search(const std::string& prefix, int t);
+
   // ---- Goods and messages bases ----
   // The one table component: the open goods or messages base.
   storage::Table Table1;
@@ -204,6 +213,19 @@ class TForm1 : public QMainWindow {
   // ---- Scale settings and logo ----
   // The eight printing option boxes, bit 0 to bit 7 of the flags byte.
   std::array<QCheckBox*, 8> printFlagBoxes() const;
+  // Logo page. The logo is Image2 (64 x 64, the master copy); Image1 shows
+  // it five-fold for editing. LogoRaster: 512 bytes, 8 a row from the top,
+  // leftmost pixel in bit 7, 1 = dark.
+  static uint8_t BitToByte(int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3, int32_t b2, int32_t b1,
+                           int32_t b0);
+  static uint32_t Monochrom(uint32_t Color, int Level);  // Color 0x00BBGGRR
+  std::string PackLogoRaster() const;
+  void ShowLogoRaster(const std::string& Raster);
+  void RedrawLogoEditField();
+  // The question whether to save a changed logo; false when the operator
+  // cancels (the asking action then ends). A save that fails throws.
+  bool AskSaveLogoChanges();
+  QString SaveDialog2FileName = QStringLiteral("noname01");  // the last chosen name
 
  public slots:
   // Shell
@@ -231,6 +253,12 @@ class TForm1 : public QMainWindow {
   // Field-compatibility table
   void Button10Click();
   // Scale link and protocol
+  void Button18Click();
+  void Button19Click();
+  void Button20Click();
+  void Button21Click();
+  void Button24Click();
+  void Button25Click();
   // Goods and messages bases
   void N3Click();
   void N4Click();
@@ -271,6 +299,16 @@ class TForm1 : public QMainWindow {
   void Button8Click();
   void Button23Click();
   void Button9Click();
+  void Image1MouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+  void SpeedButton33Click();
+  void SpeedButton34Click();
+  void SpeedButton35Click();
+  void SpeedButton36Click();
+  void SpeedButton37Click();
+  void SpeedButton38Click();
+  void TrackBar1Change();
+  void Button12Click();
+  void Button13Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -357,10 +395,22 @@ class TForm1 : public QMainWindow {
   ImageBox* Image1 = nullptr;
   ImageBox* Image2 = nullptr;
   QSlider* TrackBar1 = nullptr;
+  QPushButton* Button12 = nullptr;
+  QPushButton* Button13 = nullptr;
   QLineEdit* Edit30 = nullptr;
   QLineEdit* Edit31 = nullptr;
   QPushButton* Button24 = nullptr;
   QPushButton* Button25 = nullptr;
+  // Network test page (besides Edit30, Edit31, Button24 and Button25 above)
+  QRadioButton* RadioButton3 = nullptr;
+  QRadioButton* RadioButton4 = nullptr;
+  QPushButton* Button18 = nullptr;
+  QPushButton* Button19 = nullptr;
+  QPushButton* Button20 = nullptr;
+  QPushButton* Button21 = nullptr;
+  QListWidget* ListBox3 = nullptr;
+  QListWidget* ListBox4 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
 
   // Scale settings pages: state and totals, user settings and shop name,
   // date and time, price keys, factory settings.
@@ -393,6 +443,11 @@ class TForm1 : public QMainWindow {
   void buildDatePage();
   void buildPriceKeysPage();
   void buildFactoryPage();
+  void buildNetTestPage();
+  // The scale check of the test page: handshake probe of every row.
+  void checkScales(int t);
+  void buildLogoPage();
+  void saveLogo();  // the steps of SpeedButton35Click; throws on failure
   std::optional<QFont> fontDialog1Font_;
 };
 

@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSlider>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
@@ -24,7 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "shell/image_box.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -113,6 +111,7 @@ void TForm1::buildLayout() {
   buildConfigPage();
   buildSettingsPages();
   buildOtherPages();
+  buildNetTestPage();
 
   // Tool buttons are for the mouse; Tab moves between fields, lists and grids.
   for (auto* b : findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
@@ -344,68 +343,7 @@ void TForm1::buildSettingsPages() {
 }
 
 void TForm1::buildOtherPages() {
-  auto selector = [this](QWidget* page, const char* name) {
-    auto* v = new QVBoxLayout(page);
-    auto* bar = new QHBoxLayout();
-    bar->addStretch();
-    bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), page));
-    auto* c = named(new QComboBox(page), name);
-    c->setEditable(true);
-    c->setInsertPolicy(QComboBox::NoInsert);
-    c->setMinimumWidth(140);
-    bar->addWidget(c);
-    v->addLayout(bar);
-    return std::make_pair(v, c);
-  };
   buildFactoryPage();
   buildStatePage();
-
-  // Logo page: button bar, editor, preview and threshold.
-  auto [v7, c8] = selector(TabSheet7, "ComboBox8");
-  ComboBox8 = c8;
-  auto* bar7 = new QHBoxLayout();
-  struct B { QToolButton** field; const char* name; const char* hint; QStyle::StandardPixmap icon; };
-  const B buttons[] = {
-      {&SpeedButton33, "SpeedButton33", "Создать новый рисунок", QStyle::SP_FileIcon},
-      {&SpeedButton34, "SpeedButton34", "Открыть рисунок логотипа", QStyle::SP_DialogOpenButton},
-      {&SpeedButton35, "SpeedButton35", "Сохранить рисунок логотипа", QStyle::SP_DialogSaveButton},
-      {&SpeedButton36, "SpeedButton36", "Открыть и конвертировать графический файл", QStyle::SP_DirOpenIcon},
-      {&SpeedButton37, "SpeedButton37", "Загрузить логотип в выбранные весы", QStyle::SP_ArrowForward},
-      {&SpeedButton38, "SpeedButton38", "Прочитать логотип из выбранных весов", QStyle::SP_ArrowBack},
-      {&SpeedButton39, "SpeedButton39", "Помощь", QStyle::SP_MessageBoxQuestion},
-  };
-  for (const B& b : buttons) {
-    *b.field = toolButton(TabSheet7, b.name, QString::fromUtf8(b.hint), b.icon);
-    bar7->addWidget(*b.field);
-  }
-  bar7->addStretch();
-  v7->insertLayout(0, bar7);
-  connect(SpeedButton39, &QToolButton::clicked, this, &TForm1::SpeedButton39Click);
-  auto* pics = new QHBoxLayout();
-  Image1 = named(new ImageBox(320, 320, TabSheet7), "Image1");
-  Image2 = named(new ImageBox(64, 64, TabSheet7), "Image2");
-  TrackBar1 = named(new QSlider(Qt::Vertical, TabSheet7), "TrackBar1");
-  pics->addWidget(Image1);
-  pics->addWidget(Image2, 0, Qt::AlignTop);
-  pics->addWidget(TrackBar1);
-  pics->addStretch();
-  v7->addLayout(pics);
-  v7->addStretch();
-
-  // Test page.
-  auto* v4 = new QVBoxLayout(TabSheet4);
-  auto* r4 = new QHBoxLayout();
-  Edit30 = named(new QLineEdit(TabSheet4), "Edit30");
-  Edit31 = named(new QLineEdit(QStringLiteral("50"), TabSheet4), "Edit31");
-  Button24 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button24");
-  Button25 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button25");
-  Button24->hide();
-  Button25->hide();
-  r4->addWidget(Edit30);
-  r4->addWidget(Edit31);
-  r4->addWidget(Button24);
-  r4->addWidget(Button25);
-  r4->addStretch();
-  v4->addLayout(r4);
-  v4->addStretch();
+  buildLogoPage();
 }

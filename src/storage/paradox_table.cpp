@@ -2,7 +2,7 @@
 // indexes (.Xnn/.Ynn, .XGn/.YGn), validity file (.VAL) and blob file (.MB).
 // Changes go into the files in place: the block that holds the record, the
 // header fields the engine owns, the index entries of the record, and the
-// primary index files, which are small and rebuilt from the block chain.
+// blocks of the primary index files that the change touches.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -221,6 +221,7 @@ class ParadoxBackend final : public Backend {
   void indexRemove(const std::string& rec);
   void setBlockHint(const std::string& rec, int block);
   void finishChange(bool chainChanged);
+  void openIndexes();
   void writeY(Secondary& s);
   std::string readBlob(const char* p, const PxField& f) const;
 
@@ -583,6 +584,8 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   } else {
     std::ofstream(s.yPath, std::ios::binary);
   }
+  s.yFile.emplace(s.yPath, true);
+  s.x.openIndex(*s.yFile, s.hasYModel ? &s.yModel : nullptr);
   s.loaded = true;
 }
 
@@ -639,8 +642,14 @@ void ParadoxBackend::finishChange(bool chainChanged) {
   }
 }
 
+void ParadoxBackend::openIndexes() {
+  if (db_.h.keyFields > 0 && pxFile_) db_.openIndex(*pxFile_, pxModel_ ? &*pxModel_ : nullptr);
+  for (Secondary& s : sec_) loadSecondary(s);
+}
+
 void ParadoxBackend::insert(std::size_t pos, std::string& rec) {
   checkWritable();
+  openIndexes();
   completeNew(rec);
   const auto [ci, slot] = db_.locate(pos);
   for (Secondary& s : sec_) loadSecondary(s);
@@ -692,6 +701,7 @@ void ParadoxBackend::remove(std::size_t pos, const std::string& old) {
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
   if (ci >= db_.chain.size() || slot >= db_.chain[ci].count) throw DbError("Запись не найдена");
+  openIndexes();
   indexRemove(old);
   db_.removeAt(ci, slot);
   finishChange(true);

@@ -1032,6 +1032,14 @@ Bookmark Table::getBookmark() const {
 void Table::gotoBookmark(const Bookmark& b) {
   d_->checkActive();
   d_->settle();
+  // A walk through saved bookmarks mostly goes to a neighbour of the current
+  // record: look there before looking everywhere.
+  const auto n = static_cast<int>(d_->order.size());
+  for (int i = std::max(d_->cur - 1, 0); i < std::min(d_->cur + 3, n); ++i)
+    if (d_->order[static_cast<std::size_t>(i)]->id == b.key) {
+      d_->moveTo(i);
+      return;
+    }
   for (std::size_t i = 0; i < d_->order.size(); ++i)
     if (d_->order[i]->id == b.key) {
       d_->moveTo(static_cast<int>(i));
