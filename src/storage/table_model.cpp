@@ -116,7 +116,14 @@ void TableModel::attach(QTableView* view) {
     QModelIndex cur = view->currentIndex();
     const int col = cur.isValid() ? cur.column() : 0;
     if (cur.isValid() && cur.row() == row) return;
-    view->selectionModel()->setCurrentIndex(index(row, col), QItemSelectionModel::ClearAndSelect);
+    // A record that the program moved to out of sight (a transfer walking
+    // the table) brings it to the top of the view: the rows below follow
+    // without a scroll each, so the grid is redrawn once a page, not once a
+    // record.
+    const QModelIndex to = index(row, col);
+    if (!view->viewport()->rect().contains(view->visualRect(to)))
+      view->scrollTo(to, QAbstractItemView::PositionAtTop);
+    view->selectionModel()->setCurrentIndex(to, QItemSelectionModel::ClearAndSelect);
   });
 }
 
