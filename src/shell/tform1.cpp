@@ -86,7 +86,7 @@ void TForm1::FormCreate() {
   if (!textfile::canOpen(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
   {
     textfile::Reader in(cfg);
-    setConfigRows(readConfigRows(in));
+    setConfigRows(readConfigRows(in, true));
   }
 
   // 10. Scale lists.
@@ -100,8 +100,11 @@ void TForm1::FormCreate() {
   }
   {
     textfile::Reader in(poles);
+    // A read error ends the reading; the cells not reached keep their
+    // defaults.
     for (int r = 1; r <= 23 && !in.eof(); ++r) {
       StringGrid3->setCell(2, r, in.readLine());
+      if (in.atError()) break;
       StringGrid3->setCell(3, r, in.readLine());
     }
   }
