@@ -35,6 +35,24 @@ TEST_F(LinkTest, OpensPingsAndConnects) {
   EXPECT_TRUE(scale.requests().empty());  // nothing is sent by the opening
 }
 
+// Every spelling of the address that the address check accepts reaches the
+// scale: the ping and the connect take the canonical dotted form.
+TEST_F(LinkTest, EveryAcceptedSpellingOfTheAddressReachesTheScale) {
+  for (const char* cell : {"127.000.000.001", " 127.0.0.1", "127.0.0.01", "$7F.0.0.1", "0x7F.0.0.1"}) {
+    SCOPED_TRACE(cell);
+    form->StringGrid1->setCell(4, 1, cell);
+    ping.calls.clear();
+    const int before = scale.connectionCount();
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(dlg.take().isEmpty());
+    ASSERT_EQ(ping.calls.size(), 1u);
+    EXPECT_EQ(ping.calls[0].first, "127.0.0.1");
+    EXPECT_EQ(handshake(), TForm1::HandshakeResult::Accepted);
+    EXPECT_EQ(scale.connectionCount(), before + 1);
+    EXPECT_EQ(form->StringGrid1->cell(4, 1), cell);  // the cell keeps what was typed
+  }
+}
+
 TEST_F(LinkTest, EachOpeningFailureShowsItsMessage) {
   form->Edit32->setText(QStringLiteral("abc"));
   EXPECT_FALSE(open());

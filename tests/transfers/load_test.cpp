@@ -123,6 +123,22 @@ TEST_F(LoadGoods, TestErrorStopsBeforeAnyConnectionOnTheFailingRecord) {
   EXPECT_EQ(sentPlus(), (std::vector<int>{4, 5}));
 }
 
+// A scale whose address is typed with leading zeros, a blank before it or
+// a hexadecimal part is loaded like any other.
+TEST_F(LoadGoods, ScaleAddressInAnyAcceptedSpellingIsLoaded) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  for (const char* cell : {"127.000.000.001", " 127.0.0.1", "127.0.0.01", "$7F.0.0.1", "0x7F.0.0.1"}) {
+    SCOPED_TRACE(cell);
+    form->StringGrid1->setCell(4, 1, cell);
+    scale.clearRequests();
+    runDialog(Form2, 1, 2);
+    EXPECT_EQ(dlg.take(), QStringList{kSent});
+    EXPECT_EQ(sentPlus(), (std::vector<int>{1, 2}));
+  }
+}
+
 TEST_F(LoadGoods, NoTableOpenEndsAtOnceWithTheGoodsMessage) {
   startWithScale();
   for (bool tested : {true, false}) {
