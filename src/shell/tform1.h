@@ -180,6 +180,9 @@ class TForm1 : public QMainWindow {
   // The message before the save dialog, the dialog, and the cancel message:
   // the chosen file name of a new goods (or messages) base, or nothing.
   std::optional<std::string> askNewBaseName(bool goods);
+  // The file that a new base of this name would replace when it exists but
+  // does not open as a Paradox table; empty when it may be replaced.
+  static std::string replacedFileIfNotATable(const std::string& fileName);
   // The creation steps of a new base: closes Table1, deletes a table of that
   // name, defines and creates the goods table (START startWidth characters
   // wide) or the messages table with every field named through Ass, clears
