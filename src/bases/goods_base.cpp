@@ -236,6 +236,7 @@ void TForm1::N4Click() {
 void TForm1::ToolButton2Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     ComboBox2->showPopup();
     try {
       const int row = ComboBox2->currentIndex() + 1;
@@ -274,6 +275,7 @@ void TForm1::ToolButton2Click() {
 
 void TForm1::N10Click() {
   guarded([this] {
+    if (!commitGridEdit()) return;
     try {
       Table1.refresh();
     } catch (...) {
@@ -309,7 +311,7 @@ namespace {
 void sortBy(TForm1& f, const char* logical) {
   guarded([&] {
     // A new order under a running walk would make it skip or repeat records.
-    if (f.ScaleBusy) return;
+    if (f.ScaleBusy || !f.commitGridEdit()) return;
     const std::string name = f.Ass(logical);
     try {
       f.Table1.setIndexFieldNames(name);

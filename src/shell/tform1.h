@@ -183,6 +183,10 @@ class TForm1 : public QMainWindow {
   // The file that a new base of this name would replace when it exists but
   // does not open as a Paradox table; empty when it may be replaced.
   static std::string replacedFileIfNotATable(const std::string& fileName);
+  // Writes what is being typed into a cell of DBGrid1 into its record, so
+  // that an entry acting on the table sees it; false when the field refused
+  // the text (its error was shown and the entry does nothing).
+  bool commitGridEdit();
   // The creation steps of a new base: closes Table1, deletes a table of that
   // name, defines and creates the goods table (START startWidth characters
   // wide) or the messages table with every field named through Ass, clears

@@ -1,12 +1,45 @@
 #include "storage/table_model.h"
 
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 #include "platform/ansi.h"
 #include "platform/guard.h"
 
 namespace storage {
+
+namespace {
+
+// The grid's cell editor: the first key typed into it puts the record into
+// edit state (so that the navigator's post is offered at once), and the
+// record's own changes never overwrite what is being typed.
+class GridEditDelegate : public QStyledItemDelegate {
+ public:
+  GridEditDelegate(TableModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      const QPersistentModelIndex at(index);
+      TableModel* model = model_;
+      connect(edit, &QLineEdit::textEdited, edit, [model, at] {
+        if (at.isValid()) model->beginEdit(at.row());
+      });
+    }
+    return w;
+  }
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit && edit->isModified()) return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+
+ private:
+  TableModel* model_;
+};
+
+}  // namespace
 
 TableModel::TableModel(Table* table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
   rebuildColumns();
@@ -101,8 +134,29 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
   });
 }
 
+void TableModel::beginEdit(int row) {
+  guarded([&] {
+    if (!table_->active() || table_->state() != State::Browse) return;
+    table_->goToRow(row);
+    table_->edit();
+  });
+}
+
+bool TableModel::commitEdit() {
+  if (!view_) return true;
+  const QModelIndex at = view_->currentIndex();
+  auto* edit = qobject_cast<QLineEdit*>(view_->indexWidget(at));
+  if (!edit) return true;
+  // A text that the field refuses keeps the editor open, after its error.
+  if (edit->isModified() && !setData(at, edit->text(), Qt::EditRole)) return false;
+  emit view_->itemDelegate()->closeEditor(edit, QAbstractItemDelegate::NoHint);
+  return true;
+}
+
 void TableModel::attach(QTableView* view) {
+  view_ = view;
   view->setModel(this);
+  view->setItemDelegate(new GridEditDelegate(this, view));
   view->setSelectionBehavior(QAbstractItemView::SelectItems);
   QItemSelectionModel* sel = view->selectionModel();
   connect(sel, &QItemSelectionModel::currentRowChanged, this,

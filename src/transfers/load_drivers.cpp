@@ -154,7 +154,7 @@ bool hasOpenTable(TForm1& f) {
 
 void TForm1::LoadPluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей данные о товарах.");
   LoadRun run{*this, low, high, "PLUNO",
               "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
@@ -186,7 +186,7 @@ void TForm1::LoadPluRange(int low, int high) {
 
 void TForm1::LoadMsgRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей сообщения.");
   LoadRun run{*this, low, high, "MSGNO",
               "Из таблицы невозможно получить данные сообщений. Проверьте, что это таблица "

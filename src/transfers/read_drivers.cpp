@@ -77,7 +77,7 @@ storage::Field& field(TForm1& f, const char* logical) {
 
 void TForm1::GetPluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   int plu = 0, price = 0, tare = 0, icode = 0, gcode = 0, msgno = 0, logotype = 0, summ = 0,
       weight = 0, counter = 0;
   std::string name1, name2, life, rst, date, time;
@@ -114,7 +114,7 @@ void TForm1::GetPluRange(int low, int high) {
 
 void TForm1::GetMsgRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   int msgno = 0, requested = 0;
   std::string line[8];
   auto fetch = [&](int n, int timeOut) {
