@@ -232,13 +232,31 @@ TEST_F(LoadGoods, EmptyTextKeyIsUnreadableNotZero) {
   }
 }
 
-TEST_F(LoadGoods, EmptyTableOpensTheLinkAndReportsSuccess) {
+// A run that sends nothing says so and why, instead of the success text:
+// an empty table, or a range that holds no record of the table.
+TEST_F(LoadGoods, RangeWithoutRecordsSaysNothingWasSent) {
   startWithScale();
   newGoodsTable();
   runDialog(Form2, 1, 4000);
-  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: в таблице не найдено товаров с номерами PLU от 1 до 4000.")});
   EXPECT_TRUE(form->TcpClient1.Connected());
   EXPECT_TRUE(scale.requests().empty());
+
+  std::vector<int> plus;
+  for (int p = 1; p <= 400; ++p) plus.push_back(p);
+  addGoodsNumbered(plus);
+  for (bool tested : {true, false}) {
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form2, 4000, 9999);
+    EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Данные не переданы: в таблице не найдено товаров с "
+                                                     "номерами PLU от 4000 до 9999.")});
+    EXPECT_TRUE(scale.requestsOf(0x82).empty());
+    EXPECT_TRUE(progressHidden());
+  }
+  runDialog(Form2, 400, 9999);  // one record is enough for the success text
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(sentPlus(), std::vector<int>{400});
 }
 
 TEST_F(LoadGoods, ShelfLifeThatDoesNotConvertEndsWithTheErrorBoxAndHiddenProgress) {
@@ -493,8 +511,13 @@ TEST_F(LoadMessages, GoodsTableOpenSendsNothing) {
   g.msgno = 5;  // read as the message number, in the range; no lines to send
   addGoods(g);
   runDialog(Form3, 1, 10);
-  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: все сообщения с номерами от 1 до 10 пусты (нет ни одной "
+                            "строки текста). Проверьте, что открыта таблица сообщений.")});
   EXPECT_TRUE(scale.requestsOf(0x84).empty());
+  runDialog(Form3, 6, 10);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: в таблице не найдено сообщений с номерами от 6 до 10.")});
 }
 
 TEST_F(LoadMessages, RetryAndStop) {
