@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,7 +118,7 @@ class TForm1 : public QMainWindow {
                int MSGNO, int TimeOut);
   bool GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE, int& TARE,
               int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST, std::string& StartDate,
-              std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER, int TimeOut);
+              std::string& StartTime, uint32_t& SUMM, uint32_t& WEIGHT, int& COUNTER, int TimeOut);
   bool SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
                const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
                const std::string& LINE7, const std::string& LINE8, int TimeOut);
