@@ -70,11 +70,29 @@ void TableModel::onChange(Change c) {
     emit currentRowChanged(table_->currentRow());
     return;
   }
+  if (c == Change::Data && table_->state() == State::Insert && table_->rowCount() == rows_ + 1) {
+    // A new record shows at its place: one row more, the columns as they
+    // were; the view makes room for it without being set up anew.
+    const int row = table_->currentRow();
+    beginInsertRows(QModelIndex(), row, row);
+    rows_ = table_->rowCount();
+    endInsertRows();
+    layOutNow();
+    emit currentRowChanged(row);
+    return;
+  }
   beginResetModel();
   rebuildColumns();
   rows_ = table_->rowCount();
   endResetModel();
+  layOutNow();
   emit currentRowChanged(table_->currentRow());
+}
+
+void TableModel::layOutNow() {
+  // The view lays its rows out at once rather than at a later turn of the
+  // event loop, so that a record added by a loop costs one repaint, not two.
+  if (view_ && view_->isVisible()) view_->doItemsLayout();
 }
 
 int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }

@@ -45,6 +45,7 @@ class TableModel : public QAbstractTableModel {
  private:
   void onChange(Change c);
   void rebuildColumns();
+  void layOutNow();
 
   Table* table_;
   int listener_ = 0;
