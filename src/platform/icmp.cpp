@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "platform/ansi.h"
+#include "platform/oserror.h"
 
 namespace icmp {
 namespace {
@@ -99,7 +100,7 @@ enum class Outcome { Unavailable, Answered, Silent };
 Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
   Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (s.get() < 0) {
-    why = std::string("ICMP datagram socket: ") + std::strerror(errno);
+    why = (QStringLiteral("датаграммный сокет ICMP: ") + osErrorText(errno)).toStdString();
     return Outcome::Unavailable;
   }
   const int one = 1;
@@ -155,7 +156,7 @@ Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std:
 Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
   Fd s(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (s.get() < 0) {
-    why = std::string("ICMP raw socket: ") + std::strerror(errno);
+    why = (QStringLiteral("сокет ICMP типа raw: ") + osErrorText(errno)).toStdString();
     return Outcome::Unavailable;
   }
   const uint16_t id = uint16_t(::getpid() ^ 0x4B4D);
@@ -243,7 +244,8 @@ Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std
   return Outcome::Silent;
 }
 
-// The error box text for a ping that no method could send.
+// The error box text for a ping that no method could send; the reasons are
+// UTF-8.
 std::string unavailableText(const std::string& reasons) {
   return ansi::fromUnicode(
       QStringLiteral("Не удается отправить эхо-запрос ICMP (ping), которым программа проверяет связь с "
@@ -254,7 +256,7 @@ std::string unavailableText(const std::string& reasons) {
                      "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
                      "  (постоянно - строкой net.ipv4.ping_group_range = 0 2147483647 в /etc/sysctl.conf);\n"
                      "- или установить пакет iputils-ping (утилиту ping).")
-          .arg(QString::fromLocal8Bit(reasons.c_str())));
+          .arg(QString::fromUtf8(reasons.c_str())));
 }
 
 SystemPinger& systemPinger() {
