@@ -2,6 +2,9 @@
 // dialogs: which records are visited and sent, the bytes on the wire, the
 // test pass, the handshake retry rule, Stop and a scale that falls silent.
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -137,6 +140,33 @@ TEST_F(LoadGoods, ScaleAddressInAnyAcceptedSpellingIsLoaded) {
     EXPECT_EQ(dlg.take(), QStringList{kSent});
     EXPECT_EQ(sentPlus(), (std::vector<int>{1, 2}));
   }
+}
+
+// A price being typed into the grid when the load starts is the price sent.
+TEST_F(LoadGoods, APriceBeingTypedIsThePriceSent) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  table().first();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  QTableView* grid = form->DBGrid1;
+  int price = -1;
+  for (int c = 0; c < grid->model()->columnCount(); ++c)
+    if (grid->model()->headerData(c, Qt::Horizontal).toString() == QStringLiteral("PRICE")) price = c;
+  ASSERT_GE(price, 0);
+  const QModelIndex at = grid->model()->index(0, price);
+  grid->setCurrentIndex(at);
+  grid->edit(at);
+  auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(at));
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("4321"));
+  runDialog(Form2, 1, 2);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  const std::vector<std::string> sent = scale.requestsOf(0x82);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(wire::getLE(reinterpret_cast<const unsigned char*>(sent[0].data()) + 67, 4), 4321);
 }
 
 TEST_F(LoadGoods, NoTableOpenEndsAtOnceWithTheGoodsMessage) {
