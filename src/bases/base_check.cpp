@@ -105,7 +105,7 @@ void TForm1::ToolButton8Click() {
     // While a transfer or another loop over the table runs, a check would
     // move its record and take its Stop away: refused.
     scalelink::BusyGuard busy(*this);
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (Table1.tableName().empty()) {
       inform(QString::fromUtf8(kNoTableName));
       return;
@@ -254,7 +254,7 @@ bool renumberingConfirmed(const TForm1& f, const QString& question) {
 void TForm1::PLU2Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
@@ -265,7 +265,7 @@ void TForm1::PLU2Click() {
 void TForm1::MSG2Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;

@@ -86,7 +86,7 @@ void TForm1::FormCreate() {
   if (!textfile::canOpen(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
   {
     textfile::Reader in(cfg);
-    setConfigRows(readConfigRows(in));
+    setConfigRows(readConfigRows(in, true));
   }
 
   // 10. Scale lists.
@@ -100,8 +100,11 @@ void TForm1::FormCreate() {
   }
   {
     textfile::Reader in(poles);
+    // A read error ends the reading; the cells not reached keep their
+    // defaults.
     for (int r = 1; r <= 23 && !in.eof(); ++r) {
       StringGrid3->setCell(2, r, in.readLine());
+      if (in.atError()) break;
       StringGrid3->setCell(3, r, in.readLine());
     }
   }
@@ -112,6 +115,15 @@ void TForm1::FormCreate() {
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = true;
+  // What was typed into the goods grid is stored rather than lost with the
+  // window; a record that cannot be stored is dropped, as the close of the
+  // table drops it.
+  if (commitGridEdit()) {
+    try {
+      if (Table1.active() && Table1.modified()) Table1.post();
+    } catch (...) {
+    }
+  }
   QDir::setCurrent(StartDir);
   if (CheckBox3->isChecked()) {
     textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));

@@ -118,7 +118,7 @@ class TForm1 : public QMainWindow {
                int MSGNO, int TimeOut);
   bool GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE, int& TARE,
               int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST, std::string& StartDate,
-              std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER, int TimeOut);
+              std::string& StartTime, uint32_t& SUMM, uint32_t& WEIGHT, int& COUNTER, int TimeOut);
   bool SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
                const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
                const std::string& LINE7, const std::string& LINE8, int TimeOut);
@@ -181,6 +181,13 @@ class TForm1 : public QMainWindow {
   // The message before the save dialog, the dialog, and the cancel message:
   // the chosen file name of a new goods (or messages) base, or nothing.
   std::optional<std::string> askNewBaseName(bool goods);
+  // The file that a new base of this name would replace when it exists but
+  // does not open as a Paradox table; empty when it may be replaced.
+  static std::string replacedFileIfNotATable(const std::string& fileName);
+  // Writes what is being typed into a cell of DBGrid1 into its record, so
+  // that an entry acting on the table sees it; false when the field refused
+  // the text (its error was shown and the entry does nothing).
+  bool commitGridEdit();
   // The creation steps of a new base: closes Table1, deletes a table of that
   // name, defines and creates the goods table (START startWidth characters
   // wide) or the messages table with every field named through Ass, clears

@@ -230,6 +230,12 @@ void TForm1::buildGoodsPage() {
   ProgressBar3->hide();
   bottom->addWidget(ProgressBar3, 1);
   Numb = named(new QLabel(TabSheet1), "Numb");
+  // The number changes with every record of a transfer: a label of fixed
+  // size (room for any 32-bit number) repaints only its own place and never
+  // makes the page lay out again.
+  Numb->setFixedSize(Numb->fontMetrics().horizontalAdvance(QStringLiteral("-2147483648")) + 8,
+                     Numb->sizeHint().height());
+  Numb->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Numb->hide();
   bottom->addWidget(Numb);
   CheckBox1 = named(new QCheckBox(QStringLiteral("Протестировать данные перед записью"), TabSheet1), "CheckBox1");
