@@ -9,25 +9,28 @@
 #include <cstring>
 
 #include "platform/ansi.h"
+#include "platform/oserror.h"
 
 namespace textfile {
 namespace {
 
-// Error texts are Windows-1251 like every text of the program; the path
-// comes from the file system in UTF-8.
+// Error texts are Windows-1251 like every text of the program: "Не удаётся
+// <what> «<path>»: <the OS cause>"; the path comes from the file system in
+// UTF-8.
 std::string errorText(const char* what, const std::string& path, int err) {
-  return std::string(what) + " '" + ansi::fromUnicode(QString::fromUtf8(path.data(), qsizetype(path.size()))) +
-         "': " + std::strerror(err);
+  return ansi::fromUnicode(QStringLiteral("Не удаётся %1 «%2»: %3")
+                               .arg(QString::fromUtf8(what),
+                                    QString::fromUtf8(path.data(), qsizetype(path.size())), osErrorText(err)));
 }
 
 }  // namespace
 
 Reader::Reader(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) throw FileError(errorText("Cannot open file", path, errno));
-  if (!S_ISREG(st.st_mode)) throw FileError(errorText("Cannot open file", path, EISDIR));
+  if (::stat(path.c_str(), &st) != 0) throw FileError(errorText("открыть файл", path, errno));
+  if (!S_ISREG(st.st_mode)) throw FileError(errorText("открыть файл", path, EISDIR));
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw FileError(errorText("Cannot open file", path, errno));
+  if (fd < 0) throw FileError(errorText("открыть файл", path, errno));
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -86,7 +89,7 @@ std::string followLinks(const std::string& path) {
     }
     p = target;
   }
-  throw FileError(errorText("Cannot create file", path, ELOOP));
+  throw FileError(errorText("создать файл", path, ELOOP));
 }
 
 // Writes all bytes to fd and flushes them; false with errno on failure.
@@ -108,13 +111,13 @@ bool writeAll(int fd, const std::string& bytes) {
 // take its place.
 void writeInPlace(const std::string& target, const std::string& path, const std::string& bytes) {
   const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) throw FileError(errorText("Cannot create file", path, errno));
+  if (fd < 0) throw FileError(errorText("создать файл", path, errno));
   if (!writeAll(fd, bytes)) {
     const int err = errno;
     ::close(fd);
-    throw FileError(errorText("Cannot write file", path, err));
+    throw FileError(errorText("записать файл", path, err));
   }
-  if (::close(fd) != 0) throw FileError(errorText("Cannot write file", path, errno));
+  if (::close(fd) != 0) throw FileError(errorText("записать файл", path, errno));
 }
 
 }  // namespace
@@ -123,11 +126,11 @@ void writeAtomic(const std::string& path, const std::string& bytes) {
   const std::string target = followLinks(path);
   struct stat st {};
   const bool exists = ::stat(target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) throw FileError(errorText("Cannot create file", path, EISDIR));
+  if (exists && S_ISDIR(st.st_mode)) throw FileError(errorText("создать файл", path, EISDIR));
   if (exists) {
     // A file that its owner made read-only is refused, never replaced.
     const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (probe < 0) throw FileError(errorText("Cannot create file", path, errno));
+    if (probe < 0) throw FileError(errorText("создать файл", path, errno));
     ::close(probe);
     // A device, a pipe, or a file with other names (hard links) keeps its
     // identity: written where it is.
@@ -146,7 +149,7 @@ void writeAtomic(const std::string& path, const std::string& bytes) {
     // No room for a temporary file beside it (a directory that is not
     // writable): a file that exists is written in place.
     if (exists) return writeInPlace(target, path, bytes);
-    throw FileError(errorText("Cannot create file", path, errno));
+    throw FileError(errorText("создать файл", path, errno));
   }
   auto fail = [&](const char* what, int err) {
     ::close(fd);
@@ -157,25 +160,25 @@ void writeAtomic(const std::string& path, const std::string& bytes) {
     // The replacement has the owner and mode of the file it replaces; where
     // the owner cannot be kept, the file is written in place instead.
     struct stat mine {};
-    if (::fstat(fd, &mine) != 0) fail("Cannot create file", errno);
+    if (::fstat(fd, &mine) != 0) fail("создать файл", errno);
     if ((mine.st_uid != st.st_uid || mine.st_gid != st.st_gid) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
       ::close(fd);
       ::unlink(tmp.c_str());
       return writeInPlace(target, path, bytes);
     }
     // The creation mode lost the bits that the umask takes away.
-    if (::fchmod(fd, st.st_mode & 07777) != 0) fail("Cannot create file", errno);
+    if (::fchmod(fd, st.st_mode & 07777) != 0) fail("создать файл", errno);
   }
-  if (!writeAll(fd, bytes)) fail("Cannot write file", errno);
+  if (!writeAll(fd, bytes)) fail("записать файл", errno);
   if (::close(fd) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
-    throw FileError(errorText("Cannot write file", path, err));
+    throw FileError(errorText("записать файл", path, err));
   }
   if (::rename(tmp.c_str(), target.c_str()) != 0) {
     const int err = errno;
     ::unlink(tmp.c_str());
-    throw FileError(errorText("Cannot write file", path, err));
+    throw FileError(errorText("записать файл", path, err));
   }
 }
 

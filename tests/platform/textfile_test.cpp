@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ansi.h"
+#include "platform/guard.h"
 #include "platform/textfile.h"
 #include "support/file_access.h"
 
@@ -91,6 +93,26 @@ TEST_F(TextFile, ReplacedFileKeepsItsModeOwnerAndOtherNames) {
   EXPECT_EQ(read(path("theirs.cfg")), "new\r\n");
 }
 
+// The errors name the file and the OS cause in Russian, in Windows-1251 as
+// every text of the program, and read right in the error box.
+TEST_F(TextFile, ErrorsNameTheFileAndTheCauseInRussian) {
+  const std::string missing = path("нет.cfg");
+  auto readError = [](const std::string& p) {
+    try {
+      textfile::Reader r(p);
+    } catch (const textfile::FileError& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no error)");
+  };
+  const QString want =
+      QStringLiteral("Не удаётся открыть файл «%1»: нет такого файла или папки").arg(QString::fromStdString(missing));
+  EXPECT_EQ(readError(missing), ansi::fromUnicode(want));
+  EXPECT_EQ(errorTextToUnicode(readError(missing)), want);
+  EXPECT_EQ(ansi::toUnicode(readError(dir.path().toStdString())),
+            QStringLiteral("Не удаётся открыть файл «%1»: это папка, а не файл").arg(dir.path()));
+}
+
 TEST_F(TextFile, ReadOnlyFileIsRefusedAndKept) {
   write(path("config.cfg"), "old\r\n");
   ASSERT_EQ(::chmod(path("config.cfg").c_str(), 0444), 0);
@@ -100,8 +122,9 @@ TEST_F(TextFile, ReadOnlyFileIsRefusedAndKept) {
     textfile::writeAtomic(path("config.cfg"), "new\r\n");
     ADD_FAILURE() << "a read-only file was written";
   } catch (const textfile::FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("Cannot create file"), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("Permission denied"), std::string::npos) << e.what();
+    // Windows-1251, like every text of the program, naming the file.
+    EXPECT_EQ(ansi::toUnicode(e.what()),
+              QStringLiteral("Не удаётся создать файл «%1»: нет прав доступа").arg(QString::fromStdString(path("config.cfg"))));
   }
   EXPECT_EQ(read(path("config.cfg")), "old\r\n");
   EXPECT_EQ(info(path("config.cfg")).st_mode & 07777, 0444u);
