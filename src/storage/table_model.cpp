@@ -1,6 +1,9 @@
 #include "storage/table_model.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -14,10 +17,16 @@ namespace {
 
 // The grid's cell editor: the first key typed into it puts the record into
 // edit state (so that the navigator's post is offered at once), and the
-// record's own changes never overwrite what is being typed.
+// record's own changes never overwrite what is being typed. Leaving the
+// cell stores its text first; a text the field refuses (letters in a number
+// field) keeps the operator in the cell with what was typed, after the
+// error box, so that it can be corrected.
 class GridEditDelegate : public QStyledItemDelegate {
  public:
-  GridEditDelegate(TableModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+  GridEditDelegate(TableModel* model, QTableView* view)
+      : QStyledItemDelegate(view), model_(model), view_(view) {
+    view->viewport()->installEventFilter(this);
+  }
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const override {
     QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
@@ -35,8 +44,47 @@ class GridEditDelegate : public QStyledItemDelegate {
     QStyledItemDelegate::setEditorData(editor, index);
   }
 
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (object == view_->viewport()) {
+      // The click into the grid that took the focus from a refused text
+      // goes no further: the editor has the focus back.
+      const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+      auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+      return press && edit && view_->indexWidget(view_->currentIndex()) == edit;
+    }
+    auto* edit = qobject_cast<QLineEdit*>(object);
+    if (edit && type == QEvent::KeyPress && leavesCell(static_cast<QKeyEvent*>(event)->key()) &&
+        !model_->storeEdit())
+      return true;
+    if (edit && type == QEvent::FocusOut) {
+      // Another window (the error box among them) or a menu takes the focus
+      // for a while: the cell is not left.
+      const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+      if (why == Qt::ActiveWindowFocusReason || why == Qt::PopupFocusReason) return true;
+      if (!model_->storeEdit()) {
+        edit->setFocus();
+        return true;
+      }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+  }
+
  private:
+  // Keys that end the edit of a cell or move to another one.
+  static bool leavesCell(int key) {
+    switch (key) {
+      case Qt::Key_Return: case Qt::Key_Enter: case Qt::Key_Tab: case Qt::Key_Backtab:
+      case Qt::Key_Up: case Qt::Key_Down: case Qt::Key_PageUp: case Qt::Key_PageDown:
+        return true;
+      default:
+        return false;
+    }
+  }
+
   TableModel* model_;
+  QTableView* view_;
 };
 
 }  // namespace
@@ -160,14 +208,19 @@ void TableModel::beginEdit(int row) {
   });
 }
 
-bool TableModel::commitEdit() {
+bool TableModel::storeEdit() {
   if (!view_) return true;
   const QModelIndex at = view_->currentIndex();
   auto* edit = qobject_cast<QLineEdit*>(view_->indexWidget(at));
-  if (!edit) return true;
+  return !edit || !edit->isModified() || setData(at, edit->text(), Qt::EditRole);
+}
+
+bool TableModel::commitEdit() {
   // A text that the field refuses keeps the editor open, after its error.
-  if (edit->isModified() && !setData(at, edit->text(), Qt::EditRole)) return false;
-  emit view_->itemDelegate()->closeEditor(edit, QAbstractItemDelegate::NoHint);
+  if (!storeEdit()) return false;
+  if (view_)
+    if (auto* edit = qobject_cast<QLineEdit*>(view_->indexWidget(view_->currentIndex())))
+      emit view_->itemDelegate()->closeEditor(edit, QAbstractItemDelegate::NoHint);
   return true;
 }
 

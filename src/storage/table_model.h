@@ -33,6 +33,10 @@ class TableModel : public QAbstractTableModel {
   // Puts the record of the row into edit state (a cell of it is being
   // typed into).
   void beginEdit(int row);
+  // Writes the text of the view's open cell editor into the record, the
+  // editor staying open. False when the field refused the text (after its
+  // error box).
+  bool storeEdit();
   // Writes the text of the view's open cell editor into the record and
   // closes the editor, so that what was typed counts before an action on
   // the table. False when the field refused the text (after its error box).

@@ -2,6 +2,8 @@
 // that acts on the table, though the cell editor is still open, and the
 // navigator offers to store it from the first key.
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
@@ -82,6 +84,58 @@ TEST_F(GridEdit, TextTheFieldRefusesStopsTheEntryAfterItsError) {
   ASSERT_EQ(shown.size(), 1);
   EXPECT_TRUE(shown[0].startsWith("ERROR: "));
   EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"0", "120"}));
+}
+
+// Letters typed into a number cell: the error box says so in Russian, and
+// the operator stays in the cell with the typed text to correct it, however
+// the cell is left: a key, a click on another cell, another control.
+TEST_F(GridEdit, TextTheFieldRefusesStaysInTheCellToBeCorrected) {
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  QTableView* grid = form->DBGrid1;
+  QLineEdit* editor = type(QStringLiteral("Цена"), QStringLiteral("abc"));
+  ASSERT_NE(editor, nullptr);
+  const QModelIndex cell = grid->currentIndex();
+  const QString refused = QStringLiteral("ERROR: Поле «PRICE»: «abc» — не целое число");
+  auto stillThere = [&](const char* after) {
+    EXPECT_EQ(grid->indexWidget(cell), editor) << after;
+    EXPECT_TRUE(editor->isVisible()) << after;
+    EXPECT_EQ(grid->currentIndex(), cell) << after;
+    EXPECT_EQ(editor->text(), QStringLiteral("abc")) << after;
+    EXPECT_EQ(QApplication::focusWidget(), editor) << after;
+  };
+  ASSERT_EQ(QApplication::focusWidget(), editor);
+
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dlg.take(), QStringList{refused});
+  stillThere("Enter");
+  QTest::keyClick(editor, Qt::Key_Down);
+  EXPECT_EQ(dlg.take(), QStringList{refused});
+  stillThere("Down");
+  QTest::keyClick(editor, Qt::Key_Tab);
+  EXPECT_EQ(dlg.take(), QStringList{refused});
+  stillThere("Tab");
+  // One box for one click, though the click both takes the focus and picks
+  // another cell.
+  const QModelIndex below = grid->model()->index(cell.row() + 1, cell.column());
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(below).center());
+  EXPECT_EQ(dlg.take(), QStringList{refused});
+  stillThere("click");
+  form->ComboBox1->setFocus(Qt::MouseFocusReason);
+  EXPECT_EQ(dlg.take(), QStringList{refused});
+  stillThere("another control");
+
+  // Corrected, the text is taken and the cell left.
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("15"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();  // the view closes its editor at the next turn
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(grid->indexWidget(cell), nullptr);
+  form->DBNavigator1->button(storage::DbNavigator::Post)->click();
+  EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"15", "120"}));
+  EXPECT_TRUE(dlg.take().isEmpty());
 }
 
 TEST_F(GridEdit, ClosingTheProgramStoresWhatWasTyped) {

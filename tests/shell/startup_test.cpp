@@ -220,7 +220,7 @@ TEST_F(Startup, ReadOnlyConfigIsReportedAndALinkIsWrittenThrough) {
   }
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
-  EXPECT_TRUE(dlg.shown[0].contains("Permission denied")) << dlg.shown[0].toStdString();
+  EXPECT_TRUE(dlg.shown[0].contains(QStringLiteral("нет прав доступа"))) << dlg.shown[0].toStdString();
   EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
   EXPECT_EQ(QFile::permissions(path("config.cfg")) & QFileDevice::WriteOwner, 0);
   EXPECT_EQ(readFile("total.cfg"), kTotalDefaults);  // the later files are not written
