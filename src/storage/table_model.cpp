@@ -24,8 +24,8 @@ namespace {
 class GridEditDelegate : public QStyledItemDelegate {
  public:
   GridEditDelegate(TableModel* model, QTableView* view)
-      : QStyledItemDelegate(view), model_(model), view_(view) {
-    view->viewport()->installEventFilter(this);
+      : QStyledItemDelegate(view), model_(model), view_(view), viewport_(view->viewport()) {
+    viewport_->installEventFilter(this);
   }
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const override {
@@ -47,7 +47,7 @@ class GridEditDelegate : public QStyledItemDelegate {
  protected:
   bool eventFilter(QObject* object, QEvent* event) override {
     const QEvent::Type type = event->type();
-    if (object == view_->viewport()) {
+    if (object == viewport_) {
       // The click into the grid that took the focus from a refused text
       // goes no further: the editor has the focus back.
       const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
@@ -59,13 +59,24 @@ class GridEditDelegate : public QStyledItemDelegate {
         !model_->storeEdit())
       return true;
     if (edit && type == QEvent::FocusOut) {
-      // Another window (the error box among them) or a menu takes the focus
-      // for a while: the cell is not left.
-      const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
-      if (why == Qt::ActiveWindowFocusReason || why == Qt::PopupFocusReason) return true;
-      if (!model_->storeEdit()) {
-        edit->setFocus();
-        return true;
+      switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::ActiveWindowFocusReason:
+        case Qt::PopupFocusReason:
+          // Another window (the error box among them) or a menu takes the
+          // focus for a while: the cell is not left.
+          return true;
+        case Qt::MouseFocusReason:
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+          // The operator moves to another control.
+          if (!model_->storeEdit()) {
+            edit->setFocus();
+            return true;
+          }
+          break;
+        default:
+          break;  // the program moves the focus (the grid going away among others)
       }
     }
     return QStyledItemDelegate::eventFilter(object, event);
@@ -85,6 +96,7 @@ class GridEditDelegate : public QStyledItemDelegate {
 
   TableModel* model_;
   QTableView* view_;
+  QWidget* viewport_;  // only compared: its events still come while the view is destroyed
 };
 
 }  // namespace
