@@ -57,21 +57,10 @@ void RawFile::close() {
   fd_ = -1;
 }
 std::uint64_t RawFile::size() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw DbError("Cannot read file " + path_);
-  return static_cast<std::uint64_t>(st.st_size);
+  return static_cast<std::uint64_t>(fileio::sizeOf(fd_, path_));
 }
 void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(off + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw DbError("Cannot read file " + path_ + ": " + std::strerror(errno));
-    }
-    if (r == 0) break;
-    done += static_cast<std::size_t>(r);
-  }
+  const std::size_t done = fileio::readAt(fd_, path_, buf, n, static_cast<off_t>(off));
   if (done < n) std::memset(buf + done, 0, n - done);
 }
 void RawFile::write(std::uint64_t off, const char* buf, std::size_t n) {

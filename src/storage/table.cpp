@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <map>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/intconv.h"
 #include "storage/backend.h"
 #include "storage/file_io.h"
@@ -121,6 +124,10 @@ struct TableImpl {
   std::vector<int> orderFields;               // fields of the current index
   std::vector<bool> orderNoCase;
   bool stale = false;  // a failed write could not be taken back: refuse writes
+  std::string journalReason;  // why a change left behind could not be taken back
+  std::unique_ptr<fileio::Change> batch;  // a job's changes, written together
+  std::vector<std::string> stampFiles;   // the table's files as last read
+  std::string stamp;                     // their sizes and times then
   bool ordered = false;                       // order differs from primary
   long long nextId = 1;
 
@@ -319,10 +326,9 @@ struct TableImpl {
 
   // ---------------------------------------------------------------- open
 
-  void load() {
+  void load(std::vector<std::string> all) {
     primary.clear();
     order.clear();
-    std::vector<std::string> all = be->readAll();
     primary.reserve(all.size());
     for (std::string& s : all) {
       auto r = std::make_unique<Row>();
@@ -333,14 +339,69 @@ struct TableImpl {
     rebuildOrder();
   }
 
+  // Sizes, times and identity of the table's files: what another program's
+  // change of them alters.
+  std::string stampNow() const {
+    std::string out;
+    for (const std::string& f : stampFiles) {
+      struct stat st {};
+      if (::stat(f.c_str(), &st) != 0) {
+        out += "-;";
+        continue;
+      }
+      out += std::to_string(st.st_ino) + ',' + std::to_string(st.st_size) + ',' +
+             std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + ',' +
+             std::to_string(st.st_ctim.tv_sec) + '.' + std::to_string(st.st_ctim.tv_nsec) + ';';
+    }
+    return out;
+  }
+
+  // A change this engine left behind when it was stopped in its middle is
+  // taken back before the files are read (by the writer only: it alone may
+  // write them). Called with the shared data lock held; returns true when
+  // the lock had to be let go to take the change back.
+  bool takeBackInterrupted(const std::string& p) {
+    const std::string j = fileio::journalPath(p);
+    if (::access(j.c_str(), F_OK) != 0) return false;
+    if (!lock.held()) {
+      journalReason = "в таблице " + p + " осталось прерванное изменение (" + j +
+                      "); отменить его может только программа, которой разрешено изменять таблицу";
+      return false;
+    }
+    return true;
+  }
+
+  // Opens the files and reads every record under the shared data lock, so
+  // that another process's change is seen whole or not at all.
+  std::unique_ptr<Backend> readTable(const std::string& p, std::vector<std::string>& records) {
+    journalReason.clear();
+    for (int attempt = 0;; ++attempt) {
+      {
+        ReadLock shared(p);
+        if (attempt > 0 || !takeBackInterrupted(p)) {
+          std::unique_ptr<Backend> fresh = format().open(p);
+          records = fresh->readAll();
+          stampFiles = format().files(p);
+          stamp = stampNow();
+          return fresh;
+        }
+      }
+      ChangeLock exclusive(lock);
+      std::string why;
+      if (fileio::recover(fileio::journalPath(p), why) == fileio::Recovery::Failed)
+        journalReason = "прерванное изменение таблицы " + p + " отменить не удалось: " + why;
+    }
+  }
+
   void open() {
     if (be) return;
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
     lockReason = lockForWriting(lock, p);
+    std::vector<std::string> records;
     try {
-      be = format().open(p);
+      be = readTable(p, records);
     } catch (...) {
       lock.release();
       lockReason.clear();
@@ -351,7 +412,7 @@ struct TableImpl {
       fieldDefs = be->fields();
       indexDefs = be->indexes();
       chooseOrder(indexFieldNames);
-      load();
+      load(std::move(records));
     } catch (...) {
       be.reset();
       lock.release();
@@ -385,6 +446,8 @@ struct TableImpl {
     }
     be.reset();
     stale = false;
+    batch.reset();
+    journalReason.clear();
     lock.release();
     lockReason.clear();
     primary.clear();
@@ -402,32 +465,103 @@ struct TableImpl {
     checkActive();
     if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+    if (!journalReason.empty()) throw DbError("Cannot modify a read-only dataset (" + journalReason + ")");
   }
 
-  // One change of the files (insert, update or remove of a record). When it
-  // fails part-way, every byte it wrote is put back and the files are read
-  // afresh (a backend learns where the records lie only by reading them all),
-  // so that files, backend and the records here agree again. When that
-  // cannot be done, no further change is written until the files are read
-  // again by a refresh or an open.
+  // One change of the files (insert, update or remove of a record), all or
+  // nothing on disk: it is written through a rollback journal beside the
+  // table and is on disk when this returns (inside a batch, when the batch
+  // ends). When it fails, the files are as they were and are read afresh
+  // (a backend learns where the records lie only by reading them all), so
+  // that files, backend and the records here agree again. When even putting
+  // them back failed, no further change is written until the files are read
+  // again by a refresh or an open, which takes the change back first.
   void fileChange(const std::function<void()>& change) {
     if (stale)
       throw DbError("Table " + path() +
                     " could not be put back after a failed write; refresh it or open it again");
     lock.checkStillThere();
-    fileio::Journal journal;
+    if (stampNow() != stamp)
+      throw DbError("Таблица " + path() + " изменена другой программой; изменение не записано. Обновите таблицу");
+    fileio::Change c(fileio::journalPath(path()));
+    if (c.joined()) {
+      try {
+        change();
+      } catch (...) {
+        dropBatch();
+        throw;
+      }
+      return;
+    }
     try {
       change();
+      ChangeLock exclusive(lock);
+      c.commit();
+      stamp = stampNow();
+      be->changeWritten();
     } catch (...) {
-      stale = !journal.rollback();
-      try {
-        auto fresh = format().open(path());
-        fresh->readAll();
-        be->close();
-        be = std::move(fresh);
-      } catch (...) {
-        stale = true;
-      }
+      stale = c.journalLeft();
+      readAfresh();
+      throw;
+    }
+  }
+
+  // After a failed change: the backend reads the unchanged files again.
+  void readAfresh() {
+    try {
+      std::vector<std::string> records;
+      auto fresh = readTable(path(), records);
+      be->close();
+      be = std::move(fresh);
+      stale = false;  // files and backend agree again
+    } catch (...) {
+      stale = true;
+    }
+  }
+
+  // A change inside a batch failed: nothing of the batch is written, and
+  // the records are read again as the files hold them.
+  void dropBatch() {
+    batch.reset();
+    state = State::Browse;
+    editRow = nullptr;
+    buf.clear();
+    bufModified = false;
+    try {
+      std::vector<std::string> records;
+      auto fresh = readTable(path(), records);
+      be->close();
+      be = std::move(fresh);
+      std::vector<std::unique_ptr<Row>> before;
+      before.swap(primary);
+      load(std::move(records));
+      keepBookmarks(before);
+      cur = order.empty() ? -1 : std::clamp(cur, 0, static_cast<int>(order.size()) - 1);
+    } catch (...) {
+      stale = true;
+    }
+    notify(Change::Data);
+  }
+
+  void beginBatch() {
+    checkWritable();
+    if (batch) throw DbError("A batch of changes is already open on " + path());
+    batch = std::make_unique<fileio::Change>(fileio::journalPath(path()));
+  }
+
+  void endBatch() {
+    if (!batch) return;
+    settle();
+    std::unique_ptr<fileio::Change> c = std::move(batch);
+    try {
+      ChangeLock exclusive(lock);
+      c->commit();
+      stamp = stampNow();
+      be->changeWritten();
+    } catch (...) {
+      stale = c->journalLeft();
+      c.reset();
+      dropBatch();
       throw;
     }
   }
@@ -611,7 +745,8 @@ struct TableImpl {
     const int oldCur = cur;
     // The files are opened afresh before the old view is let go, so that a
     // failure leaves the table open as it was.
-    std::unique_ptr<Backend> fresh = format().open(path());
+    std::vector<std::string> records;
+    std::unique_ptr<Backend> fresh = readTable(path(), records);
     // The field objects, the display settings and every record here stand on
     // the fields the table had when it was opened.
     if (!sameLayout(fresh->fields(), fieldDefs) || fresh->recordSize() != be->recordSize()) {
@@ -623,7 +758,7 @@ struct TableImpl {
     std::vector<std::unique_ptr<Row>> before;
     before.swap(primary);
     try {
-      load();
+      load(std::move(records));
     } catch (...) {
       close();  // nothing trustworthy is left to show
       throw;
@@ -940,10 +1075,13 @@ void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
 bool Table::lockedByOtherWriter() const { return d_->be && !d_->lockReason.empty(); }
 
-bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
+bool Table::readOnly() const {
+  return d_->be && (!d_->lockReason.empty() || d_->be->readOnly() || !d_->journalReason.empty());
+}
 std::string Table::readOnlyReason() const {
   if (!d_->be) return {};
-  return d_->lockReason.empty() ? d_->be->readOnlyReason() : d_->lockReason;
+  if (!d_->lockReason.empty()) return d_->lockReason;
+  return d_->be->readOnly() ? d_->be->readOnlyReason() : d_->journalReason;
 }
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
@@ -995,6 +1133,8 @@ void Table::post() { d_->post(); }
 void Table::cancel() { d_->cancel(); }
 void Table::deleteRecord() { d_->deleteRecord(); }
 void Table::refresh() { d_->refresh(); }
+void Table::beginBatch() { d_->beginBatch(); }
+void Table::endBatch() { d_->endBatch(); }
 bool Table::modified() const { return d_->bufModified; }
 
 void Table::setIndexFieldNames(const std::string& names) {

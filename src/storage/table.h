@@ -150,6 +150,14 @@ class Table {
   void refresh();  // stores or drops the pending record, re-reads the files
   bool modified() const;  // the pending record holds a change
 
+  // A job over the whole table (a renumbering) as one change of the files:
+  // what is posted between beginBatch() and endBatch() reaches the disk at
+  // endBatch(), all of it or nothing. A change that fails inside the batch
+  // drops the whole batch and reads the records afresh. Closing the table
+  // drops an open batch.
+  void beginBatch();
+  void endBatch();
+
   // Order: the fields of an index, joined by ';' ("" = primary order). An
   // index matches when its field list equals the names or begins with them
   // followed by ';'. No fitting index is an error.

@@ -308,7 +308,7 @@ TEST_F(TableTest, KeyChangeThatFailsPartWayKeepsTheRecord) {
     t.first();
     bool stored = true;
     {
-      dbtest::BrokenDevice dev(budget);
+      dbtest::BrokenDevice dev(budget, false);
       try {
         t.edit();
         t.fieldByName("NO").setAsInteger(100);
@@ -371,7 +371,7 @@ TEST_F(TableTest, TableWorksOnAfterAFailedWrite) {
   t.open();
   int failedAt = 0;
   {
-    dbtest::FullDisk disk(0);  // what needs no new room still goes in
+    dbtest::FullDisk disk(60000);  // room for some changes and their journals
     for (int i = 41; i < 2000 && !failedAt; ++i) {
       t.append();
       t.fieldByName("PLUNO").setAsInteger(i);
