@@ -181,11 +181,17 @@ std::string playBack(const std::vector<FileImage>& files) {
   return {};
 }
 
-// Removes the journal for good.
+// Removes the journal for good. Once it is gone the files stand as they
+// are: a failed flush of the directory after that is no failure of the
+// change (at worst a power loss brings the journal back, and the next open
+// takes the complete change back again).
 void removeJournal(const std::string& journal) {
   if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
     throw DbError(errorText("remove file", journal, errno));
-  syncDirectory(journal);
+  try {
+    syncDirectory(journal);
+  } catch (const DbError&) {
+  }
 }
 
 }  // namespace
