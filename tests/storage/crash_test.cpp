@@ -352,3 +352,96 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
 }
 
 }  // namespace
+
+namespace {
+
+// A second process opens and refreshes the table over and over while this
+// one writes it: every reading sees the table before or after a change.
+TEST_F(TableTest, ReaderProcessNeverSeesAHalfWrittenTable) {
+  const std::string p = path("goods.db");
+  {
+    Table t;
+    t.setTableName(p);
+    defineGoods(t);
+    t.createTable();
+    t.open();
+    t.beginBatch();
+    for (int i = 1; i <= 600; ++i) addGoods(t, i, "N" + std::to_string(i), "", 3 * i);
+    t.endBatch();
+  }
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(report[0]);
+    int opens = 0, refreshes = 0, errors = 0;
+    std::string firstError;
+    for (int round = 0; round < 300; ++round) {
+      try {
+        Table r;
+        r.setTableName(p);
+        r.open();
+        ++opens;
+        for (int k = 0; k < 3; ++k) {
+          // Each record is whole: the writer keeps PRICE at three times PLUNO.
+          for (r.first(); !r.eof(); r.next())
+            if (r.fieldByName("PRICE").asInteger() != 3 * r.fieldByName("PLUNO").asInteger())
+              throw DbError("a record seen half written");
+          r.refresh();
+          ++refreshes;
+        }
+      } catch (const std::exception& e) {
+        if (!errors++) firstError = e.what();
+      }
+    }
+    const std::string line = std::to_string(opens) + " " + std::to_string(refreshes) + " " +
+                              std::to_string(errors) + " " + firstError;
+    if (::write(report[1], line.data(), line.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  ::close(report[1]);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
+  std::mt19937 rng(7);
+  int changes = 0, next = 601;
+  for (;;) {
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child) break;
+    switch (rng() % 4) {
+      case 0: addGoods(t, next, "N" + std::to_string(next), "", 3 * next); ++next; break;
+      case 1:
+        t.setRecNo(1 + int(rng() % unsigned(t.recordCount())));
+        t.edit();
+        t.fieldByName("PLUNO").setAsInteger(next);
+        t.fieldByName("PRICE").setAsInteger(3 * next++);
+        t.post();
+        break;
+      case 2:
+        t.setRecNo(1 + int(rng() % unsigned(t.recordCount())));
+        t.edit();
+        t.fieldByName("NO").setAsInteger(100000 + next++);
+        t.post();
+        break;
+      default:
+        if (t.recordCount() > 300) {
+          t.setRecNo(1 + int(rng() % unsigned(t.recordCount())));
+          t.deleteRecord();
+        }
+    }
+    ++changes;
+  }
+  char buf[512] = {};
+  ASSERT_GT(::read(report[0], buf, sizeof buf - 1), 0);
+  ::close(report[0]);
+  int opens = 0, refreshes = 0, errors = 0;
+  ASSERT_EQ(std::sscanf(buf, "%d %d %d", &opens, &refreshes, &errors), 3) << buf;
+  std::printf("reader process: %d opens, %d refreshes, %d errors over %d changes\n", opens, refreshes, errors, changes);
+  EXPECT_EQ(errors, 0) << buf;
+  EXPECT_EQ(opens, 300);
+  EXPECT_EQ(refreshes, 900);
+  EXPECT_GT(changes, 100);
+}
+
+}  // namespace
