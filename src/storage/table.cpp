@@ -528,14 +528,7 @@ struct TableImpl {
     buf.clear();
     bufModified = false;
     try {
-      std::vector<std::string> records;
-      auto fresh = readTable(path(), records);
-      be->close();
-      be = std::move(fresh);
-      std::vector<std::unique_ptr<Row>> before;
-      before.swap(primary);
-      load(std::move(records));
-      keepBookmarks(before);
+      rereadFiles();
       cur = order.empty() ? -1 : std::clamp(cur, 0, static_cast<int>(order.size()) - 1);
     } catch (...) {
       stale = true;
@@ -652,6 +645,7 @@ struct TableImpl {
     checkActive();
     if (state != State::Edit && state != State::Insert) return;
     checkRequired();
+    catchUp(editRow);
     if (state == State::Insert) {
       std::string rec = buf;
       be->completeNew(rec);
@@ -728,6 +722,7 @@ struct TableImpl {
     if (state == State::Edit) cancel();
     if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
     Row* r = order[static_cast<std::size_t>(cur)];
+    catchUp(r);
     const std::size_t pos = primaryPos(r);
     fileChange([&] { be->remove(pos, r->data); });
     order.erase(order.begin() + cur);
@@ -738,11 +733,8 @@ struct TableImpl {
     notify(Change::Data);
   }
 
-  void refresh() {
-    checkActive();
-    settle();
-    std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
-    const int oldCur = cur;
+  // Reads the files afresh: the records keep their bookmarks.
+  void rereadFiles() {
     // The files are opened afresh before the old view is let go, so that a
     // failure leaves the table open as it was.
     std::vector<std::string> records;
@@ -764,6 +756,47 @@ struct TableImpl {
       throw;
     }
     keepBookmarks(before);
+    stale = false;  // files, backend and records agree again
+  }
+
+  // Another program changed the files since they were last read (it took no
+  // lock): they are read afresh before a change is made, so that nothing is
+  // written over bytes this engine did not write. A pending new record stays
+  // pending; an edited or deleted record that the other program changed or
+  // removed meanwhile is left alone, with a message.
+  void catchUp(Row*& target) {
+    if (stampNow() == stamp) return;
+    const long long id = target ? target->id : -1;
+    const std::string data = target ? target->data : std::string();
+    rereadFiles();
+    target = nullptr;
+    for (Row* r : order)
+      if (r->id == id && r->data == data) target = r;
+    const int n = static_cast<int>(order.size());
+    if (id >= 0 && !target) {
+      if (state == State::Edit) {
+        state = State::Browse;
+        editRow = nullptr;
+        buf.clear();
+        bufModified = false;
+      }
+      cur = n ? std::clamp(cur, 0, n - 1) : -1;
+      notify(Change::Data);
+      throw DbError("Запись таблицы " + path() +
+                    " изменена или удалена другой программой; таблица прочитана заново, изменение не записано");
+    }
+    if (target) cur = static_cast<int>(orderPos(target));
+    else cur = n ? std::clamp(cur, 0, n - 1) : -1;
+    insertPos = std::clamp(insertPos, 0, n);
+    notify(Change::Data);
+  }
+
+  void refresh() {
+    checkActive();
+    settle();
+    std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
+    const int oldCur = cur;
+    rereadFiles();
     stale = false;  // files, backend and records agree again
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {

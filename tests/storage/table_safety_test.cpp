@@ -401,3 +401,67 @@ TEST_F(TableTest, TableWorksOnAfterAFailedWrite) {
   t.setIndexFieldNames("PLUNO");
   EXPECT_EQ(plus(t), want);
 }
+
+// Another program that takes no lock changes a table the engine holds open:
+// before its next change the engine reads the files afresh, so both changes
+// are kept and nothing is written over the other program's bytes.
+TEST(OtherPrograms, ParadoxTableChangedWithoutALockIsReadAfresh) {
+  dbtest::ScratchDir dir, elsewhere;
+  const std::vector<std::string> files = {"fk4.db", "fk4.px", "fk4.val", "fk4.XG0", "fk4.YG0"};
+  for (const std::string& f : files) {
+    dbtest::writeBytes(dir.file(f), dbtest::readBytes(tablesupport::testData("paradox/" + f)));
+    dbtest::writeBytes(elsewhere.file(f), dbtest::readBytes(tablesupport::testData("paradox/" + f)));
+  }
+  const std::string p = dir.file("fk4.db"), q = elsewhere.file("fk4.db");
+  Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
+  t.last();
+  t.edit();  // an edit begun before the other program's change
+  t.fieldByName("B1").setAsString("ed");
+  {
+    // The other program adds two records, then its files land in place.
+    Table other;
+    other.setTableName(q);
+    other.open();
+    for (int id : {3, 4}) {
+      other.append();
+      other.fieldByName("ID").setAsInteger(id);
+      other.fieldByName("B1").setAsString("o" + std::to_string(id));
+      other.post();
+    }
+    other.close();
+    for (const std::string& f : files) dbtest::writeBytes(dir.file(f), dbtest::readBytes(elsewhere.file(f)));
+  }
+  t.post();  // record 2 is unchanged by the other program: the edit lands
+  t.append();
+  t.fieldByName("ID").setAsInteger(5);
+  t.fieldByName("B1").setAsString("me");
+  t.post();
+  EXPECT_EQ(t.recordCount(), 5);
+  // An edit of a record the other program changed meanwhile is refused.
+  t.setRecNo(3);
+  t.edit();
+  t.fieldByName("B1").setAsString("no");
+  std::string bytes = dbtest::readBytes(p);
+  const std::size_t at = bytes.find(std::string("o3\0", 3));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 1] = '9';
+  dbtest::writeBytes(p, bytes);  // in place, as a program without a lock would
+  try {
+    t.post();
+    ADD_FAILURE() << "an edit over another program's change was written";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("изменена или удалена другой программой"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  t.close();
+  auto db = pxcheck::read(p);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->numRecords, 5);
+  t.open();
+  std::vector<std::string> b1;
+  for (t.first(); !t.eof(); t.next()) b1.push_back(t.fieldByName("B1").asString());
+  EXPECT_EQ(b1, (std::vector<std::string>{"1", "ed", "o9", "o4", "me"}));
+}
