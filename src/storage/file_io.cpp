@@ -197,16 +197,18 @@ void removeJournal(const std::string& journal) {
 }  // namespace
 
 struct Overlay {
-  static Change::Pending* find(const std::string& path) {
+  // Only the descriptor the change writes through sees it: another table
+  // open on the same file, in this process too, reads the file as it is.
+  static Change::Pending* find(int fd, const std::string& path) {
     for (Change* c : open_)
       for (auto& p : c->files_)
-        if (p.path == path) return &p;
+        if (p.fd == fd && p.path == path) return &p;
     return nullptr;
   }
   // The file's part of the change it belongs to (the newest one for a file
   // no change has touched yet).
   static Change::Pending& of(int fd, const std::string& path) {
-    if (Change::Pending* p = find(path)) return *p;
+    if (Change::Pending* p = find(fd, path)) return *p;
     Change* current_ = open_.back();
     Change::Pending p;
     p.path = path;
@@ -223,7 +225,7 @@ struct Overlay {
 
 size_t readAt(int fd, const std::string& path, void* data, size_t size, off_t offset) {
   char* out = static_cast<char*>(data);
-  Change::Pending* p = Overlay::find(path);
+  Change::Pending* p = Overlay::find(fd, path);
   if (!p) {
     const ssize_t n = preadAll(fd, out, size, offset);
     if (n < 0) throw DbError(errorText("read file", path, errno));
@@ -249,7 +251,7 @@ size_t readAt(int fd, const std::string& path, void* data, size_t size, off_t of
 }
 
 off_t sizeOf(int fd, const std::string& path) {
-  if (Change::Pending* p = Overlay::find(path)) return p->size;
+  if (Change::Pending* p = Overlay::find(fd, path)) return p->size;
   const off_t s = diskSize(fd);
   if (s < 0) throw DbError(errorText("read file", path, errno));
   return s;

@@ -43,7 +43,8 @@ void sync(int fd, const std::string& path);
 void checkStillThere(int fd, const std::string& path);
 
 // Reads through a change in progress: the bytes and the size the file has
-// with the change's pending writes laid over it. Outside a change, the OS.
+// with the change's pending writes (made through this descriptor) laid over
+// it. Outside a change, the OS.
 // Returns the bytes read (0 past the end).
 size_t readAt(int fd, const std::string& path, void* data, size_t size, off_t offset);
 off_t sizeOf(int fd, const std::string& path);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -483,11 +484,12 @@ struct TableImpl {
     lock.checkStillThere();
     if (stampNow() != stamp)
       throw DbError("Таблица " + path() + " изменена другой программой; изменение не записано. Обновите таблицу");
-    fileio::Change c(fileio::journalPath(path()));
-    if (c.joined()) {
+    std::optional<fileio::Change> c(std::in_place, fileio::journalPath(path()));
+    if (c->joined()) {
       try {
         change();
       } catch (...) {
+        c.reset();
         dropBatch();
         throw;
       }
@@ -496,11 +498,12 @@ struct TableImpl {
     try {
       change();
       ChangeLock exclusive(lock);
-      c.commit();
+      c->commit();
       stamp = stampNow();
       be->changeWritten();
     } catch (...) {
-      stale = c.journalLeft();
+      stale = c->journalLeft();
+      c.reset();  // what it kept is dropped before the files are read again
       readAfresh();
       throw;
     }

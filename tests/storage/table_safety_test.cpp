@@ -465,3 +465,49 @@ TEST(OtherPrograms, ParadoxTableChangedWithoutALockIsReadAfresh) {
   for (t.first(); !t.eof(); t.next()) b1.push_back(t.fieldByName("B1").asString());
   EXPECT_EQ(b1, (std::vector<std::string>{"1", "ed", "o9", "o4", "me"}));
 }
+
+// A job over the whole table posts as one change: other readers see the
+// table before it until it ends; a change that fails inside it drops all of
+// it, and the records read again are those of the files.
+TEST_F(TableTest, BatchOfPostsIsOneChange) {
+  const std::string p = path("goods.db");
+  makeGoods(p, 50);
+  Table t, reader;
+  t.setTableName(p);
+  t.open();
+  reader.setTableName(p);
+  std::vector<int> numbered;
+  t.beginBatch();
+  for (int i = 1; i <= 50; ++i) {
+    t.setRecNo(i);
+    t.fieldByName("PLUNO").setAsInteger(1000 + i);
+    t.post();
+    numbered.push_back(1000 + i);
+  }
+  reader.open();
+  EXPECT_EQ(plus(reader).front(), 1);  // nothing of the batch on disk yet
+  EXPECT_EQ(plus(t), numbered);
+  t.endBatch();
+  reader.refresh();
+  EXPECT_EQ(plus(reader), numbered);
+  EXPECT_EQ(::access((p + "-journal").c_str(), F_OK), -1);
+
+  t.beginBatch();
+  for (int i = 1; i <= 10; ++i) {
+    t.setRecNo(i);
+    t.fieldByName("PLUNO").setAsInteger(i);
+    t.post();
+  }
+  {
+    dbtest::FullDisk disk(0);  // the batch cannot be written
+    EXPECT_THROW(t.endBatch(), DbError);
+  }
+  EXPECT_EQ(plus(t), numbered);
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+  t.setRecNo(1);
+  t.fieldByName("PLUNO").setAsInteger(7);  // posts on alone afterwards
+  t.post();
+  reader.refresh();
+  numbered[0] = 7;
+  EXPECT_EQ(plus(reader), numbered);
+}
