@@ -1043,6 +1043,8 @@ void Table::createTable() {
   for (const IndexDef& ix : d_->indexDefs)
     for (const std::string& n : splitFieldList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
+  // A journal left by an earlier table of that name is not this table's.
+  fs::remove(fileio::journalPath(p), ec);
   // A creation that fails part-way (a full disk) takes away the files it
   // made, so no half-made table is left to be opened later.
   const std::vector<std::string> before = d_->format().files(p);
@@ -1071,6 +1073,7 @@ void Table::deleteTable() {
     fs::remove(f, ec);
     if (ec) throw DbError("Cannot delete file " + f);
   }
+  fs::remove(fileio::journalPath(p), ec);
 }
 
 void Table::renameTable(const std::string& newName) {
@@ -1085,6 +1088,11 @@ void Table::renameTable(const std::string& newName) {
   if (fs::exists(to, ec)) throw DbError("Table already exists: " + to);
   if (FileLock::lockedByOther(from))
     throw DbError("Table is busy: " + from + " is open for writing by another user or program");
+  // A change left behind names the files as they are called now: it is
+  // taken back before they are renamed.
+  std::string why;
+  if (fileio::recover(fileio::journalPath(from), why) == fileio::Recovery::Failed)
+    throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;

@@ -5,6 +5,7 @@
 
 #include "dbase_test_util.h"
 #include "pxlib_reader.h"
+#include "storage/file_io.h"
 #include "storage/file_lock.h"
 #include "table_support.h"
 
@@ -510,4 +511,85 @@ TEST_F(TableTest, BatchOfPostsIsOneChange) {
   reader.refresh();
   numbered[0] = 7;
   EXPECT_EQ(plus(reader), numbered);
+}
+
+// A device that takes only the journal: every write into a table file fails.
+struct JournalOnlyDevice : storage::fileio::Layer {
+  storage::fileio::Layer* before = &storage::fileio::current();
+  JournalOnlyDevice() { storage::fileio::install(this); }
+  ~JournalOnlyDevice() override { storage::fileio::install(before); }
+  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+    char name[512] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), name, sizeof name - 1) > 0 && std::string(name).ends_with("-journal"))
+      return before->pwrite(fd, data, size, offset);
+    errno = EIO;
+    return -1;
+  }
+  int ftruncate(int, off_t) override {
+    errno = EIO;
+    return -1;
+  }
+};
+
+// A change whose undo failed too leaves its journal: the writer's table is
+// read-only with the reason until a refresh takes the change back; another
+// table open meanwhile is read-only with the reason as well. Renaming takes a
+// journal back first; creating a table drops one left by an earlier table.
+TEST_F(TableTest, JournalLeftBehindKeepsTheTableReadOnlyUntilTakenBack) {
+  const std::string p = path("goods.db"), journal = p + "-journal";
+  makeGoods(p, 30);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  t.setRecNo(3);
+  const int price = t.fieldByName("PRICE").asInteger();
+  {
+    JournalOnlyDevice dev;
+    t.setRecNo(3);
+    t.fieldByName("PRICE").setAsInteger(4242);
+    EXPECT_THROW(t.post(), DbError);
+    t.cancel();
+  }
+  ASSERT_EQ(::access(journal.c_str(), F_OK), 0);
+  EXPECT_TRUE(t.readOnly());
+  EXPECT_NE(t.readOnlyReason().find("отменить не удалось"), std::string::npos) << t.readOnlyReason();
+  Table other;
+  other.setTableName(p);
+  other.open();
+  EXPECT_TRUE(other.readOnly());
+  other.close();
+  t.refresh();
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  t.setRecNo(3);
+  EXPECT_EQ(t.fieldByName("PRICE").asInteger(), price);
+  t.close();
+
+  // A journal beside a closed table: renaming takes it back first.
+  const std::string saved = dbtest::readBytes(p);
+  t.open();
+  {
+    JournalOnlyDevice dev;
+    t.setRecNo(4);
+    t.fieldByName("PRICE").setAsInteger(4343);
+    EXPECT_THROW(t.post(), DbError);
+    t.cancel();
+  }
+  t.close();
+  ASSERT_EQ(::access(journal.c_str(), F_OK), 0);
+  t.renameTable(path("moved.db"));
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  EXPECT_EQ(dbtest::readBytes(path("moved.db")), saved);
+
+  // A stray journal where a new table is made is not played onto it.
+  dbtest::writeBytes(journal, dbtest::readBytes(path("moved.db")));
+  Table fresh;
+  fresh.setTableName(p);
+  defineGoods(fresh);
+  fresh.createTable();
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  fresh.open();
+  EXPECT_EQ(fresh.recordCount(), 0);
+  EXPECT_FALSE(fresh.readOnly());
 }
