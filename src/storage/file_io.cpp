@@ -267,27 +267,25 @@ void writeAt(int fd, const std::string& path, const void* data, size_t size, off
   }
   if (size == 0) return;
   Change::Pending& p = Overlay::of(fd, path);
-  // The new run swallows every run it overlaps or touches.
-  off_t a = offset, b = offset + off_t(size);
-  std::string merged(in, size);
+  const off_t a = offset, b = offset + off_t(size);
+  // The run that holds or touches the start grows in place (appends to a
+  // file keep extending one run); runs the write reaches are swallowed.
   auto it = p.runs.upper_bound(a);
-  if (it != p.runs.begin()) {
-    auto prev = std::prev(it);
-    if (prev->first + off_t(prev->second.size()) >= a) it = prev;
+  std::map<off_t, std::string>::iterator run;
+  if (it != p.runs.begin() && std::prev(it)->first + off_t(std::prev(it)->second.size()) >= a) {
+    run = std::prev(it);
+  } else {
+    run = p.runs.emplace_hint(it, a, std::string());
   }
-  while (it != p.runs.end() && it->first <= b) {
-    const off_t ra = it->first, rb = ra + off_t(it->second.size());
-    if (ra < a) {
-      merged.insert(0, it->second, 0, size_t(a - ra));
-      a = ra;
-    }
-    if (rb > b) {
-      merged.append(it->second, size_t(b - ra), std::string::npos);
-      b = rb;
-    }
-    it = p.runs.erase(it);
+  std::string& bytes = run->second;
+  const off_t start = run->first;
+  if (start + off_t(bytes.size()) < b) bytes.resize(size_t(b - start));
+  std::memcpy(bytes.data() + (a - start), in, size);
+  for (auto next = std::next(run); next != p.runs.end() && next->first <= start + off_t(bytes.size());) {
+    const off_t end = next->first + off_t(next->second.size());
+    if (end > start + off_t(bytes.size())) bytes.append(next->second, size_t(start + off_t(bytes.size()) - next->first), std::string::npos);
+    next = p.runs.erase(next);
   }
-  p.runs.emplace(a, std::move(merged));
   p.size = std::max(p.size, b);
 }
 
