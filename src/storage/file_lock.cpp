@@ -41,11 +41,12 @@ void unlock(int fd, off_t at) {
   ::fcntl(fd, F_OFD_SETLK, &fl);
 }
 
-// Waits for a lock, polling with growing pauses; false after kWaitMs.
+// Waits for a lock, polling with growing pauses; false after kWaitMs. A
+// file system that keeps no such locks is left unlocked (true).
 bool waitLock(int fd, short type, off_t at) {
   long waited = 0, pause = 50;  // microseconds
   while (!tryLock(fd, type, at)) {
-    if (errno != EAGAIN && errno != EACCES) return false;
+    if (errno != EAGAIN && errno != EACCES) return true;
     if (waited > long(kWaitMs) * 1000) return false;
     ::usleep(static_cast<useconds_t>(pause));
     waited += pause;
