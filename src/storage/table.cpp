@@ -545,9 +545,17 @@ struct TableImpl {
     batch = std::make_unique<fileio::Change>(fileio::journalPath(path()));
   }
 
+  std::string changedByOther() const {
+    return "Таблица " + path() + " изменена другой программой; изменения не записаны, таблица прочитана заново";
+  }
+
   void endBatch() {
     if (!batch) return;
     settle();
+    if (stampNow() != stamp) {
+      dropBatch();
+      throw DbError(changedByOther());
+    }
     std::unique_ptr<fileio::Change> c = std::move(batch);
     try {
       ChangeLock exclusive(lock);
@@ -769,6 +777,11 @@ struct TableImpl {
   // removed meanwhile is left alone, with a message.
   void catchUp(Row*& target) {
     if (stampNow() == stamp) return;
+    if (batch) {
+      // The batch was made on the files as they were: none of it is written.
+      dropBatch();
+      throw DbError(changedByOther());
+    }
     const long long id = target ? target->id : -1;
     const std::string data = target ? target->data : std::string();
     rereadFiles();
@@ -797,6 +810,7 @@ struct TableImpl {
   void refresh() {
     checkActive();
     settle();
+    endBatch();  // what the batch changed is written before the files are read
     std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
     const int oldCur = cur;
     rereadFiles();

@@ -153,8 +153,9 @@ class Table {
   // A job over the whole table (a renumbering) as one change of the files:
   // what is posted between beginBatch() and endBatch() reaches the disk at
   // endBatch(), all of it or nothing. A change that fails inside the batch
-  // drops the whole batch and reads the records afresh. Closing the table
-  // drops an open batch.
+  // drops the whole batch and reads the records afresh, and so does a batch
+  // that finds the files changed by another program. A refresh ends the
+  // batch; closing the table drops it.
   void beginBatch();
   void endBatch();
 
