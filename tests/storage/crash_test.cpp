@@ -299,7 +299,7 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
     t.open();
     t.beginBatch();
     std::vector<Op> fill;
-    for (int i = 1; i <= 1200; ++i) fill.push_back({Kind::Append, 2 * i, 0, randomGoods(rng, i)});
+    for (int i = 1; i <= 600; ++i) fill.push_back({Kind::Append, 2 * i, 0, randomGoods(rng, i)});
     for (const Op& op : fill) {
       perform(t, model, op);
       applyOp(model, op);
