@@ -342,9 +342,10 @@ struct TableImpl {
 
   // Sizes, times and identity of the table's files: what another program's
   // change of them alters.
-  std::string stampNow() const {
+  std::string stampNow() const { return stampOf(stampFiles); }
+  static std::string stampOf(const std::vector<std::string>& files) {
     std::string out;
-    for (const std::string& f : stampFiles) {
+    for (const std::string& f : files) {
       struct stat st {};
       if (::stat(f.c_str(), &st) != 0) {
         out += "-;";
@@ -359,8 +360,8 @@ struct TableImpl {
 
   // A change this engine left behind when it was stopped in its middle is
   // taken back before the files are read (by the writer only: it alone may
-  // write them). Called with the shared data lock held; returns true when
-  // the lock had to be let go to take the change back.
+  // write them). Called with the shared data lock held; true when the writer
+  // is to take the change back (with the exclusive lock instead).
   bool takeBackInterrupted(const std::string& p) {
     const std::string j = fileio::journalPath(p);
     if (::access(j.c_str(), F_OK) != 0) return false;
@@ -373,7 +374,16 @@ struct TableImpl {
   }
 
   // Opens the files and reads every record under the shared data lock, so
-  // that another process's change is seen whole or not at all.
+  // that another process's change is seen whole or not at all. The files'
+  // stamp is kept in `read` until the caller takes the backend (useStamp()).
+  struct ReadStamp {
+    std::vector<std::string> files;
+    std::string stamp;
+  } read;
+  void useStamp() {
+    stampFiles = std::move(read.files);
+    stamp = std::move(read.stamp);
+  }
   std::unique_ptr<Backend> readTable(const std::string& p, std::vector<std::string>& records) {
     journalReason.clear();
     for (int attempt = 0;; ++attempt) {
@@ -382,8 +392,8 @@ struct TableImpl {
         if (attempt > 0 || !takeBackInterrupted(p)) {
           std::unique_ptr<Backend> fresh = format().open(p);
           records = fresh->readAll();
-          stampFiles = format().files(p);
-          stamp = stampNow();
+          read.files = format().files(p);
+          read.stamp = stampOf(read.files);
           return fresh;
         }
       }
@@ -403,6 +413,7 @@ struct TableImpl {
     std::vector<std::string> records;
     try {
       be = readTable(p, records);
+      useStamp();
     } catch (...) {
       lock.release();
       lockReason.clear();
@@ -516,6 +527,7 @@ struct TableImpl {
       auto fresh = readTable(path(), records);
       be->close();
       be = std::move(fresh);
+      useStamp();
       stale = false;  // files and backend agree again
     } catch (...) {
       stale = true;
@@ -758,6 +770,7 @@ struct TableImpl {
     }
     be->close();
     be = std::move(fresh);
+    useStamp();
     std::vector<std::unique_ptr<Row>> before;
     before.swap(primary);
     try {
