@@ -122,3 +122,25 @@ TEST(WriteJournal, JournalLeftBehindTakesTheChangeBackAndAnIncompleteOneIsDroppe
     EXPECT_EQ(readBytes(a), "0123456789");
   }
 }
+
+TEST(WriteJournal, ChangesOfTwoTablesOpenTogetherStayApart) {
+  TwoFiles f;
+  const std::string jb = f.dir.file("b.bin-journal");
+  fileio::Change outer(f.j);  // a batch on table a
+  fileio::writeAt(f.fa, f.a, "A", 1, 0);
+  {
+    fileio::Change other(jb);  // table b posts meanwhile: its own change
+    EXPECT_FALSE(other.joined());
+    fileio::writeAt(f.fb, f.b, "B", 1, 0);
+    other.commit();
+  }
+  EXPECT_EQ(readBytes(f.b), "Bbcdefghij");
+  EXPECT_EQ(readBytes(f.a), "0123456789");
+  // Another descriptor on the same file reads the file, not the change.
+  const int again = ::open(f.a.c_str(), O_RDONLY);
+  EXPECT_EQ(readThrough(again, f.a, 0, 2), "01");
+  EXPECT_EQ(readThrough(f.fa, f.a, 0, 2), "A1");
+  ::close(again);
+  outer.commit();
+  EXPECT_EQ(readBytes(f.a), "A123456789");
+}
