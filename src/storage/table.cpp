@@ -493,8 +493,6 @@ struct TableImpl {
       throw DbError("Table " + path() +
                     " could not be put back after a failed write; refresh it or open it again");
     lock.checkStillThere();
-    if (stampNow() != stamp)
-      throw DbError("Таблица " + path() + " изменена другой программой; изменение не записано. Обновите таблицу");
     std::optional<fileio::Change> c(std::in_place, fileio::journalPath(path()));
     if (c->joined()) {
       try {
@@ -788,13 +786,9 @@ struct TableImpl {
   // written over bytes this engine did not write. A pending new record stays
   // pending; an edited or deleted record that the other program changed or
   // removed meanwhile is left alone, with a message.
+  // Inside a batch the files are looked at once, when it is written.
   void catchUp(Row*& target) {
-    if (stampNow() == stamp) return;
-    if (batch) {
-      // The batch was made on the files as they were: none of it is written.
-      dropBatch();
-      throw DbError(changedByOther());
-    }
+    if (batch || stampNow() == stamp) return;
     const long long id = target ? target->id : -1;
     const std::string data = target ? target->data : std::string();
     rereadFiles();

@@ -367,6 +367,11 @@ TEST_F(TableTest, ReaderProcessNeverSeesAHalfWrittenTable) {
     for (int i = 1; i <= 600; ++i) addGoods(t, i, "N" + std::to_string(i), "", 3 * i);
     t.endBatch();
   }
+  // The writer opens first: the reader gets the table read-only.
+  Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
   int report[2];
   ASSERT_EQ(::pipe(report), 0);
   const pid_t child = ::fork();
@@ -379,6 +384,7 @@ TEST_F(TableTest, ReaderProcessNeverSeesAHalfWrittenTable) {
         Table r;
         r.setTableName(p);
         r.open();
+        if (!r.readOnly()) throw DbError("the reader got the writer's lock");
         ++opens;
         for (int k = 0; k < 3; ++k) {
           // Each record is whole: the writer keeps PRICE at three times PLUNO.
@@ -398,10 +404,6 @@ TEST_F(TableTest, ReaderProcessNeverSeesAHalfWrittenTable) {
     _exit(0);
   }
   ::close(report[1]);
-  Table t;
-  t.setTableName(p);
-  t.open();
-  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
   std::mt19937 rng(7);
   int changes = 0, next = 601;
   for (;;) {
