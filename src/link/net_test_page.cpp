@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/guard.h"
+#include "platform/icmp.h"
 #include "platform/intconv.h"
 #include "platform/ipv4.h"
 #include "platform/name_lookup.h"
@@ -208,6 +209,8 @@ std::vector<std::string> TForm1::Search1(int t) {
     IdIcmpClient1.Host = *address;
     try {
       IdIcmpClient1.Ping();
+    } catch (const icmp::PingError&) {
+      throw;  // no ping can be sent at all: the error box says why
     } catch (...) {
       // A ping that fails is a row that does not answer.
     }
@@ -251,6 +254,8 @@ std::vector<std::string> TForm1::Search(const std::string& prefix, int t) {
     IdIcmpClient1.Host = prefix + std::to_string(i);
     try {
       IdIcmpClient1.Ping();
+    } catch (const icmp::PingError&) {
+      throw;  // no ping can be sent at all: the error box says why
     } catch (...) {
       // A ping that fails is an address that does not answer.
     }

@@ -58,21 +58,10 @@ void RawFile::close() {
   fd_ = -1;
 }
 std::uint64_t RawFile::size() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw DbError(fileio::errorText("прочитать файл", path_, errno));
-  return static_cast<std::uint64_t>(st.st_size);
+  return static_cast<std::uint64_t>(fileio::sizeOf(fd_, path_));
 }
 void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(off + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw DbError(fileio::errorText("прочитать файл", path_, errno));
-    }
-    if (r == 0) break;
-    done += static_cast<std::size_t>(r);
-  }
+  const std::size_t done = fileio::readAt(fd_, path_, buf, n, static_cast<off_t>(off));
   if (done < n) std::memset(buf + done, 0, n - done);
 }
 void RawFile::write(std::uint64_t off, const char* buf, std::size_t n) {
@@ -661,6 +650,31 @@ void ChainFile::overwrite(std::size_t ci, int slot, const std::string& rec) {
     chain[ci].firstKey = rec.substr(0, static_cast<std::size_t>(keyWidth));
     tree_.changed(chain[ci].no, chain[ci].count, chain[ci].firstKey);
   }
+}
+
+void ChainFile::rebuild(const std::vector<std::string>& records) {
+  file.truncate(static_cast<std::uint64_t>(h.headerSize));
+  h.fileBlocks = 0;
+  h.freeHead = 0;
+  chain.clear();
+  const auto per = static_cast<std::size_t>(capacity());
+  const auto rs = static_cast<std::size_t>(h.recordSize);
+  for (std::size_t i = 0; i < records.size(); i += per) {
+    const std::size_t n = std::min(per, records.size() - i);
+    if (h.fileBlocks >= 0xFFFF) throw DbError("Файл " + quotedPath(file.path()) + " заполнен");
+    const int no = ++h.fileBlocks;
+    std::string b(static_cast<std::size_t>(h.blockSize), '\0');
+    wr16(b.data(), static_cast<std::uint16_t>(i + n < records.size() ? no + 1 : 0));
+    wr16(b.data() + 2, static_cast<std::uint16_t>(no - 1));
+    wr16(b.data() + 4, static_cast<std::uint16_t>(static_cast<std::int16_t>((static_cast<int>(n) - 1) * h.recordSize)));
+    for (std::size_t k = 0; k < n; ++k) std::memcpy(b.data() + 6 + k * rs, records[i + k].data(), rs);
+    file.write(blockOffset(no), b.data(), b.size());
+    chain.push_back({static_cast<std::uint16_t>(no), static_cast<int>(n), records[i].substr(0, static_cast<std::size_t>(keyWidth))});
+  }
+  records_ = records.size();
+  fenOk_ = false;
+  tree_.reset();  // the primary index over this file is built anew
+  writeCounts();
 }
 
 void ChainFile::writeCounts() {

@@ -138,6 +138,8 @@ class ChainFile {
   int insertAt(std::size_t ci, int slot, const std::string& rec, const Moved& moved);
   void removeAt(std::size_t ci, int slot);
   void overwrite(std::size_t ci, int slot, const std::string& rec);
+  // Writes the file anew with these records, in this order.
+  void rebuild(const std::vector<std::string>& records);
   // Writes the header fields the engine owns (counts, chain ends, free list,
   // auto-increment).
   void writeCounts();

@@ -217,6 +217,8 @@ class ParadoxBackend final : public Backend {
   void raiseAutoInc(const std::string& rec);
   std::string entryFor(const Secondary& s, const std::string& rec, int block) const;
   void loadSecondary(Secondary& s);
+  void rebuildSecondary(Secondary& s);
+  bool indexChanged(const Secondary& s, const std::string& old, const std::string& rec) const;
   void indexInsert(const std::string& rec, int block);
   void indexRemove(const std::string& rec);
   void setBlockHint(const std::string& rec, int block);
@@ -572,6 +574,9 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   s.x.caseInsensitive.assign(static_cast<std::size_t>(s.x.h.numFields), false);
   for (std::size_t i = 0; i < s.dbFields.size(); ++i) s.x.caseInsensitive[i] = s.caseInsensitive;
   s.x.load(nullptr);
+  // An index left behind its data (by a program stopped in the middle of a
+  // change) is built again from the data rather than refusing every edit.
+  if (s.x.total() != db_.total()) rebuildSecondary(s);
   std::error_code ec;
   if (fs::exists(s.yPath, ec)) {
     try {
@@ -589,6 +594,26 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   s.loaded = true;
 }
 
+void ParadoxBackend::rebuildSecondary(Secondary& s) {
+  std::vector<std::string> entries;
+  entries.reserve(db_.total());
+  const int rs = db_.h.recordSize;
+  for (const ChainFile::Block& b : db_.chain) {
+    const std::string block = db_.readBlock(b.no);
+    for (int i = 0; i < b.count; ++i)
+      entries.push_back(entryFor(s, block.substr(6 + static_cast<std::size_t>(i * rs), static_cast<std::size_t>(rs)), b.no));
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&](const std::string& a, const std::string& b) { return s.x.compareKey(a.data(), b.data()) < 0; });
+  s.x.rebuild(entries);
+}
+
+bool ParadoxBackend::indexChanged(const Secondary& s, const std::string& old, const std::string& rec) const {
+  for (int f : s.dbFields)
+    if (compare(old, rec, f, false) != 0) return true;
+  return false;
+}
+
 void ParadoxBackend::indexInsert(const std::string& rec, int block) {
   for (Secondary& s : sec_) {
     loadSecondary(s);
@@ -604,8 +629,10 @@ void ParadoxBackend::indexRemove(const std::string& rec) {
     const std::string e = entryFor(s, rec, 0);
     std::size_t ci;
     int slot;
-    if (!s.x.find(e, ci, slot))
-      throw DbError("Индекс " + quotedPath(s.xPath) + " устарел; перестройте его");
+    if (!s.x.find(e, ci, slot)) {
+      rebuildSecondary(s);  // behind its data: the data still holds the record
+      if (!s.x.find(e, ci, slot)) throw DbError("Индекс " + quotedPath(s.xPath) + " устарел; перестройте его");
+    }
     s.x.removeAt(ci, slot);
   }
 }
@@ -663,35 +690,26 @@ void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
   if (slot >= (ci < db_.chain.size() ? db_.chain[ci].count : 0)) throw DbError("Запись не найдена");
-  bool indexChanged = false;
-  for (const Secondary& s : sec_)
-    for (int f : s.dbFields)
-      if (compare(old, rec, f, false) != 0) indexChanged = true;
+  for (Secondary& s : sec_)
+    if (indexChanged(s, old, rec)) loadSecondary(s);  // read before the record changes
   db_.overwrite(ci, slot, rec);
   raiseAutoInc(rec);
-  if (indexChanged) {
-    for (Secondary& s : sec_) {
-      bool changed = false;
-      for (int f : s.dbFields)
-        if (compare(old, rec, f, false) != 0) changed = true;
-      if (!changed) continue;
-      loadSecondary(s);
-      std::size_t xc;
-      int xs;
-      if (!s.x.find(entryFor(s, old, 0), xc, xs)) throw DbError("Индекс " + quotedPath(s.xPath) + " устарел; перестройте его");
+  for (Secondary& s : sec_) {
+    if (!indexChanged(s, old, rec)) continue;
+    std::size_t xc;
+    int xs;
+    if (s.x.find(entryFor(s, old, 0), xc, xs)) {
       s.x.removeAt(xc, xs);
       const std::string e = entryFor(s, rec, db_.chain[ci].no);
       const auto [nc, ns] = s.x.upperBound(e);
       s.x.insertAt(nc, ns, e, nullptr);
+    } else {
+      rebuildSecondary(s);  // behind its data, which now holds the new record
     }
   }
   db_.writeCounts();
   for (Secondary& s : sec_) {
-    if (!s.loaded) continue;
-    bool changed = false;
-    for (int f : s.dbFields)
-      if (compare(old, rec, f, false) != 0) changed = true;
-    if (!changed) continue;
+    if (!s.loaded || !indexChanged(s, old, rec)) continue;
     s.x.writeCounts();
     writeY(s);
   }

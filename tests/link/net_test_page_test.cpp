@@ -181,6 +181,31 @@ TEST_F(NetTestPage, SweepWithoutAnswersEndsAtOnce) {
   EXPECT_FALSE(form->Button24->isVisible());
 }
 
+// A ping that cannot be sent at all is not a network where nobody answers:
+// each test ends in the error box with the reason, once.
+TEST_F(NetTestPage, PingThatCannotBeSentEndsEachTestInTheErrorBox) {
+  struct Refused : icmp::Pinger {
+    int calls = 0;
+    icmp::ReplyStatus echo(const std::string&, int) override {
+      ++calls;
+      throw icmp::PingError("no ping");
+    }
+  } refused;
+  icmp::install(&refused);
+  form->setConfigRows({row("1", "127.0.0.2", "1"), row("2", "127.0.0.3", "1")});
+  for (QPushButton* b : {form->Button21, form->Button18}) {
+    refused.calls = 0;
+    click(b);
+    EXPECT_EQ(refused.calls, 1);
+    EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: no ping")});
+    EXPECT_FALSE(form->ProgressBar1->isVisible());
+  }
+  scaleCheck();
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: no ping")});
+  icmp::install(&ping);
+  EXPECT_FALSE(form->ScaleBusy);
+}
+
 TEST_F(NetTestPage, StopInThePingPhaseListsNothing) {
   ping.answering = {"127.0.0.1", "127.0.0.2"};
   ping.after = [&](std::size_t n) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "logo_fixture.h"
+#include "support/file_access.h"
 #include "support/gui_fixture.h"
 
 using namespace logotest;
@@ -126,10 +127,14 @@ TEST_F(LogoPageTest, SavingWritesThe512RasterBytesUnderTheNameAsChosen) {
 
 TEST_F(LogoPageTest, AFailedSaveKeepsTheOldFileAndTheFlag) {
   writeFile("old.kmi", std::string(512, 'o'));
-  // A directory stands where the new file's bytes would go first.
-  ASSERT_TRUE(QDir(dir->path()).mkdir("old.kmi.tmp~"));
+  // A file its owner made read-only: it cannot be replaced.
+  ASSERT_TRUE(QFile::setPermissions(path("old.kmi"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
   click(form, 1, 1);
-  saveAs("old.kmi");
+  {
+    WithoutFileOverride user;
+    ASSERT_TRUE(user.ok());
+    saveAs("old.kmi");
+  }
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: ")) << dlg.shown[0].toStdString();
   EXPECT_EQ(readFile("old.kmi"), std::string(512, 'o'));
