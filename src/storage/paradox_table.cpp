@@ -310,15 +310,20 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     pk.options = ixPrimary | ixUnique;
     indexDefs_.push_back(pk);
     if (auto p = findCompanion(path, "PX")) {
+      // The records stay readable without the index; they cannot change.
       try {
         pxFile_.emplace(*p, writable);
       } catch (const DbError&) {
-        // The records stay readable; without the index they cannot change.
-        pxFile_.emplace(*p, false);
-        refuse("файл первичного индекса " + fileName(*p) + " защищён от записи");
+        try {
+          pxFile_.emplace(*p, false);
+          refuse("файл первичного индекса " + fileName(*p) + " защищён от записи");
+        } catch (const DbError&) {
+          pxFile_.reset();
+          refuse("файл первичного индекса " + fileName(*p) + " недоступен для чтения");
+        }
       }
       try {
-        pxModel_ = readHeader(*pxFile_);
+        if (pxFile_) pxModel_ = readHeader(*pxFile_);
       } catch (const DbError&) {
         pxModel_.reset();  // rebuilt from scratch on the next change
       }

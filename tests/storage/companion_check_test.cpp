@@ -219,6 +219,22 @@ TEST_F(CompanionCheck, IndexFilesWithoutWritePermission) {
     if (!ran) GTEST_SKIP() << "cannot drop root's rights here";
     EXPECT_EQ(contents(), before) << ext;
   }
+  // A primary index the user may not even read: the records still show.
+  fs::permissions(path("roPX/goods.PX"), fs::perms::owner_read);
+  const bool ran = dbtest::inChild([&]() -> std::string {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return dbtest::kSkip;
+    try {
+      Table t;
+      t.setTableName(path("roPX/goods.db"));
+      t.open();
+      if (!t.readOnly() || t.recordCount() != 20) return "opened writable or lost records";
+      if (t.readOnlyReason().find("goods.PX недоступен для чтения") == std::string::npos) return t.readOnlyReason();
+    } catch (const DbError& e) {
+      return e.what();
+    }
+    return {};
+  });
+  EXPECT_TRUE(ran);
 }
 
 // ---------------------------------------------------------------- dBase
