@@ -1,12 +1,28 @@
-// Table engine figures on a goods table of 100,000 records.
+// Table engine figures on goods tables of 10,000, 100,000 and 1,000,000
+// records: the time per append as the table grows, creating, opening,
+// ordering by name, renumbering and posting one edit, each with the peak
+// memory it took, and reading every record against pxlib reading the same
+// file. The 1,000,000-record sizes take minutes; they run only with
+// KMS_BENCH_LARGE=1 in the environment, e.g.
+//   KMS_BENCH_LARGE=1 bench_storage --benchmark_filter=/1000000
+// Every post is flushed to disk through the rollback journal, as in the
+// program; the timed appends each on their own, the appends that only fill
+// the table up to the next measured size as one batch (one flush), as a job
+// over the whole table is. A renumbering is one batch, as in the program.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <QTemporaryDir>
-#include <filesystem>
-#include <memory>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
 #include <string>
 
+#include "storage/file_io.h"
 #include "storage/goods_layout.h"
+#include "storage/pxlib_reader.h"
 #include "storage/table.h"
 
 using namespace storage;
@@ -14,39 +30,129 @@ using tablesupport::defineGoods;
 
 namespace {
 
-void appendGoods(Table& t, int n) {
-  for (int i = 0; i < n; ++i) {
-    t.append();
-    t.fieldByName("PLUNO").setAsInteger(i + 1);
-    t.fieldByName("NAME1").setAsString("\xD2\xEE\xE2\xE0\xF0 " + std::to_string((i * 7919) % n));
-    t.fieldByName("NAME2").setAsString("\xF1\xEE\xF0\xF2 " + std::to_string(i % 13));
-    t.fieldByName("PRICE").setAsInteger((i * 37) % 10000);
-    t.fieldByName("LIFE").setAsString("10");
-    t.fieldByName("ICODE").setAsInteger(i % 500);
-    t.fieldByName("MSGNO").setAsInteger(i % 1000);
-    t.post();
-  }
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// One 100,000-record goods table for the whole run.
-const std::string& bigTable() {
+// Processor time of this thread, user and system: a figure that other work
+// on a busy machine does not inflate.
+double cpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Peak resident memory: reset before a measurement, read after it. Memory
+// freed by earlier benchmarks goes back to the system first, so that the
+// peak counts what this one holds.
+void resetPeakMemory() {
+  malloc_trim(0);
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+double peakMemoryMb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0;
+}
+
+void appendOne(Table& t, int i, int n) {
+  t.append();
+  t.fieldByName("PLUNO").setAsInteger(i + 1);
+  t.fieldByName("NAME1").setAsString("\xD2\xEE\xE2\xE0\xF0 " + std::to_string((i * 7919) % n));
+  t.fieldByName("NAME2").setAsString("\xF1\xEE\xF0\xF2 " + std::to_string(i % 13));
+  t.fieldByName("PRICE").setAsInteger((i * 37) % 10000);
+  t.fieldByName("LIFE").setAsString("10");
+  t.fieldByName("ICODE").setAsInteger(i % 500);
+  t.fieldByName("MSGNO").setAsInteger(i % 1000);
+  t.post();
+}
+
+QTemporaryDir& scratch() {
   static QTemporaryDir dir;
-  static std::string path;
-  if (path.empty()) {
-    path = dir.filePath("goods.db").toStdString();
-    Table t;
-    t.setTableName(path);
-    defineGoods(t);
-    t.createTable();
-    t.open();
-    appendGoods(t, 100000);
-    t.close();
-  }
-  return path;
+  return dir;
 }
 
-void BM_Open100kAndRead50(benchmark::State& state) {
-  const std::string& path = bigTable();
+// Mean time of one append (wall clock and processor) at a table size.
+struct AppendTime {
+  double wall = 0, cpu = 0;
+};
+
+// Creates a goods table of n records by appending, as the program does.
+// `atSizes` receives the mean time per append over the 1,000 appends that
+// end at each size it names.
+void createGoods(const std::string& path, int n, std::map<int, AppendTime>* atSizes) {
+  Table t;
+  t.setTableName(path);
+  defineGoods(t);
+  t.createTable();
+  t.open();
+  auto t0 = Clock::now();
+  double c0 = 0;
+  t.beginBatch();
+  for (int i = 0; i < n; ++i) {
+    if (atSizes && atSizes->count(i + 1000)) {
+      t.endBatch();
+      t0 = Clock::now();
+      c0 = cpuSeconds();
+    }
+    appendOne(t, i, n);
+    if (atSizes && atSizes->count(i + 1)) {
+      (*atSizes)[i + 1] = {secondsSince(t0) / 1000.0, (cpuSeconds() - c0) / 1000.0};
+      t.beginBatch();
+    }
+  }
+  t.endBatch();
+  t.close();
+}
+
+// One goods table of each size for the whole run, made when first needed.
+std::map<int, std::string>& made() {
+  static std::map<int, std::string> tables;
+  return tables;
+}
+const std::string& goodsOf(int n) {
+  auto it = made().find(n);
+  if (it != made().end()) return it->second;
+  const std::string path = scratch().filePath(QString("goods%1.db").arg(n)).toStdString();
+  createGoods(path, n, nullptr);
+  return made()[n] = path;
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  b->Arg(100000);
+  if (std::getenv("KMS_BENCH_LARGE")) b->Arg(1000000);
+}
+
+// Creating a table by appending; the time per append at 10,000, 100,000 and
+// (large run) 1,000,000 records, and how the last compares with the first.
+void BM_CreateByAppend(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::map<int, AppendTime> at;
+  for (int s : {10000, 100000, 1000000})
+    if (s <= n) at[s] = {};
+  for (auto _ : state) {
+    const std::string path = scratch().filePath(QString("created%1.db").arg(n)).toStdString();
+    resetPeakMemory();
+    createGoods(path, n, &at);
+    state.counters["peak_MB"] = peakMemoryMb();
+    made()[n] = path;  // the table of that size for the benchmarks below
+  }
+  for (const auto& [s, time] : at) {
+    state.counters["us_per_append_at_" + std::to_string(s)] = time.wall * 1e6;
+    state.counters["cpu_us_per_append_at_" + std::to_string(s)] = time.cpu * 1e6;
+  }
+  state.counters["last_to_first"] = at.rbegin()->second.wall / at.begin()->second.wall;
+  state.counters["cpu_last_to_first"] = at.rbegin()->second.cpu / at.begin()->second.cpu;
+}
+BENCHMARK(BM_CreateByAppend)->Arg(10000)->Apply(sizes)->Unit(benchmark::kSecond)->Iterations(1);
+
+void BM_OpenAndRead50(benchmark::State& state) {
+  const std::string& path = goodsOf(static_cast<int>(state.range(0)));
+  resetPeakMemory();
   for (auto _ : state) {
     Table t;
     t.setTableName(path);
@@ -57,29 +163,41 @@ void BM_Open100kAndRead50(benchmark::State& state) {
       for (int f = 0; f < t.fieldCount(); ++f) bytes += t.field(f).asString().size();
     benchmark::DoNotOptimize(bytes);
   }
+  state.counters["peak_MB"] = peakMemoryMb();
 }
-BENCHMARK(BM_Open100kAndRead50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenAndRead50)->Apply(sizes)->Unit(benchmark::kMillisecond);
 
-void BM_Order100kByName(benchmark::State& state) {
+void BM_OrderByName(benchmark::State& state) {
   Table t;
-  t.setTableName(bigTable());
+  t.setTableName(goodsOf(static_cast<int>(state.range(0))));
   t.open();
+  resetPeakMemory();
   for (auto _ : state) {
     t.setIndexFieldNames("NAME1;NAME2");
     state.PauseTiming();
     t.setIndexFieldNames("");
     state.ResumeTiming();
   }
+  state.counters["peak_MB"] = peakMemoryMb();
 }
-BENCHMARK(BM_Order100kByName)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OrderByName)->Apply(sizes)->Unit(benchmark::kMillisecond);
 
-void BM_PostOneEdit100k(benchmark::State& state) {
+// The device without its flushes, to tell what the flushing of a post costs.
+struct NoFlush : fileio::Layer {
+  NoFlush() { fileio::install(this); }
+  ~NoFlush() override { fileio::install(nullptr); }
+  int fsync(int) override { return 0; }
+  int syncfs(int) override { return 0; }
+};
+
+void postEdits(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
   Table t;
-  t.setTableName(bigTable());
+  t.setTableName(goodsOf(n));
   t.open();
   int i = 0;
   for (auto _ : state) {
-    t.setRecNo(1 + (i * 7717) % 100000);
+    t.setRecNo(1 + (i * 7717) % n);
     t.edit();
     t.fieldByName("PRICE").setAsInteger(i % 9999);
     t.fieldByName("NAME1").setAsString("\xCD\xEE\xE2\xEE\xE5 " + std::to_string(i));
@@ -87,41 +205,70 @@ void BM_PostOneEdit100k(benchmark::State& state) {
     ++i;
   }
 }
-BENCHMARK(BM_PostOneEdit100k)->Unit(benchmark::kMicrosecond);
+void BM_PostOneEdit(benchmark::State& state) { postEdits(state); }
+BENCHMARK(BM_PostOneEdit)->Apply(sizes)->Unit(benchmark::kMicrosecond);
+void BM_PostOneEditNoFlush(benchmark::State& state) {
+  NoFlush device;
+  postEdits(state);
+}
+BENCHMARK(BM_PostOneEditNoFlush)->Apply(sizes)->Unit(benchmark::kMicrosecond);
 
-void BM_RenumberPluno100k(benchmark::State& state) {
+// Renumbering every PLUNO, as the renumbering entry does.
+void BM_RenumberPluno(benchmark::State& state) {
   Table t;
-  t.setTableName(bigTable());
+  t.setTableName(goodsOf(static_cast<int>(state.range(0))));
   t.open();
   int round = 0;
+  resetPeakMemory();
   for (auto _ : state) {
     ++round;
     t.first();
     const int n = t.recordCount();
+    t.beginBatch();
     for (int i = 1; i <= n; ++i) {
       t.edit();
       t.fieldByName("PLUNO").setAsInteger(round % 2 ? n + 1 - i : i);
       t.post();
       t.next();
     }
+    t.endBatch();
   }
+  state.counters["peak_MB"] = peakMemoryMb();
 }
-BENCHMARK(BM_RenumberPluno100k)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_RenumberPluno)->Apply(sizes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void BM_Create10kByAppend(benchmark::State& state) {
-  QTemporaryDir dir;
-  int k = 0;
+// Every record of the table with every field as text, against pxlib reading
+// (and decoding) the same file; pxlib also checks the primary index.
+void BM_ReadAllAgainstPxlib(benchmark::State& state) {
+  const std::string& path = goodsOf(static_cast<int>(state.range(0)));
+  double engine = 0, pxlib = 0;
   for (auto _ : state) {
+    auto t0 = Clock::now();
     Table t;
-    t.setTableName(dir.filePath(QString("t%1.db").arg(k++)).toStdString());
-    defineGoods(t);
-    t.createTable();
+    t.setTableName(path);
     t.open();
-    appendGoods(t, 10000);
+    std::size_t bytes = 0;
+    for (t.first(); !t.eof(); t.next())
+      for (int f = 0; f < t.fieldCount(); ++f) bytes += t.field(f).asString().size();
     t.close();
+    benchmark::DoNotOptimize(bytes);
+    engine = secondsSince(t0);
+    state.PauseTiming();
+    t0 = Clock::now();
+    auto c = pxcheck::read(path);
+    pxlib = secondsSince(t0);
+    if (!c || c->rows.size() != static_cast<std::size_t>(state.range(0))) state.SkipWithError("pxlib cannot read the table");
+    state.ResumeTiming();
   }
+  state.counters["engine_ms"] = engine * 1e3;
+  state.counters["pxlib_ms"] = pxlib * 1e3;
+  state.counters["pxlib_to_engine"] = pxlib / engine;
+  std::string px = path;
+  px.replace(px.size() - 3, 3, ".PX");
+  const auto index = pxcheck::readThroughIndex(path, px, false);
+  state.counters["pxlib_takes_index"] = index.complaints.empty() ? 1 : 0;
 }
-BENCHMARK(BM_Create10kByAppend)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadAllAgainstPxlib)->Apply(sizes)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -105,7 +105,7 @@ void TForm1::ToolButton8Click() {
     // While a transfer or another loop over the table runs, a check would
     // move its record and take its Stop away: refused.
     scalelink::BusyGuard busy(*this);
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (Table1.tableName().empty()) {
       inform(QString::fromUtf8(kNoTableName));
       return;
@@ -204,9 +204,13 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
       f.Table1.next();
     }
     f.Table1.first();
+    // One change of the files for the whole numbering: flushed once at the
+    // end (or at Stop, or before the record that cannot be numbered).
+    if (!f.Table1.readOnly()) f.Table1.beginBatch();
     for (int i = 1; i <= n; ++i) {
       clock_::processEvents();
       if (f.TransferCancelled == 1) {
+        f.Table1.endBatch();
         inform(QStringLiteral("Действие прервано"));
         f.Button3->hide();
         return;
@@ -219,6 +223,7 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
       } catch (...) {
         try {
           if (f.Table1.active()) f.Table1.cancel();  // the failing record keeps its value
+          f.Table1.endBatch();
         } catch (...) {
         }
         inform(noField);
@@ -226,8 +231,13 @@ void renumber(TForm1& f, const char* logical, const QString& noField) {
         return;
       }
     }
+    f.Table1.endBatch();
   } catch (...) {
     f.Button3->hide();
+    try {
+      f.Table1.endBatch();  // what was numbered stays numbered
+    } catch (...) {
+    }
     throw;
   }
   inform(QStringLiteral("Таблица пронумерована."));
@@ -254,7 +264,7 @@ bool renumberingConfirmed(const TForm1& f, const QString& question) {
 void TForm1::PLU2Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера ячеек PLU будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;
@@ -265,7 +275,7 @@ void TForm1::PLU2Click() {
 void TForm1::MSG2Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);  // another loop over the table runs: refused
-    if (busy.refused()) return;
+    if (busy.refused() || !commitGridEdit()) return;
     if (!renumberingConfirmed(*this, QStringLiteral("ВНИМАНИЕ !\r\nНомера MSG будут изменены в "
                                                     "соответствии с номером строки таблицы.\r\nПродолжить ?")))
       return;

@@ -23,6 +23,7 @@ void TForm1::setupBasesPage() {
   DBNavigator1 = new storage::DbNavigator(&Table1, NavigatorPlace);
   DBNavigator1->setObjectName(QStringLiteral("DBNavigator1"));
   NavigatorPlace->layout()->addWidget(DBNavigator1);
+  DBNavigator1->beforeAction = [this] { return commitGridEdit(); };
   // Both watch Table1: they go before it when the window is destroyed.
   basesViews_.run = [this] {
     delete DBNavigator1;
@@ -98,3 +99,5 @@ void TForm1::fitGridColumns(bool force) {
     DBGrid1->setColumnWidth(c, std::max(title.horizontalAdvance(label) + 16, chars * digit + 8));
   }
 }
+
+bool TForm1::commitGridEdit() { return !DataSource1 || DataSource1->commitEdit(); }

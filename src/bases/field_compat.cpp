@@ -56,6 +56,7 @@ void TForm1::Button10Click() {
     g->setCellText(2, r, QString::fromUtf8(row.name));
     g->setCellText(3, r, QString::fromUtf8(row.note));
   }
+  g->widenToContents();
 }
 
 std::string TForm1::Ass(const std::string& logicalName) const {

@@ -105,11 +105,40 @@ std::optional<std::string> TForm1::askNewBaseName(bool goods) {
                            : QStringLiteral("Новая база сообщений не создана."));
     return std::nullopt;
   }
-  return std::string(name->toLocal8Bit().constData());
+  const std::string chosen(name->toLocal8Bit().constData());
+  // A new base replaces only a Paradox table of that name: anything else
+  // there (a dBase table, a text, a picture) is refused and nothing is
+  // deleted.
+  const std::string existing = replacedFileIfNotATable(chosen);
+  if (!existing.empty()) {
+    dialogs::message(QStringLiteral("Файл %1 не является таблицей Paradox и не будет заменен. "
+                                    "Новая база не создана: укажите другое имя файла.")
+                         .arg(QString::fromLocal8Bit(existing.c_str())));
+    return std::nullopt;
+  }
+  return chosen;
+}
+
+std::string TForm1::replacedFileIfNotATable(const std::string& fileName) {
+  storage::Table probe;
+  probe.setTableType(storage::TableType::Paradox);
+  probe.setTableName(fileName);
+  if (!probe.exists()) return {};
+  try {
+    probe.open();
+    probe.close();
+    return {};
+  } catch (const std::exception&) {
+  }
+  // The file the engine would take for the table: the name with ".db" when
+  // it has no extension.
+  return QFileInfo(QString::fromLocal8Bit(fileName.c_str())).suffix().isEmpty() ? fileName + ".db" : fileName;
 }
 
 void TForm1::createGoodsTable(const std::string& fileName, int startWidth, bool passEvents) {
   Table1.close();
+  // The Paradox type first: "db1" means db1.db, whatever base was open.
+  Table1.setTableType(storage::TableType::Paradox);
   Table1.setTableName(fileName);
   if (Table1.exists()) Table1.deleteTable();
   if (passEvents) clock_::processEvents();
@@ -134,6 +163,8 @@ void TForm1::createGoodsTable(const std::string& fileName, int startWidth, bool 
 
 void TForm1::createMessagesTable(const std::string& fileName) {
   Table1.close();
+  // The Paradox type first: "db1" means db1.db, whatever base was open.
+  Table1.setTableType(storage::TableType::Paradox);
   Table1.setTableName(fileName);
   if (Table1.exists()) Table1.deleteTable();
   Table1.setTableType(storage::TableType::Paradox);
@@ -205,6 +236,7 @@ void TForm1::N4Click() {
 void TForm1::ToolButton2Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     ComboBox2->showPopup();
     try {
       const int row = ComboBox2->currentIndex() + 1;
@@ -243,6 +275,7 @@ void TForm1::ToolButton2Click() {
 
 void TForm1::N10Click() {
   guarded([this] {
+    if (!commitGridEdit()) return;
     try {
       Table1.refresh();
     } catch (...) {
@@ -278,7 +311,7 @@ namespace {
 void sortBy(TForm1& f, const char* logical) {
   guarded([&] {
     // A new order under a running walk would make it skip or repeat records.
-    if (f.ScaleBusy) return;
+    if (f.ScaleBusy || !f.commitGridEdit()) return;
     const std::string name = f.Ass(logical);
     try {
       f.Table1.setIndexFieldNames(name);

@@ -47,7 +47,7 @@ bool TForm1::SendPlu(int PLUNO, const std::string& NAME1, const std::string& NAM
 
 bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE,
                     int& TARE, int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST,
-                    std::string& StartDate, std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER,
+                    std::string& StartDate, std::string& StartTime, uint32_t& SUMM, uint32_t& WEIGHT, int& COUNTER,
                     int TimeOut) {
   RST.clear();
   LOGOTYPE = 0;

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/intconv.h"
+#include "platform/ipv4.h"
 #include "platform/tcp_client.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
@@ -104,10 +105,13 @@ bool TForm1::OpenScaleLink(const QString& Selector, const QString& Words, int& R
   }
   if (OwnCheck && !OwnCheck(Row)) return false;
 
-  // 5. Ping.
+  // 5. Ping. The sockets take the canonical dotted form of the four values
+  // that the address check converted ("127.000.000.001", " 127.0.0.1" and
+  // "$7F.0.0.1" all name 127.0.0.1).
+  const std::string host = ipv4::dotted(StringGrid1->cell(4, Row)).value_or(StringGrid1->cell(4, Row));
   PingReplies.clear();
   clock_::processEvents();
-  IdIcmpClient1.Host = StringGrid1->cell(4, Row);
+  IdIcmpClient1.Host = host;
   IdIcmpClient1.ReceiveTimeout = ComPortTimeOut;
   IdIcmpClient1.Ping();
   clock_::sleep(50);
@@ -119,7 +123,7 @@ bool TForm1::OpenScaleLink(const QString& Selector, const QString& Words, int& R
 
   // 6. Connect, bounded a little beyond the time-out (a time-out near the
   // top of the integer range must not wrap round to no wait at all).
-  TcpClient1.setRemoteHost(StringGrid1->cell(4, Row));
+  TcpClient1.setRemoteHost(host);
   TcpClient1.setRemotePort(StringGrid1->cell(5, Row));
   clock_::processEvents();
   const int connectMs = ComPortTimeOut > std::numeric_limits<int>::max() - 2000 ? std::numeric_limits<int>::max()

@@ -41,11 +41,13 @@ void putLE(std::string& out, long long v, int n) {
   }
 }
 
-int getLE(const unsigned char* p, int n) {
+uint32_t getLEUnsigned(const unsigned char* p, int n) {
   uint32_t v = 0;
   for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
-  return int32_t(v);
+  return v;
 }
+
+int getLE(const unsigned char* p, int n) { return int32_t(getLEUnsigned(p, n)); }
 
 std::string digitField(int v, int n) {
   std::string out;
@@ -174,8 +176,8 @@ PluReply decodePluReply(const unsigned char* b) {
   r.MSGNO = getLE(b + 81, 2);
   r.StartTime = bcdTimeText(b[83], b[84], b[85]);
   r.StartDate = bcdDateText(b[86], b[87], b[88]);
-  r.SUMM = getLE(b + 89, 4);
-  r.WEIGHT = getLE(b + 93, 4);
+  r.SUMM = getLEUnsigned(b + 89, 4);
+  r.WEIGHT = getLEUnsigned(b + 93, 4);
   r.COUNTER = getLE(b + 97, 3);
   unpackLogoRst(r.NAME1, r.NAME2, r.LOGOTYPE, r.RST);
   return r;

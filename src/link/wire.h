@@ -80,7 +80,9 @@ std::string getPluRequest(int PLUNO);
 struct PluReply {
   int PLUNO = 0, ICODE = 0, PRICE = 0, TARE = 0, GCODE = 0, MSGNO = 0, LOGOTYPE = 0;
   std::string NAME1, NAME2, LIFE, RST, StartDate, StartTime;
-  int SUMM = 0, WEIGHT = 0, COUNTER = 0;
+  // The sales sum and weight are unsigned 32-bit counters.
+  uint32_t SUMM = 0, WEIGHT = 0;
+  int COUNTER = 0;
 };
 // Decodes the 100 bytes that follow the status byte of a 0x81 reply.
 PluReply decodePluReply(const unsigned char* body);

@@ -5,9 +5,11 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGridLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QMessageBox>
 #include <QSpacerItem>
 #include <algorithm>
-#include <QMessageBox>
 
 namespace dialogs {
 
@@ -34,6 +36,29 @@ void fitWidth(QMessageBox& box) {
   if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
     grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
                   grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// A picture dialog: the file under the cursor shown small beside the list.
+// Needs Qt's own dialog, which has a layout to put the preview in.
+void addPicturePreview(QFileDialog& dlg) {
+  dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+  auto* grid = qobject_cast<QGridLayout*>(dlg.layout());
+  if (!grid) return;
+  auto* preview = new QLabel(&dlg);
+  preview->setFixedSize(140, 140);
+  preview->setAlignment(Qt::AlignCenter);
+  preview->setFrameShape(QFrame::StyledPanel);
+  grid->addWidget(preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+  QObject::connect(&dlg, &QFileDialog::currentChanged, preview, [preview](const QString& path) {
+    QImageReader reader(path);
+    QSize size = reader.size();
+    if (size.isValid() && (size.width() > 128 || size.height() > 128)) {
+      size.scale(128, 128, Qt::KeepAspectRatio);
+      reader.setScaledSize(size);
+    }
+    const QImage image = reader.read();
+    preview->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+  });
 }
 
 class QtService final : public Service {
@@ -86,6 +111,7 @@ class QtService final : public Service {
     if (!r.initialDir.isEmpty()) dlg.setDirectory(r.initialDir);
     if (!r.defaultExt.isEmpty()) dlg.setDefaultSuffix(r.defaultExt);
     if (!r.fileName.isEmpty()) dlg.selectFile(r.fileName);
+    if (r.picturePreview) addPicturePreview(dlg);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
     return dlg.selectedFiles().first();
   }

@@ -24,6 +24,7 @@ struct FileRequest {
   QString initialDir;   // empty: the current directory
   QString fileName;     // initial file name
   QString defaultExt;   // without the dot; empty: none
+  bool picturePreview = false;  // shows the chosen picture beside the list
 };
 
 class Service {

@@ -1,13 +1,13 @@
 #include "platform/icmp.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <linux/errqueue.h>
@@ -16,6 +16,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/ansi.h"
+#include "platform/oserror.h"
 
 namespace icmp {
 namespace {
@@ -97,7 +100,7 @@ enum class Outcome { Unavailable, Answered, Silent };
 Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
   Fd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (s.get() < 0) {
-    why = std::string("ICMP datagram socket: ") + std::strerror(errno);
+    why = (QStringLiteral("датаграммный сокет ICMP: ") + osErrorText(errno)).toStdString();
     return Outcome::Unavailable;
   }
   const int one = 1;
@@ -153,7 +156,7 @@ Outcome pingDatagram(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std:
 Outcome pingRaw(const sockaddr_in& to, int timeoutMs, ReplyStatus& st, std::string& why) {
   Fd s(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (s.get() < 0) {
-    why = std::string("ICMP raw socket: ") + std::strerror(errno);
+    why = (QStringLiteral("сокет ICMP типа raw: ") + osErrorText(errno)).toStdString();
     return Outcome::Unavailable;
   }
   const uint16_t id = uint16_t(::getpid() ^ 0x4B4D);
@@ -205,11 +208,15 @@ Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std
   // The utility takes at most this many whole seconds.
   constexpr int kMaxSeconds = 2000000;
   const double secs = std::min((timeoutMs > 0 ? timeoutMs : 1) / 1000.0, double(kMaxSeconds));
+  // Its messages in English, whatever the operator's language.
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+  p.setProcessEnvironment(env);
   p.start(QStringLiteral("ping"), {QStringLiteral("-n"), QStringLiteral("-q"), QStringLiteral("-c"),
                                    QStringLiteral("1"), QStringLiteral("-W"), QString::number(secs, 'f', 3),
                                    QString::fromStdString(host)});
   if (!p.waitForStarted(3000)) {
-    why = "ping utility: " + p.errorString().toStdString();
+    why = "ping: " + p.errorString().toStdString();
     return Outcome::Unavailable;
   }
   // A little beyond the utility's own wait, without overflowing.
@@ -225,10 +232,32 @@ Outcome pingUtility(const std::string& host, int timeoutMs, ReplyStatus& st, std
     st.FromIpAddress = host;
     return Outcome::Answered;
   }
+  // A utility that may not open its socket sends nothing: that is no
+  // silence of the scale.
+  const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+  if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 2 &&
+      (err.contains(QLatin1String("Operation not permitted")) || err.contains(QLatin1String("Permission denied")) ||
+       err.contains(QLatin1String("cap_net_raw")))) {
+    why = "ping: " + err.section(QLatin1Char('\n'), 0, 0).toStdString();
+    return Outcome::Unavailable;
+  }
   return Outcome::Silent;
 }
 
-std::atomic<bool> g_reported{false};
+// The error box text for a ping that no method could send; the reasons are
+// UTF-8.
+std::string unavailableText(const std::string& reasons) {
+  return ansi::fromUnicode(
+      QStringLiteral("Не удается отправить эхо-запрос ICMP (ping), которым программа проверяет связь с "
+                     "весами: системе не хватает прав (%1).\n\n"
+                     "Что можно сделать:\n"
+                     "- запустить программу от имени администратора (root);\n"
+                     "- или разрешить непривилегированные ICMP-сокеты, например командой\n"
+                     "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+                     "  (постоянно - строкой net.ipv4.ping_group_range = 0 2147483647 в /etc/sysctl.conf);\n"
+                     "- или установить пакет iputils-ping (утилиту ping).")
+          .arg(QString::fromUtf8(reasons.c_str())));
+}
 
 SystemPinger& systemPinger() {
   static SystemPinger p;
@@ -257,8 +286,7 @@ ReplyStatus SystemPinger::echo(const std::string& host, int timeoutMs) {
   if ((method_ == Method::Auto || method_ == Method::Raw) && tried(pingRaw(to, timeoutMs, st, why))) return st;
   if ((method_ == Method::Auto || method_ == Method::Utility) && tried(pingUtility(host, timeoutMs, st, why)))
     return st;
-  if (method_ == Method::Auto && !g_reported.exchange(true))
-    std::fprintf(stderr, "kmscales: no way to send an ICMP echo (%s)\n", reasons.c_str());
+  if (method_ == Method::Auto) throw PingError(unavailableText(reasons));
   return st;
 }
 

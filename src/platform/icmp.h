@@ -3,6 +3,7 @@
 // echo itself goes through a replaceable service so that tests never depend
 // on raw-socket privileges or on a network.
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace icmp {
@@ -22,12 +23,20 @@ class Pinger {
   virtual ReplyStatus echo(const std::string& host, int timeoutMs) = 0;
 };
 
+// The ping itself cannot be sent (no way of sending an ICMP echo is allowed
+// on this machine). The text (Windows-1251) gives the reasons and what the
+// operator can do about them.
+class PingError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The operating system's ping. Auto tries, in this order, an unprivileged
 // ICMP datagram socket, a raw socket and the system's ping utility. An echo
 // reply to our own request, and a destination-unreachable, source-quench,
 // redirect, time-exceeded or parameter-problem message from any sender,
-// count as an answer. When no method can be used the answer is "nothing";
-// with Auto the reason is also written to stderr, once per run.
+// count as an answer. When no method can be used, Auto throws PingError; a
+// single method that cannot be used gives the answer "nothing".
 class SystemPinger final : public Pinger {
  public:
   enum class Method { Auto, Datagram, Raw, Utility };

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "platform/ansi.h"
 
@@ -28,12 +26,24 @@ Reader::Reader(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw FileError(errorText("Cannot open file", path, errno));
   if (!S_ISREG(st.st_mode)) throw FileError(errorText("Cannot open file", path, EISDIR));
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError(errorText("Cannot open file", path, errno ? errno : EACCES));
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) throw FileError(errorText("Cannot read file", path, EIO));
-  data_ = ss.str();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError(errorText("Cannot open file", path, errno));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      data_.append(buf, size_t(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      // The file ends at the last whole line before the error.
+      failed_ = true;
+      const size_t end = data_.find_last_of("\r\n");
+      data_.resize(end == std::string::npos ? 0 : end + 1);
+      break;
+    }
+  }
+  ::close(fd);
 }
 
 std::string Reader::readLine() {
@@ -56,32 +66,114 @@ std::string joinLines(const std::vector<std::string>& lines) {
   return out;
 }
 
-void writeAtomic(const std::string& path, const std::string& bytes) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    throw FileError(errorText("Cannot create file", path, EISDIR));
-  const std::string tmp = path + ".tmp~";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw FileError(errorText("Cannot create file", path, errno));
+namespace {
+
+// The file that a path finally names: symbolic links are followed (a
+// relative one from its own directory), a dangling link gives the name it
+// points to.
+std::string followLinks(const std::string& path) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n <= 0 || size_t(n) >= target.size()) return p;
+    target.resize(size_t(n));
+    if (target[0] != '/') {
+      const size_t slash = p.rfind('/');
+      if (slash != std::string::npos) target = p.substr(0, slash + 1) + target;
+    }
+    p = target;
+  }
+  throw FileError(errorText("Cannot create file", path, ELOOP));
+}
+
+// Writes all bytes to fd and flushes them; false with errno on failure.
+bool writeAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      throw FileError(errorText("Cannot write file", path, err));
+      return false;
     }
     done += size_t(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    int err = errno;
+  // A device or pipe cannot be flushed, which is no failure.
+  return ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+// Overwrites the file itself; the last resort where no temporary file can
+// take its place.
+void writeInPlace(const std::string& target, const std::string& path, const std::string& bytes) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) throw FileError(errorText("Cannot create file", path, errno));
+  if (!writeAll(fd, bytes)) {
+    const int err = errno;
+    ::close(fd);
+    throw FileError(errorText("Cannot write file", path, err));
+  }
+  if (::close(fd) != 0) throw FileError(errorText("Cannot write file", path, errno));
+}
+
+}  // namespace
+
+void writeAtomic(const std::string& path, const std::string& bytes) {
+  const std::string target = followLinks(path);
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) throw FileError(errorText("Cannot create file", path, EISDIR));
+  if (exists) {
+    // A file that its owner made read-only is refused, never replaced.
+    const int probe = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) throw FileError(errorText("Cannot create file", path, errno));
+    ::close(probe);
+    // A device, a pipe, or a file with other names (hard links) keeps its
+    // identity: written where it is.
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return writeInPlace(target, path, bytes);
+  }
+
+  static unsigned counter = 0;
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = target + ".~" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? (st.st_mode & 07777) : 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    // No room for a temporary file beside it (a directory that is not
+    // writable): a file that exists is written in place.
+    if (exists) return writeInPlace(target, path, bytes);
+    throw FileError(errorText("Cannot create file", path, errno));
+  }
+  auto fail = [&](const char* what, int err) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    throw FileError(errorText(what, path, err));
+  };
+  if (exists) {
+    // The replacement has the owner and mode of the file it replaces; where
+    // the owner cannot be kept, the file is written in place instead.
+    struct stat mine {};
+    if (::fstat(fd, &mine) != 0) fail("Cannot create file", errno);
+    if ((mine.st_uid != st.st_uid || mine.st_gid != st.st_gid) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return writeInPlace(target, path, bytes);
+    }
+    // The creation mode lost the bits that the umask takes away.
+    if (::fchmod(fd, st.st_mode & 07777) != 0) fail("Cannot create file", errno);
+  }
+  if (!writeAll(fd, bytes)) fail("Cannot write file", errno);
+  if (::close(fd) != 0) {
+    const int err = errno;
     ::unlink(tmp.c_str());
     throw FileError(errorText("Cannot write file", path, err));
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
+  if (::rename(tmp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
     ::unlink(tmp.c_str());
     throw FileError(errorText("Cannot write file", path, err));
   }

@@ -7,19 +7,25 @@
 
 namespace textfile {
 
-// Reads a whole file opened for reading; throws FileError when it cannot be
-// opened or read.
+// Reads a file line by line; throws FileError when it cannot be opened. A
+// read error part-way ends the file there: the lines read completely before
+// it can be read, and failed() tells that the rest could not be.
 class Reader {
  public:
   explicit Reader(const std::string& path);
-  // True when no byte is left.
+  // True when no line is left (at the end of the file, or at a read error).
   bool eof() const { return pos_ >= data_.size(); }
+  // True when a read error cut the file short.
+  bool failed() const { return failed_; }
+  // True when the next line cannot be read because of a read error.
+  bool atError() const { return failed_ && eof(); }
   // The next line without its end; a line past the end reads as empty.
   std::string readLine();
 
  private:
   std::string data_;
   size_t pos_ = 0;
+  bool failed_ = false;
 };
 
 class FileError : public std::runtime_error {
@@ -30,9 +36,14 @@ class FileError : public std::runtime_error {
 // Lines joined with CR LF after each line.
 std::string joinLines(const std::vector<std::string>& lines);
 
-// Replaces the file's contents safely: the bytes go to a temporary file in the
-// same directory, which is flushed and renamed over the old file, so a failure
-// never leaves a truncated file. Throws FileError naming the file.
+// Replaces the file's contents safely: the bytes go to a temporary file
+// beside it, which is flushed and renamed over the old file, so a failure
+// never leaves a truncated file. A symbolic link is written through to its
+// target; the file keeps its owner and mode. A file that cannot be written
+// itself is an error ("Cannot create file ...") and stays as it was. Where
+// no temporary file can be made beside it, or a rename would lose its owner
+// or its other hard links, the file is written in place. Throws FileError
+// naming the file.
 void writeAtomic(const std::string& path, const std::string& bytes);
 
 // True when the path names a readable regular file.

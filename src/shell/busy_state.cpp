@@ -20,9 +20,11 @@ constexpr const char* kRefusedWhileBusy[] = {
     "ToolButton1", "N3", "N4", "ToolButton2", "N11", "ToolButton7", "PLU1", "MSG1", "N5", "N6",
     "N7", "N8", "PLU2", "MSG2", "ToolButton8", "ToolButton10", "N9", "N19", "ToolButton11", "N12",
     "N13",
+    // goods page: the reports, which read the whole table
+    "ToolButton4", "N20", "N21",
     // scale settings, state, factory settings and logo pages
     "Button1", "Button2", "Button6", "Button5", "Button7", "Button8", "Button23", "Button9",
-    "Button11", "Button17", "Button12", "Button13",
+    "Button11", "Button17", "Button12", "Button13", "SpeedButton37", "SpeedButton38",
     // network test page
     "Button18", "Button19", "Button21", "Button20"};
 }  // namespace

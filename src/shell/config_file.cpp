@@ -5,11 +5,16 @@ const char* const kConfigTitles[9] = {
     " IP-адрес           ", " Номер порта ", " Имя файла товаров                    ",
     " Имя файла сообщений                    ", " Примечание "};
 
-std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in) {
+std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in, bool dropCutRow) {
   std::vector<ConfigTableRow> rows;
   while (!in.eof()) {
     ConfigTableRow row;
-    for (auto& cell : row) cell = in.readLine();
+    bool cut = false;
+    for (auto& cell : row) {
+      cut = cut || in.atError();
+      cell = in.readLine();
+    }
+    if (cut && dropCutRow && !rows.empty()) break;
     rows.push_back(std::move(row));
   }
   if (rows.empty()) rows.emplace_back();

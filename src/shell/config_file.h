@@ -10,8 +10,11 @@
 using ConfigTableRow = std::array<std::string, 9>;
 
 // Reads rows until the file ends: 9 x N lines give N rows, a last row with
-// fewer lines gets empty cells, an empty file gives one empty row.
-std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in);
+// fewer lines gets empty cells, an empty file gives one empty row. A read
+// error ends the file; with dropCutRow the row it cut short is dropped
+// unless it is the first (the start-up reader), otherwise its missing cells
+// are empty (the open reader).
+std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in, bool dropCutRow = false);
 
 // The file's bytes for the rows (9 lines a row, each ended by CR LF).
 std::string writeConfigRows(const std::vector<ConfigTableRow>& rows);

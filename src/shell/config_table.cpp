@@ -189,9 +189,12 @@ void TForm1::SpeedButton17Click() {
     req.filter = QStringLiteral("конфигурация(*.cfl)|*.cfl|все файлы|*.*");
     const auto name = dialogs::current().openFile(req);
     if (!name) return;
-    SpeedButton2Click();
+    // The file is read before the table is emptied: a file that does not
+    // open shows its error and leaves the table as it was.
     textfile::Reader in(QFileInfo(*name).absoluteFilePath().toStdString());
-    setConfigRows(readConfigRows(in));
+    const std::vector<ConfigTableRow> rows = readConfigRows(in);
+    SpeedButton2Click();
+    setConfigRows(rows);
     StringGrid1->select(0, 1);
     focusGrid(StringGrid1);
   });

@@ -1,5 +1,6 @@
 #include "shell/image_box.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 
@@ -18,3 +19,9 @@ void ImageBox::fillRect(int left, int top, int right, int bottom, unsigned rgb) 
 }
 
 void ImageBox::updateView() { setPixmap(QPixmap::fromImage(canvas_)); }
+
+void ImageBox::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint at = event->position().toPoint();
+  emit mouseReleased(event->button(), event->modifiers(), at.x(), at.y());
+  QLabel::mouseReleaseEvent(event);
+}

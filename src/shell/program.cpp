@@ -46,6 +46,7 @@ TForm1* createForms() {
   main->setupTransfers();
   Form7 = new TForm7();
   Form8 = new TForm8();
+  main->setupReports();
   // Only the main window's close ends the program, even while a range
   // dialog or a report window is still shown.
   for (QWidget* w : std::initializer_list<QWidget*>{Form2, Form3, Form4, Form5, Form6, Form7, Form8})

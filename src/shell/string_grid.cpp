@@ -102,7 +102,10 @@ void StringGrid::setCellText(int col, int row, const QString& text) {
   if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return;
   styleCell(col, row);
   item(row, col)->setText(text);
-  if (row == 0 && fixedRows_ == 1) horizontalHeaderItem(col)->setText(text);
+  if (row == 0 && fixedRows_ == 1) {
+    horizontalHeaderItem(col)->setText(text);
+    setColumnWidth(col, std::max(columnWidth(col), titleWidth(col)));
+  }
 }
 
 std::string StringGrid::cell(int col, int row) const { return ansi::fromUnicode(cellText(col, row)); }
@@ -116,7 +119,22 @@ int StringGrid::Col() const { return currentColumn() < 0 ? fixedCols_ : currentC
 
 void StringGrid::select(int col, int row) { setCurrentCell(row, col); }
 
+int StringGrid::titleWidth(int col) const {
+  if (fixedRows_ != 1 || !horizontalHeaderItem(col)) return 0;
+  const QString title = horizontalHeaderItem(col)->text().trimmed();
+  if (title.isEmpty()) return 0;
+  return horizontalHeader()->fontMetrics().horizontalAdvance(title) + 16;
+}
+
 void StringGrid::setColWidths(std::initializer_list<int> widths) {
   int c = 0;
-  for (int w : widths) setColumnWidth(c++, w);
+  for (int w : widths) {
+    setColumnWidth(c, std::max(w, titleWidth(c)));
+    ++c;
+  }
+}
+
+void StringGrid::widenToContents() {
+  for (int c = 0; c < columnCount(); ++c)
+    setColumnWidth(c, std::max({columnWidth(c), titleWidth(c), sizeHintForColumn(c)}));
 }

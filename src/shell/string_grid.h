@@ -25,9 +25,14 @@ class StringGrid : public QTableWidget {
   int Col() const;
   void select(int col, int row);
 
+  // Sets the columns' widths; a column is never narrower than its title.
   void setColWidths(std::initializer_list<int> widths);
+  // Widens every column whose title or cells do not fit it.
+  void widenToContents();
 
  private:
+  int titleWidth(int col) const;
+
   void styleCell(int col, int row);
   int fixedCols_;
   int fixedRows_;

@@ -6,14 +6,13 @@
 #include <QCloseEvent>
 #include <QDateTimeEdit>
 #include <QDir>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QShortcut>
 #include <QLineEdit>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
 #include "platform/guard.h"
+#include "platform/name_lookup.h"
 #include "platform/textfile.h"
 #include "shell/config_file.h"
 #include "shell/image_box.h"
@@ -23,18 +22,11 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-QString firstLocalIPv4() {
-  const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
-  for (const QHostAddress& a : info.addresses())
-    if (a.protocol() == QAbstractSocket::IPv4Protocol) return a.toString();
-  return {};
-}
-
 std::string cwdFile(const char* name) { return (QDir::currentPath() + "/" + name).toStdString(); }
 
 }  // namespace
 
-QString (*LocalHostAddress)() = &firstLocalIPv4;
+QString (*LocalHostAddress)() = &namelookup::ownIPv4;
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
@@ -94,7 +86,7 @@ void TForm1::FormCreate() {
   if (!textfile::canOpen(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
   {
     textfile::Reader in(cfg);
-    setConfigRows(readConfigRows(in));
+    setConfigRows(readConfigRows(in, true));
   }
 
   // 10. Scale lists.
@@ -108,8 +100,11 @@ void TForm1::FormCreate() {
   }
   {
     textfile::Reader in(poles);
+    // A read error ends the reading; the cells not reached keep their
+    // defaults.
     for (int r = 1; r <= 23 && !in.eof(); ++r) {
       StringGrid3->setCell(2, r, in.readLine());
+      if (in.atError()) break;
       StringGrid3->setCell(3, r, in.readLine());
     }
   }
@@ -120,6 +115,15 @@ void TForm1::FormCreate() {
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = true;
+  // What was typed into the goods grid is stored rather than lost with the
+  // window; a record that cannot be stored is dropped, as the close of the
+  // table drops it.
+  if (commitGridEdit()) {
+    try {
+      if (Table1.active() && Table1.modified()) Table1.post();
+    } catch (...) {
+    }
+  }
   QDir::setCurrent(StartDir);
   if (CheckBox3->isChecked()) {
     textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,9 +26,11 @@ class QComboBox;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QTableView;
@@ -115,7 +118,7 @@ class TForm1 : public QMainWindow {
                int MSGNO, int TimeOut);
   bool GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRICE, std::string& LIFE, int& TARE,
               int& ICODE, int& GCODE, int& MSGNO, int& LOGOTYPE, std::string& RST, std::string& StartDate,
-              std::string& StartTime, int& SUMM, int& WEIGHT, int& COUNTER, int TimeOut);
+              std::string& StartTime, uint32_t& SUMM, uint32_t& WEIGHT, int& COUNTER, int TimeOut);
   bool SendMsg(int MSGNO, const std::string& LINE1, const std::string& LINE2, const std::string& LINE3,
                const std::string& LINE4, const std::string& LINE5, const std::string& LINE6,
                const std::string& LINE7, const std::string& LINE8, int TimeOut);
@@ -143,6 +146,12 @@ class TForm1 : public QMainWindow {
   bool GetLogo(std::string& Raster, int TimeOut);
   bool GetPrSet(int Key, int& Cell, int TimeOut);
   bool GetFactorySet(std::string& Reply, int TimeOut);
+
+  // Network test page: the addresses of the configuration table that answer
+  // the ping with the time-out t, and the lines "address   name" of the
+  // hosts prefix + 1 .. prefix + 255 that answer it.
+  std::vector<std::string> Search1(int t);
+  std::vector<std::string> Search(const std::string& prefix, int t);
 
   // ---- Goods and messages bases ----
   // The one table component: the open goods or messages base.
@@ -172,6 +181,13 @@ class TForm1 : public QMainWindow {
   // The message before the save dialog, the dialog, and the cancel message:
   // the chosen file name of a new goods (or messages) base, or nothing.
   std::optional<std::string> askNewBaseName(bool goods);
+  // The file that a new base of this name would replace when it exists but
+  // does not open as a Paradox table; empty when it may be replaced.
+  static std::string replacedFileIfNotATable(const std::string& fileName);
+  // Writes what is being typed into a cell of DBGrid1 into its record, so
+  // that an entry acting on the table sees it; false when the field refused
+  // the text (its error was shown and the entry does nothing).
+  bool commitGridEdit();
   // The creation steps of a new base: closes Table1, deletes a table of that
   // name, defines and creates the goods table (START startWidth characters
   // wide) or the messages table with every field named through Ass, clears
@@ -188,6 +204,9 @@ class TForm1 : public QMainWindow {
               int msgno, int logotype) const;
   // The messages of TestRow's codes 1..8 (empty for any other code).
   static QString testRowMessage(int code);
+  // Connects the two print entries of the goods page (called once the report
+  // windows exist).
+  void setupReports();
 
   // ---- Base transfers ----
   // Connects the transfer entries of the goods page (called once at start).
@@ -199,6 +218,21 @@ class TForm1 : public QMainWindow {
   void DeletePluRange(int low, int high);
 
   // ---- Scale settings and logo ----
+  // The eight printing option boxes, bit 0 to bit 7 of the flags byte.
+  std::array<QCheckBox*, 8> printFlagBoxes() const;
+  // Logo page. The logo is Image2 (64 x 64, the master copy); Image1 shows
+  // it five-fold for editing. LogoRaster: 512 bytes, 8 a row from the top,
+  // leftmost pixel in bit 7, 1 = dark.
+  static uint8_t BitToByte(int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3, int32_t b2, int32_t b1,
+                           int32_t b0);
+  static uint32_t Monochrom(uint32_t Color, int Level);  // Color 0x00BBGGRR
+  std::string PackLogoRaster() const;
+  void ShowLogoRaster(const std::string& Raster);
+  void RedrawLogoEditField();
+  // The question whether to save a changed logo; false when the operator
+  // cancels (the asking action then ends). A save that fails throws.
+  bool AskSaveLogoChanges();
+  QString SaveDialog2FileName = QStringLiteral("noname01");  // the last chosen name
 
  public slots:
   // Shell
@@ -226,6 +260,12 @@ class TForm1 : public QMainWindow {
   // Field-compatibility table
   void Button10Click();
   // Scale link and protocol
+  void Button18Click();
+  void Button19Click();
+  void Button20Click();
+  void Button21Click();
+  void Button24Click();
+  void Button25Click();
   // Goods and messages bases
   void N3Click();
   void N4Click();
@@ -246,6 +286,8 @@ class TForm1 : public QMainWindow {
   void PLU2Click();
   void MSG2Click();
   void Button3Click();
+  void N20Click();
+  void N21Click();
   // Base transfers
   void N9Click();
   void N19Click();
@@ -254,6 +296,26 @@ class TForm1 : public QMainWindow {
   void N14Click();
   void ToolButton13Click();
   // Scale settings and logo
+  void Button11Click();
+  void Button17Click();
+  void Button1Click();
+  void Button2Click();
+  void Button6Click();
+  void Button5Click();
+  void Button7Click();
+  void Button8Click();
+  void Button23Click();
+  void Button9Click();
+  void Image1MouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+  void SpeedButton33Click();
+  void SpeedButton34Click();
+  void SpeedButton35Click();
+  void SpeedButton36Click();
+  void SpeedButton37Click();
+  void SpeedButton38Click();
+  void TrackBar1Change();
+  void Button12Click();
+  void Button13Click();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -340,10 +402,38 @@ class TForm1 : public QMainWindow {
   ImageBox* Image1 = nullptr;
   ImageBox* Image2 = nullptr;
   QSlider* TrackBar1 = nullptr;
+  QPushButton* Button12 = nullptr;
+  QPushButton* Button13 = nullptr;
   QLineEdit* Edit30 = nullptr;
   QLineEdit* Edit31 = nullptr;
   QPushButton* Button24 = nullptr;
   QPushButton* Button25 = nullptr;
+  // Network test page (besides Edit30, Edit31, Button24 and Button25 above)
+  QRadioButton* RadioButton3 = nullptr;
+  QRadioButton* RadioButton4 = nullptr;
+  QPushButton* Button18 = nullptr;
+  QPushButton* Button19 = nullptr;
+  QPushButton* Button20 = nullptr;
+  QPushButton* Button21 = nullptr;
+  QListWidget* ListBox3 = nullptr;
+  QListWidget* ListBox4 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+
+  // Scale settings pages: state and totals, user settings and shop name,
+  // date and time, price keys, factory settings.
+  QLineEdit *Edit16 = nullptr, *Edit17 = nullptr, *Edit18 = nullptr, *Edit19 = nullptr, *Edit21 = nullptr,
+            *Edit22 = nullptr, *Edit23 = nullptr, *Edit24 = nullptr, *Edit25 = nullptr, *Edit26 = nullptr,
+            *Edit27 = nullptr, *Edit28 = nullptr, *Edit29 = nullptr;
+  QLabel *Label31 = nullptr, *Label32 = nullptr, *Label33 = nullptr, *Label34 = nullptr, *Label35 = nullptr;
+  QPushButton *Button11 = nullptr, *Button17 = nullptr;
+  QLineEdit *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr, *Edit5 = nullptr, *Edit6 = nullptr;
+  QCheckBox *CheckBox4 = nullptr, *CheckBox5 = nullptr, *CheckBox6 = nullptr, *CheckBox7 = nullptr,
+            *CheckBox8 = nullptr, *CheckBox9 = nullptr, *CheckBox10 = nullptr, *CheckBox11 = nullptr;
+  QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button6 = nullptr, *Button5 = nullptr;
+  QPushButton *Button7 = nullptr, *Button8 = nullptr, *Button23 = nullptr, *Button9 = nullptr;
+  QLineEdit *Edit7 = nullptr, *Edit8 = nullptr, *Edit9 = nullptr, *Edit10 = nullptr, *Edit11 = nullptr,
+            *Edit12 = nullptr, *Edit13 = nullptr, *Edit14 = nullptr, *Edit15 = nullptr;
+  QCheckBox* CheckBox18 = nullptr;
 
   // Help window (created on first use).
   QWidget* HelpWindow = nullptr;
@@ -354,6 +444,17 @@ class TForm1 : public QMainWindow {
   void buildConfigPage();
   void buildSettingsPages();
   void buildOtherPages();
+  // The scale settings pages, each built in its own file.
+  void buildStatePage();
+  void buildUserSettingsPage();
+  void buildDatePage();
+  void buildPriceKeysPage();
+  void buildFactoryPage();
+  void buildNetTestPage();
+  // The scale check of the test page: handshake probe of every row.
+  void checkScales(int t);
+  void buildLogoPage();
+  void saveLogo();  // the steps of SpeedButton35Click; throws on failure
   std::optional<QFont> fontDialog1Font_;
 };
 

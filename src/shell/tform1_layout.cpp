@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSlider>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
@@ -24,7 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "shell/image_box.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -113,6 +111,7 @@ void TForm1::buildLayout() {
   buildConfigPage();
   buildSettingsPages();
   buildOtherPages();
+  buildNetTestPage();
 
   // Tool buttons are for the mouse; Tab moves between fields, lists and grids.
   for (auto* b : findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
@@ -231,6 +230,12 @@ void TForm1::buildGoodsPage() {
   ProgressBar3->hide();
   bottom->addWidget(ProgressBar3, 1);
   Numb = named(new QLabel(TabSheet1), "Numb");
+  // The number changes with every record of a transfer: a label of fixed
+  // size (room for any 32-bit number) repaints only its own place and never
+  // makes the page lay out again.
+  Numb->setFixedSize(Numb->fontMetrics().horizontalAdvance(QStringLiteral("-2147483648")) + 8,
+                     Numb->sizeHint().height());
+  Numb->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Numb->hide();
   bottom->addWidget(Numb);
   CheckBox1 = named(new QCheckBox(QStringLiteral("Протестировать данные перед записью"), TabSheet1), "CheckBox1");
@@ -282,9 +287,25 @@ void TForm1::buildConfigPage() {
 }
 
 void TForm1::buildSettingsPages() {
-  auto* h = new QHBoxLayout(TabSheet3);
+  // The scale list serves all four sub-pages: it stands in a bar at the
+  // right above them, so that the sub-page tabs have the page's whole width
+  // and show their whole captions.
+  auto* v = new QVBoxLayout(TabSheet3);
+  auto* bar = new QHBoxLayout();
+  bar->addStretch();
+  bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
+  ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
+  ComboBox3->setEditable(true);
+  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
+  ComboBox3->setMinimumWidth(160);
+  bar->addWidget(ComboBox3);
+  v->addLayout(bar);
+
   PageControl2 = named(new QTabWidget(TabSheet3), "PageControl2");
-  h->addWidget(PageControl2, 1);
+  PageControl2->tabBar()->setUsesScrollButtons(false);
+  PageControl2->tabBar()->setElideMode(Qt::ElideNone);
+  PageControl2->tabBar()->setStyle(new CompactTabStyle(PageControl2->tabBar()));
+  v->addWidget(PageControl2, 1);
   auto sub = [this](const char* name, const QString& caption) {
     auto* w = named(new QWidget(PageControl2), name);
     PageControl2->addTab(w, caption);
@@ -295,52 +316,14 @@ void TForm1::buildSettingsPages() {
   TabSheet13 = sub("TabSheet13", QStringLiteral("Клавиши цен"));
   TabSheet14 = sub("TabSheet14", QStringLiteral("Совместимость полей баз данных"));
 
-  auto* right = new QVBoxLayout();
-  right->addWidget(new QLabel(QStringLiteral("Выбор весов"), TabSheet3));
-  ComboBox3 = named(new QComboBox(TabSheet3), "ComboBox3");
-  ComboBox3->setEditable(true);
-  ComboBox3->setInsertPolicy(QComboBox::NoInsert);
-  ComboBox3->setMinimumWidth(140);
-  right->addWidget(ComboBox3);
-  right->addStretch();
-  h->addLayout(right);
-
-  // Label format sub-page: the two format lists with their help buttons.
-  auto* g10 = new QVBoxLayout(TabSheet10);
-  auto* r1 = new QHBoxLayout();
-  ComboBox4 = named(new QComboBox(TabSheet10), "ComboBox4");
+  // The help buttons of the two format lists; their sub-page places them.
   SpeedButton31 = toolButton(TabSheet10, "SpeedButton31", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
-  r1->addWidget(ComboBox4, 1);
-  r1->addWidget(SpeedButton31);
-  g10->addLayout(r1);
-  auto* r2 = new QHBoxLayout();
-  ComboBox5 = named(new QComboBox(TabSheet10), "ComboBox5");
   SpeedButton32 = toolButton(TabSheet10, "SpeedButton32", QStringLiteral("Помощь"), QStyle::SP_MessageBoxQuestion);
-  r2->addWidget(ComboBox5, 1);
-  r2->addWidget(SpeedButton32);
-  g10->addLayout(r2);
-  g10->addStretch();
   connect(SpeedButton31, &QToolButton::clicked, this, &TForm1::SpeedButton31Click);
   connect(SpeedButton32, &QToolButton::clicked, this, &TForm1::SpeedButton32Click);
-
-  // Date and time sub-page.
-  auto* g12 = new QVBoxLayout(TabSheet12);
-  DateTimePicker1 = named(new QDateTimeEdit(TabSheet12), "DateTimePicker1");
-  DateTimePicker1->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-  DateTimePicker1->setCalendarPopup(true);
-  DateTimePicker2 = named(new QDateTimeEdit(TabSheet12), "DateTimePicker2");
-  DateTimePicker2->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-  CheckBox12 = named(new QCheckBox(QStringLiteral("Загрузить дату и время компьютера"), TabSheet12), "CheckBox12");
-  CheckBox12->setChecked(true);
-  g12->addWidget(DateTimePicker1);
-  g12->addWidget(DateTimePicker2);
-  g12->addWidget(CheckBox12);
-  g12->addStretch();
-
-  // Price keys sub-page.
-  auto* g13 = new QVBoxLayout(TabSheet13);
-  StringGrid2 = named(new StringGrid(2, 55, 1, 1, TabSheet13), "StringGrid2");
-  g13->addWidget(StringGrid2, 1);
+  buildUserSettingsPage();
+  buildDatePage();
+  buildPriceKeysPage();
 
   // Field-compatibility sub-page.
   auto* g14 = new QVBoxLayout(TabSheet14);
@@ -366,72 +349,7 @@ void TForm1::buildSettingsPages() {
 }
 
 void TForm1::buildOtherPages() {
-  auto selector = [this](QWidget* page, const char* name) {
-    auto* v = new QVBoxLayout(page);
-    auto* bar = new QHBoxLayout();
-    bar->addStretch();
-    bar->addWidget(new QLabel(QStringLiteral("Выбор весов"), page));
-    auto* c = named(new QComboBox(page), name);
-    c->setEditable(true);
-    c->setInsertPolicy(QComboBox::NoInsert);
-    c->setMinimumWidth(140);
-    bar->addWidget(c);
-    v->addLayout(bar);
-    return std::make_pair(v, c);
-  };
-  auto [v5, c6] = selector(TabSheet5, "ComboBox6");
-  ComboBox6 = c6;
-  v5->addStretch();
-  auto [v6, c7] = selector(TabSheet6, "ComboBox7");
-  ComboBox7 = c7;
-  v6->addStretch();
-
-  // Logo page: button bar, editor, preview and threshold.
-  auto [v7, c8] = selector(TabSheet7, "ComboBox8");
-  ComboBox8 = c8;
-  auto* bar7 = new QHBoxLayout();
-  struct B { QToolButton** field; const char* name; const char* hint; QStyle::StandardPixmap icon; };
-  const B buttons[] = {
-      {&SpeedButton33, "SpeedButton33", "Создать новый рисунок", QStyle::SP_FileIcon},
-      {&SpeedButton34, "SpeedButton34", "Открыть рисунок логотипа", QStyle::SP_DialogOpenButton},
-      {&SpeedButton35, "SpeedButton35", "Сохранить рисунок логотипа", QStyle::SP_DialogSaveButton},
-      {&SpeedButton36, "SpeedButton36", "Открыть и конвертировать графический файл", QStyle::SP_DirOpenIcon},
-      {&SpeedButton37, "SpeedButton37", "Загрузить логотип в выбранные весы", QStyle::SP_ArrowForward},
-      {&SpeedButton38, "SpeedButton38", "Прочитать логотип из выбранных весов", QStyle::SP_ArrowBack},
-      {&SpeedButton39, "SpeedButton39", "Помощь", QStyle::SP_MessageBoxQuestion},
-  };
-  for (const B& b : buttons) {
-    *b.field = toolButton(TabSheet7, b.name, QString::fromUtf8(b.hint), b.icon);
-    bar7->addWidget(*b.field);
-  }
-  bar7->addStretch();
-  v7->insertLayout(0, bar7);
-  connect(SpeedButton39, &QToolButton::clicked, this, &TForm1::SpeedButton39Click);
-  auto* pics = new QHBoxLayout();
-  Image1 = named(new ImageBox(320, 320, TabSheet7), "Image1");
-  Image2 = named(new ImageBox(64, 64, TabSheet7), "Image2");
-  TrackBar1 = named(new QSlider(Qt::Vertical, TabSheet7), "TrackBar1");
-  pics->addWidget(Image1);
-  pics->addWidget(Image2, 0, Qt::AlignTop);
-  pics->addWidget(TrackBar1);
-  pics->addStretch();
-  v7->addLayout(pics);
-  v7->addStretch();
-
-  // Test page.
-  auto* v4 = new QVBoxLayout(TabSheet4);
-  auto* r4 = new QHBoxLayout();
-  Edit30 = named(new QLineEdit(TabSheet4), "Edit30");
-  Edit31 = named(new QLineEdit(QStringLiteral("50"), TabSheet4), "Edit31");
-  Button24 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button24");
-  Button25 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet4), "Button25");
-  Button24->hide();
-  Button25->hide();
-  r4->addWidget(Edit30);
-  r4->addWidget(Edit31);
-  r4->addWidget(Button24);
-  r4->addWidget(Button25);
-  r4->addStretch();
-  v4->addLayout(r4);
-  v4->addStretch();
+  buildFactoryPage();
+  buildStatePage();
+  buildLogoPage();
 }

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <optional>
 
 #include "platform/ansi.h"
 #include "platform/textfile.h"
@@ -17,14 +18,28 @@ void TForm1::TotalOpen() {
   const std::string path = totalPath();
   if (!textfile::canOpen(path))
     textfile::writeAtomic(path, textfile::joinLines({kDefaults, kDefaults + 7}));
-  textfile::Reader in(path);
-  auto flag = [&in](QCheckBox* box) { box->setChecked(in.readLine() == "TRUE"); };
-  flag(CheckBox1);
-  flag(CheckBox3);
-  Edit32->setText(ansi::toUnicode(in.readLine()));
-  flag(CheckBox12);
-  flag(CheckBox13);
-  Edit31->setText(ansi::toUnicode(in.readLine()));
+  // A file made just now that cannot be opened again, and a read error, end
+  // the reading silently: the controls not reached keep their states.
+  std::optional<textfile::Reader> opened;
+  try {
+    opened.emplace(path);
+  } catch (const textfile::FileError&) {
+    return;
+  }
+  textfile::Reader& in = *opened;
+  auto flag = [&in](QCheckBox* box) {
+    if (in.atError()) return false;
+    box->setChecked(in.readLine() == "TRUE");
+    return true;
+  };
+  auto text = [&in](QLineEdit* edit) {
+    if (in.atError()) return false;
+    edit->setText(ansi::toUnicode(in.readLine()));
+    return true;
+  };
+  if (!flag(CheckBox1) || !flag(CheckBox3) || !text(Edit32) || !flag(CheckBox12) || !flag(CheckBox13) ||
+      !text(Edit31) || in.atError())
+    return;
   const std::string state = in.readLine();
   if (state == "wsNormal")
     setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));

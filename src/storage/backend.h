@@ -92,6 +92,10 @@ class Backend {
   virtual void update(std::size_t pos, const std::string& old, std::string& rec) = 0;
   virtual void remove(std::size_t pos, const std::string& old) = 0;
 
+  // The changes made since the last call are on disk (the change of the
+  // files they belong to was committed). The default does nothing.
+  virtual void changeWritten() {}
+
   // Writes what is still buffered and releases the files.
   virtual void close() = 0;
 };

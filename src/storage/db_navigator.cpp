@@ -51,6 +51,7 @@ DbNavigator::DbNavigator(Table* table, QWidget* parent) : QWidget(parent), table
 DbNavigator::~DbNavigator() { table_->removeListener(listener_); }
 
 void DbNavigator::click(Button b) {
+  if (b != Cancel && beforeAction && !beforeAction()) return;
   guarded([&] {
     switch (b) {
       case First: table_->first(); break;

@@ -3,6 +3,7 @@
 // edit the open table.
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "storage/table.h"
 
@@ -21,6 +22,9 @@ class DbNavigator : public QWidget {
   QToolButton* button(Button b) const { return buttons_[static_cast<std::size_t>(b)]; }
   // Runs what a click on the button runs.
   void click(Button b);
+  // Runs before every button but Cancel; the button does nothing when it
+  // returns false (the grid commits its open cell editor here).
+  std::function<bool()> beforeAction;
 
  private:
   void updateButtons();

@@ -191,7 +191,7 @@ class DbaseBackend : public Backend {
     const auto keys = storeMemos(rec);
     const uint32_t phys = file_->appendRecord(rec);
     live_.insert(live_.begin() + long(pos), phys);
-    for (const auto& k : keys) pendingMemos().erase(k);
+    written_.insert(written_.end(), keys.begin(), keys.end());
   }
 
   void update(std::size_t pos, const std::string&, std::string& rec) override {
@@ -199,7 +199,14 @@ class DbaseBackend : public Backend {
     if (pos >= live_.size()) throw DbError("Record position out of range");
     const auto keys = storeMemos(rec);
     file_->writeRecord(live_[pos], rec);
-    for (const auto& k : keys) pendingMemos().erase(k);
+    written_.insert(written_.end(), keys.begin(), keys.end());
+  }
+
+  // The memo texts of a record are forgotten only once the record is on
+  // disk: a change that fails to be written is tried again with them.
+  void changeWritten() override {
+    for (const auto& k : written_) pendingMemos().erase(k);
+    written_.clear();
   }
 
   void remove(std::size_t pos, const std::string&) override {
@@ -259,6 +266,7 @@ class DbaseBackend : public Backend {
 
   std::string path_;
   bool closed_ = false;
+  std::vector<std::string> written_;  // memo keys of changes not yet on disk
   std::unique_ptr<DbfFile> file_;
   std::vector<FieldDef> fields_;
   std::vector<IndexDef> indexes_;

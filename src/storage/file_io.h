@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,9 @@ class Layer {
   virtual ssize_t pwrite(int fd, const void* data, size_t size, off_t offset);
   virtual int ftruncate(int fd, off_t length);
   virtual int fsync(int fd);
+  // Flushes the whole file system the file lies on (one flush for the many
+  // files of a change).
+  virtual int syncfs(int fd);
 };
 
 // The layer in use (the OS one unless a test installed another).
@@ -38,34 +42,60 @@ void sync(int fd, const std::string& path);
 // a file nobody sees.
 void checkStillThere(int fd, const std::string& path);
 
-// Takes back a change of the table files that failed part-way. While a
-// journal is open, every write through writeAt() and truncate() first keeps
-// the bytes it overwrites and the file's size; rollback() puts them back (the
-// old bytes need no new room on a full disk) and cuts grown files back to
-// their old size. Journals do not nest: an inner one records nothing.
-class Journal {
- public:
-  Journal();
-  ~Journal();
-  Journal(const Journal&) = delete;
-  Journal& operator=(const Journal&) = delete;
-  // Best effort; returns false when some part could not be put back.
-  bool rollback();
+// Reads through a change in progress: the bytes and the size the file has
+// with the change's pending writes (made through this descriptor) laid over
+// it. Outside a change, the OS.
+// Returns the bytes read (0 past the end).
+size_t readAt(int fd, const std::string& path, void* data, size_t size, off_t offset);
+off_t sizeOf(int fd, const std::string& path);
 
-  using Sizes = std::vector<std::pair<std::string, off_t>>;
+// The rollback journal of a table: its main file's name with "-journal".
+std::string journalPath(const std::string& tablePath);
+
+// One change of a table's files, all or nothing even when the process dies
+// in its middle. While it is open, writeAt() and truncate() only record the
+// new bytes (reads see them through readAt()); commit() then writes the old
+// contents of every range the change touches into the journal beside the
+// table and flushes it, writes the change into the files, flushes them and
+// removes the journal. A process that dies before the journal is complete
+// left the files untouched; one that dies later leaves a journal that
+// recover() plays back. A change begun while another is open joins it: the
+// outer one commits both (a job over the whole table is one change).
+class Change {
+ public:
+  explicit Change(std::string journal);
+  ~Change();  // drops what was not committed
+  Change(const Change&) = delete;
+  Change& operator=(const Change&) = delete;
+
+  // Throws DbError naming the file when the change cannot be written; the
+  // files are then put back as they were, or when even that fails the
+  // journal stays for the next open (journalLeft()).
+  void commit();
+  bool joined() const { return outer_ != nullptr; }
+  bool journalLeft() const { return journalLeft_; }
+
+  struct Pending;
 
  private:
-  friend void noteWrite(int fd, const std::string& path, const void* data, size_t size, off_t offset);
-  friend void noteTruncate(int fd, const std::string& path, off_t length);
-  struct Saved {
-    std::string path;
-    off_t offset;
-    std::string bytes;
-  };
-  bool active_ = false;
-  std::vector<Saved> saved_;
-  Sizes sizes_;  // each file's size before the change
+  friend struct Overlay;
+  Change* outer_ = nullptr;
+  std::string journal_;
+  std::vector<Pending> files_;
+  bool journalLeft_ = false;
 };
+
+// What opening a table found of a journal left behind.
+enum class Recovery {
+  None,        // no journal
+  Discarded,   // a journal never completed: the files were not touched
+  RolledBack,  // the interrupted change was taken back
+  Failed       // the change could not be taken back (the reason is given)
+};
+Recovery recover(const std::string& journal, std::string& why);
+
+// Flushes a directory (a file created or removed in it).
+void syncDirectory(const std::string& path);
 
 // "Cannot <what> '<path>': <system error text>".
 std::string errorText(const char* what, const std::string& path, int err);

@@ -3,21 +3,56 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "storage/file_io.h"
+#include "storage/table.h"
 
 namespace storage {
 namespace {
 
-struct flock wholeFile(short type) {
+// Lock bytes lie far past the end of any table file.
+constexpr off_t kWriterByte = off_t(1) << 62;
+constexpr off_t kDataByte = kWriterByte + 1;
+constexpr off_t kWaitingByte = kWriterByte + 2;
+// How long a change or a reading waits for the others.
+constexpr int kWaitMs = 30000;
+
+struct flock byteLock(short type, off_t at) {
   struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 0;  // to the end, however the file grows
+  fl.l_start = at;
+  fl.l_len = 1;
   return fl;
+}
+
+bool tryLock(int fd, short type, off_t at) {
+  struct flock fl = byteLock(type, at);
+  while (::fcntl(fd, F_OFD_SETLK, &fl) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+void unlock(int fd, off_t at) {
+  struct flock fl = byteLock(F_UNLCK, at);
+  ::fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+// Waits for a lock, polling with growing pauses; false after kWaitMs. A
+// file system that keeps no such locks is left unlocked (true).
+bool waitLock(int fd, short type, off_t at) {
+  long waited = 0, pause = 50;  // microseconds
+  while (!tryLock(fd, type, at)) {
+    if (errno != EAGAIN && errno != EACCES) return true;
+    if (waited > long(kWaitMs) * 1000) return false;
+    ::usleep(static_cast<useconds_t>(pause));
+    waited += pause;
+    pause = std::min(pause * 2, 2000L);
+  }
+  return true;
 }
 
 }  // namespace
@@ -40,9 +75,7 @@ FileLock::Result FileLock::acquire(const std::string& path) {
     error_ = fileio::errorText("open file for writing", path, errno);
     return Result::NoAccess;
   }
-  struct flock fl = wholeFile(F_WRLCK);
-  while (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    if (errno == EINTR) continue;
+  if (!tryLock(fd, F_WRLCK, kWriterByte)) {
     int err = errno;
     ::close(fd);
     if (err == EAGAIN || err == EACCES) {
@@ -69,10 +102,43 @@ void FileLock::release() {
 bool FileLock::lockedByOther(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  struct flock fl = wholeFile(F_WRLCK);
+  struct flock fl = byteLock(F_WRLCK, kWriterByte);
   bool busy = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
   ::close(fd);
   return busy;
+}
+
+void FileLock::beginChange() {
+  if (fd_ < 0) return;
+  const std::string busy = "Таблица " + path_ + " занята другой программой: изменение не записано";
+  if (!waitLock(fd_, F_WRLCK, kWaitingByte)) throw DbError(busy);
+  if (!waitLock(fd_, F_WRLCK, kDataByte)) {
+    unlock(fd_, kWaitingByte);
+    throw DbError(busy);
+  }
+}
+
+void FileLock::endChange() {
+  if (fd_ < 0) return;
+  unlock(fd_, kDataByte);
+  unlock(fd_, kWaitingByte);
+}
+
+ReadLock::ReadLock(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  // Behind a change that waits, then beside the other readers.
+  const bool ok = waitLock(fd_, F_RDLCK, kWaitingByte) && waitLock(fd_, F_RDLCK, kDataByte);
+  unlock(fd_, kWaitingByte);
+  if (!ok) {
+    ::close(fd_);
+    fd_ = -1;
+    throw DbError("Таблица " + path + " занята другой программой: прочитать её не удалось");
+  }
+}
+
+ReadLock::~ReadLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 std::string lockForWriting(FileLock& lock, const std::string& path) {

@@ -1,8 +1,14 @@
 #pragma once
-// The OS lock that keeps a second writer off an open table. It is an
-// open-file-description lock on the table's main file: it conflicts with a
-// writer in another process and with a second writer in this one, and it is
-// released when the lock object goes (or the process ends).
+// The OS locks on a table's main file: open-file-description locks on bytes
+// far past any table's end, so they conflict with other processes and with
+// other tables of this one, and go when the lock object goes (or the process
+// ends).
+//   writer byte:  held by the one writer for as long as the table is open;
+//   data byte:    held exclusively for the length of each change of the files
+//                 and shared while a table is read, so that a reader sees the
+//                 files before or after a change, never in between;
+//   waiting byte: taken by a change before it waits for the data byte, so
+//                 that readers queue behind a waiting change.
 #include <string>
 #include <utility>
 
@@ -32,9 +38,40 @@ class FileLock {
   // True when some writer holds the lock on the file (it is not taken).
   static bool lockedByOther(const std::string& path);
 
+  // The data byte for a change, on the writer's own file (held() first).
+  // Waits while others read; throws DbError naming the table after a long
+  // wait.
+  void beginChange();
+  void endChange();
+
  private:
   int fd_ = -1;
   std::string path_, error_;
+};
+
+// The shared data lock for the length of a reading of the table's files
+// (nothing when the file cannot be opened: the reading reports that).
+class ReadLock {
+ public:
+  explicit ReadLock(const std::string& path);
+  ~ReadLock();
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Holds the data byte for a change while it lives.
+class ChangeLock {
+ public:
+  explicit ChangeLock(FileLock& lock) : lock_(lock) { lock_.beginChange(); }
+  ~ChangeLock() { lock_.endChange(); }
+  ChangeLock(const ChangeLock&) = delete;
+  ChangeLock& operator=(const ChangeLock&) = delete;
+
+ private:
+  FileLock& lock_;
 };
 
 // Takes the writer's lock on a table's main file for an opening table:

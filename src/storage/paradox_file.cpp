@@ -57,21 +57,10 @@ void RawFile::close() {
   fd_ = -1;
 }
 std::uint64_t RawFile::size() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw DbError("Cannot read file " + path_);
-  return static_cast<std::uint64_t>(st.st_size);
+  return static_cast<std::uint64_t>(fileio::sizeOf(fd_, path_));
 }
 void RawFile::read(std::uint64_t off, char* buf, std::size_t n) const {
-  std::size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(off + done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw DbError("Cannot read file " + path_ + ": " + std::strerror(errno));
-    }
-    if (r == 0) break;
-    done += static_cast<std::size_t>(r);
-  }
+  const std::size_t done = fileio::readAt(fd_, path_, buf, n, static_cast<off_t>(off));
   if (done < n) std::memset(buf + done, 0, n - done);
 }
 void RawFile::write(std::uint64_t off, const char* buf, std::size_t n) {
@@ -334,6 +323,9 @@ int compareField(const PxField& f, const char* a, const char* b, bool caseInsens
 
 void ChainFile::load(std::vector<std::string>* records) {
   chain.clear();
+  records_ = 0;
+  fenOk_ = false;
+  tree_.reset();
   std::vector<char> seen(static_cast<std::size_t>(h.fileBlocks) + 1, 0);
   if (h.firstBlock != 0) walkChain(records, seen);
   else if (h.numRecords != 0) bad(file, "record count disagrees with the blocks");
@@ -378,26 +370,50 @@ void ChainFile::walkChain(std::vector<std::string>* records, std::vector<char>& 
     if (records)
       for (int i = 0; i < n; ++i) records->emplace_back(block.data() + 6 + i * rs, static_cast<std::size_t>(rs));
     count += static_cast<std::size_t>(n);
+    records_ += static_cast<std::size_t>(n);
     prev = no;
     no = next;
   }
   if (count != h.numRecords) bad(file, "record count disagrees with the blocks");
 }
 
-std::size_t ChainFile::total() const {
-  std::size_t t = 0;
-  for (const Block& b : chain) t += static_cast<std::size_t>(b.count);
-  return t;
+void ChainFile::countChanged(std::size_t ci, int delta) {
+  records_ = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(records_) + delta);
+  if (!fenOk_) return;
+  for (std::size_t i = ci + 1; i < fen_.size(); i += i & (~i + 1)) fen_[i] += delta;
+}
+
+// A block added at the end of the chain (its count already in records_).
+void ChainFile::appended() {
+  if (!fenOk_) return;
+  const std::size_t i = chain.size();  // its place, from 1
+  int v = chain.back().count;
+  for (std::size_t j = i - 1; j > i - (i & (~i + 1)); j -= j & (~j + 1)) v += fen_[j];
+  fen_.push_back(v);
 }
 
 std::pair<std::size_t, int> ChainFile::locate(std::size_t pos) const {
-  for (std::size_t ci = 0; ci < chain.size(); ++ci) {
-    const auto c = static_cast<std::size_t>(chain[ci].count);
-    if (pos < c) return {ci, static_cast<int>(pos)};
-    pos -= c;
-  }
   if (chain.empty()) return {0, 0};
-  return {chain.size() - 1, chain.back().count};
+  if (pos >= records_) return {chain.size() - 1, chain.back().count};
+  auto& self = const_cast<ChainFile&>(*this);
+  if (!fenOk_) {
+    self.fen_.assign(chain.size() + 1, 0);
+    for (std::size_t i = 1; i <= chain.size(); ++i) {
+      self.fen_[i] += chain[i - 1].count;
+      const std::size_t up = i + (i & (~i + 1));
+      if (up <= chain.size()) self.fen_[up] += self.fen_[i];
+    }
+    self.fenOk_ = true;
+  }
+  // The last place whose prefix sum stays at or below pos.
+  std::size_t at = 0, step = 1;
+  while (step * 2 <= chain.size()) step *= 2;
+  for (; step; step /= 2)
+    if (at + step <= chain.size() && static_cast<std::size_t>(fen_[at + step]) <= pos) {
+      at += step;
+      pos -= static_cast<std::size_t>(fen_[at]);
+    }
+  return {at, static_cast<int>(pos)};
 }
 
 std::string ChainFile::readBlock(int no) const {
@@ -510,6 +526,9 @@ int ChainFile::insertAt(std::size_t ci, int slot, const std::string& rec, const 
     file.write(blockOffset(no) + 6, b.data() + 6, urs);
     writeBlockHeader(no, 0, 0, 1);
     chain.push_back({static_cast<std::uint16_t>(no), 1, rec.substr(0, static_cast<std::size_t>(keyWidth))});
+    ++records_;
+    shapeChanged();
+    tree_.inserted(0, no, 1, chain.back().firstKey);
     return no;
   }
   Block& blk = chain[ci];
@@ -522,6 +541,8 @@ int ChainFile::insertAt(std::size_t ci, int slot, const std::string& rec, const 
     wr16(b.data() + 4, static_cast<std::uint16_t>(static_cast<std::int16_t>((blk.count - 1) * rs)));
     file.write(blockOffset(blk.no), b.data(), 6 + static_cast<std::size_t>(blk.count) * urs);
     if (slot == 0) setFirstKey(ci, b);
+    countChanged(ci, 1);
+    tree_.changed(blk.no, blk.count, blk.firstKey);
     return blk.no;
   }
   // Full block: a new block after it. At the very end it takes the new record
@@ -568,7 +589,13 @@ int ChainFile::insertAt(std::size_t ci, int slot, const std::string& rec, const 
   }
   setFirstKey(ci, b);
   nb.firstKey.assign(nbuf.data() + 6, static_cast<std::size_t>(keyWidth));
+  const int oldCount = blk.count;
   chain.insert(chain.begin() + static_cast<std::ptrdiff_t>(ci) + 1, std::move(nb));
+  ++records_;
+  if (atEnd) appended();
+  else shapeChanged();
+  tree_.changed(oldNo, oldCount, chain[ci].firstKey);
+  tree_.inserted(oldNo, no, chain[ci + 1].count, chain[ci + 1].firstKey);
   if (!atEnd && moved) {
     const int keep = chain[ci].count;
     for (std::size_t i = static_cast<std::size_t>(keep); i < all.size(); ++i)
@@ -598,7 +625,10 @@ void ChainFile::removeAt(std::size_t ci, int slot) {
       h.lastBlock = prev;
     }
     freeBlock(blk.no);
+    tree_.removed(blk.no);
     chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(ci));
+    --records_;
+    shapeChanged();
     return;
   }
   char* recs = b.data() + 6;
@@ -608,12 +638,42 @@ void ChainFile::removeAt(std::size_t ci, int slot) {
   wr16(b.data() + 4, static_cast<std::uint16_t>(static_cast<std::int16_t>((blk.count - 1) * rs)));
   file.write(blockOffset(blk.no), b.data(), 6 + static_cast<std::size_t>(blk.count + 1) * static_cast<std::size_t>(rs));
   if (slot == 0) setFirstKey(ci, b);
+  countChanged(ci, -1);
+  tree_.changed(blk.no, blk.count, blk.firstKey);
 }
 
 void ChainFile::overwrite(std::size_t ci, int slot, const std::string& rec) {
   file.write(blockOffset(chain[ci].no) + 6 + static_cast<std::uint64_t>(slot) * static_cast<std::uint64_t>(h.recordSize),
              rec.data(), static_cast<std::size_t>(h.recordSize));
-  if (slot == 0) chain[ci].firstKey = rec.substr(0, static_cast<std::size_t>(keyWidth));
+  if (slot == 0) {
+    chain[ci].firstKey = rec.substr(0, static_cast<std::size_t>(keyWidth));
+    tree_.changed(chain[ci].no, chain[ci].count, chain[ci].firstKey);
+  }
+}
+
+void ChainFile::rebuild(const std::vector<std::string>& records) {
+  file.truncate(static_cast<std::uint64_t>(h.headerSize));
+  h.fileBlocks = 0;
+  h.freeHead = 0;
+  chain.clear();
+  const auto per = static_cast<std::size_t>(capacity());
+  const auto rs = static_cast<std::size_t>(h.recordSize);
+  for (std::size_t i = 0; i < records.size(); i += per) {
+    const std::size_t n = std::min(per, records.size() - i);
+    if (h.fileBlocks >= 0xFFFF) throw DbError("Table is full: " + file.path());
+    const int no = ++h.fileBlocks;
+    std::string b(static_cast<std::size_t>(h.blockSize), '\0');
+    wr16(b.data(), static_cast<std::uint16_t>(i + n < records.size() ? no + 1 : 0));
+    wr16(b.data() + 2, static_cast<std::uint16_t>(no - 1));
+    wr16(b.data() + 4, static_cast<std::uint16_t>(static_cast<std::int16_t>((static_cast<int>(n) - 1) * h.recordSize)));
+    for (std::size_t k = 0; k < n; ++k) std::memcpy(b.data() + 6 + k * rs, records[i + k].data(), rs);
+    file.write(blockOffset(no), b.data(), b.size());
+    chain.push_back({static_cast<std::uint16_t>(no), static_cast<int>(n), records[i].substr(0, static_cast<std::size_t>(keyWidth))});
+  }
+  records_ = records.size();
+  fenOk_ = false;
+  tree_.reset();  // the primary index over this file is built anew
+  writeCounts();
 }
 
 void ChainFile::writeCounts() {
@@ -624,7 +684,7 @@ void ChainFile::writeCounts() {
     h.firstBlock = chain.front().no;
     h.lastBlock = chain.back().no;
   }
-  h.numRecords = static_cast<std::uint32_t>(total());
+  h.numRecords = static_cast<std::uint32_t>(records_);
   h.nextBlock = static_cast<int>(chain.size());
   char buf[0x14] = {};
   wr32(buf + hNumRecords, h.numRecords);
@@ -637,107 +697,87 @@ void ChainFile::writeCounts() {
   char a[6];
   wr32(a, static_cast<std::uint32_t>(h.autoInc));
   wr16(a + 4, static_cast<std::uint16_t>(h.freeHead));
-  // Only what changed since the last write goes to disk.
+  // Only the pieces that changed since the last write go to disk (mostly
+  // the record count alone).
   std::string now(buf + hNumRecords, 0x12 - hNumRecords);
   now.append(mb, 2);
   now.append(a, 6);
   if (now == countsWritten_) return;
-  file.write(hNumRecords, buf + hNumRecords, 0x12 - hNumRecords);
-  file.write(hMaxBlocks, mb, 2);
-  file.write(hAutoInc, a, 6);
+  const bool known = countsWritten_.size() == now.size();
+  auto changed = [&](std::size_t from, std::size_t n) {
+    return !known || now.compare(from, n, countsWritten_, from, n) != 0;
+  };
+  if (changed(0, 4)) file.write(hNumRecords, buf + hNumRecords, 4);
+  if (changed(4, 8)) file.write(hNextBlock, buf + hNextBlock, 0x12 - hNextBlock);
+  if (changed(12, 2)) file.write(hMaxBlocks, mb, 2);
+  if (changed(14, 6)) file.write(hAutoInc, a, 6);
   countsWritten_ = std::move(now);
 }
 
-void ChainFile::writeIndex(RawFile& index, const Header* model) {
+std::vector<IndexTree::Entry> ChainFile::dataEntries() const {
+  std::vector<IndexTree::Entry> out;
+  out.reserve(chain.size());
+  for (const Block& b : chain)
+    if (b.count > 0) out.push_back({b.firstKey, b.no, b.count});
+  return out;
+}
+
+std::string ChainFile::indexHeader(const Header* model) const {
+  if (model) return model->raw;
   // Key fields of the index: the leading key fields of this file.
-  std::vector<PxField> keys(h.fields.begin(), h.fields.begin() + h.keyFields);
+  NewHeaderSpec s;
+  s.fileType = h.fileType == 0 ? 1 : 7;
+  s.version = h.version;
+  s.blockKb = h.blockSize / 1024;
+  s.sortOrder = h.sortOrder;
+  s.fields.assign(h.fields.begin(), h.fields.begin() + h.keyFields);
+  return buildHeader(s);
+}
+
+void ChainFile::openIndex(const RawFile& index, const Header* model) {
+  if (tree_.built()) return;
   const int entry = keyWidth + 6;
   const int per = (h.blockSize - 6) / entry;
-  struct Entry {
-    std::string key;
-    int child;
-    int count;
-  };
-  std::vector<std::vector<Entry>> levels;
-  std::vector<Entry> cur;
-  for (const Block& b : chain)
-    if (b.count > 0) cur.push_back({b.firstKey, b.no, b.count});
-  int blocks = 0;
-  std::uint32_t entries = 0;
-  int root = 0, levelCount = 0;
-  std::vector<std::string> blockData;
-  while (!cur.empty()) {
-    ++levelCount;
-    std::vector<Entry> up;
-    for (std::size_t i = 0; i < cur.size(); i += static_cast<std::size_t>(per)) {
-      const std::size_t m = std::min(cur.size() - i, static_cast<std::size_t>(per));
-      std::string blk(static_cast<std::size_t>(h.blockSize), '\0');
-      int sum = 0;
-      for (std::size_t j = 0; j < m; ++j) {
-        const Entry& e = cur[i + j];
-        char* p = blk.data() + 6 + j * static_cast<std::size_t>(entry);
-        std::memcpy(p, e.key.data(), static_cast<std::size_t>(keyWidth));
-        auto shortVal = [](char* q, int v) {
-          const auto u = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v) ^ 0x8000u);
-          q[0] = static_cast<char>(u >> 8);
-          q[1] = static_cast<char>(u & 0xFF);
-        };
-        shortVal(p + keyWidth, e.child);
-        shortVal(p + keyWidth + 2, e.count);
-        shortVal(p + keyWidth + 4, 0);
-        sum += e.count;
-      }
-      wr16(blk.data() + 4, static_cast<std::uint16_t>(static_cast<std::int16_t>((static_cast<int>(m) - 1) * entry)));
-      blockData.push_back(std::move(blk));
-      ++blocks;
-      entries += static_cast<std::uint32_t>(m);
-      up.push_back({cur[i].key, blocks, sum});
-    }
-    if (up.size() == 1) {
-      root = blocks;
-      break;
-    }
-    cur = std::move(up);
-  }
-  // One chain through every block, level by level.
-  for (int i = 0; i < blocks; ++i) {
-    wr16(blockData[static_cast<std::size_t>(i)].data(), static_cast<std::uint16_t>(i + 1 < blocks ? i + 2 : 0));
-    wr16(blockData[static_cast<std::size_t>(i)].data() + 2, static_cast<std::uint16_t>(i));
-  }
-  std::string hdr;
-  if (model) {
-    hdr = model->raw;
+  const auto blocks = dataEntries();
+  // A model header of another block size or entry width is no model for
+  // the blocks written now.
+  const bool fits = model && model->blockSize == h.blockSize && model->recordSize == entry;
+  if (fits && tree_.adopt(index, model->headerSize, h.blockSize, keyWidth, blocks, per)) {
+    indexHeader_.assign(static_cast<std::size_t>(model->headerSize), '\0');
+    index.read(0, indexHeader_.data(), indexHeader_.size());
+    indexBlocksWritten_ = tree_.blocks();
   } else {
-    NewHeaderSpec s;
-    s.fileType = h.fileType == 0 ? 1 : 7;
-    s.version = h.version;
-    s.blockKb = h.blockSize / 1024;
-    s.sortOrder = h.sortOrder;
-    s.fields = keys;
-    hdr = buildHeader(s);
+    tree_.build(blocks, per);
+    indexHeader_.clear();
+    indexBlocksWritten_ = -1;
   }
+}
+
+void ChainFile::writeIndex(RawFile& index, const Header* model) {
+  openIndex(index, model);
+  const int entry = keyWidth + 6;
+  std::string hdr = indexHeader(model);
   const int headerSize = static_cast<int>(hdr.size());
   wr16(hdr.data() + hRecordSize, static_cast<std::uint16_t>(entry));
-  wr32(hdr.data() + hNumRecords, entries);
+  wr32(hdr.data() + hNumRecords, tree_.entries());
+  const int blocks = tree_.blocks();
   wr16(hdr.data() + hNextBlock, static_cast<std::uint16_t>(blocks));
   wr16(hdr.data() + hFileBlocks, static_cast<std::uint16_t>(blocks));
-  wr16(hdr.data() + hFirstBlock, static_cast<std::uint16_t>(blocks ? 1 : 0));
-  wr16(hdr.data() + hLastBlock, static_cast<std::uint16_t>(blocks));
-  wr16(hdr.data() + hRoot, static_cast<std::uint16_t>(root));
-  hdr[hLevels] = static_cast<char>(levelCount);
+  wr16(hdr.data() + hFirstBlock, static_cast<std::uint16_t>(tree_.firstBlock()));
+  wr16(hdr.data() + hLastBlock, static_cast<std::uint16_t>(tree_.lastBlock()));
+  wr16(hdr.data() + hRoot, static_cast<std::uint16_t>(tree_.root()));
+  hdr[hLevels] = static_cast<char>(tree_.levels());
   wr16(hdr.data() + hMaxBlocks, static_cast<std::uint16_t>(blocks));
-  const bool fresh = indexHeader_.size() != hdr.size();
-  if (fresh || hdr != indexHeader_) index.write(0, hdr.data(), hdr.size());
-  for (std::size_t i = 0; i < blockData.size(); ++i) {
-    if (!fresh && i < indexBlocks_.size() && indexBlocks_[i] == blockData[i]) continue;
-    index.write(static_cast<std::uint64_t>(headerSize) + i * static_cast<std::uint64_t>(h.blockSize),
-                blockData[i].data(), blockData[i].size());
-  }
-  if (fresh || blockData.size() != indexBlocks_.size())
+  if (hdr != indexHeader_) index.write(0, hdr.data(), hdr.size());
+  for (const auto& [no, bytes] : tree_.takeDirty(keyWidth, h.blockSize))
+    index.write(static_cast<std::uint64_t>(headerSize) +
+                    static_cast<std::uint64_t>(no - 1) * static_cast<std::uint64_t>(h.blockSize),
+                bytes.data(), bytes.size());
+  if (blocks != indexBlocksWritten_)
     index.truncate(static_cast<std::uint64_t>(headerSize) +
                    static_cast<std::uint64_t>(blocks) * static_cast<std::uint64_t>(h.blockSize));
   indexHeader_ = std::move(hdr);
-  indexBlocks_ = std::move(blockData);
+  indexBlocksWritten_ = blocks;
 }
 
 }  // namespace storage::px

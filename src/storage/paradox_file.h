@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "storage/backend.h"
+#include "storage/paradox_index.h"
 
 namespace storage::px {
 
@@ -118,7 +119,7 @@ class ChainFile {
     return static_cast<std::uint64_t>(h.headerSize) +
            static_cast<std::uint64_t>(no - 1) * static_cast<std::uint64_t>(h.blockSize);
   }
-  std::size_t total() const;
+  std::size_t total() const { return records_; }
   // Position in chain order -> (chain index, slot); pos == total() gives the
   // place after the last record.
   std::pair<std::size_t, int> locate(std::size_t pos) const;
@@ -137,13 +138,19 @@ class ChainFile {
   int insertAt(std::size_t ci, int slot, const std::string& rec, const Moved& moved);
   void removeAt(std::size_t ci, int slot);
   void overwrite(std::size_t ci, int slot, const std::string& rec);
+  // Writes the file anew with these records, in this order.
+  void rebuild(const std::vector<std::string>& records);
   // Writes the header fields the engine owns (counts, chain ends, free list,
   // auto-increment).
   void writeCounts();
   // Brings the primary index file of this data file (.PX or .Y/.YG) in step
-  // with the chain. The file is built in memory and only the blocks that
-  // differ from what was last written go to disk.
+  // with the chain. The first call takes the tree the file holds when it
+  // agrees with the chain, else writes it afresh; later calls write only the
+  // index blocks that the changes since touched.
   void writeIndex(RawFile& index, const Header* model);
+  // Takes (or builds) the index tree before the first change, so that the
+  // changes can be followed in it.
+  void openIndex(const RawFile& index, const Header* model);
 
  private:
   void walkChain(std::vector<std::string>* records, std::vector<char>& seen);
@@ -152,9 +159,21 @@ class ChainFile {
   void freeBlock(int no);
   void setFirstKey(std::size_t ci, const std::string& block);
 
+  // Positions: a Fenwick tree of the blocks' record counts in chain order,
+  // rebuilt after the chain changes shape anywhere but at its end.
+  void countChanged(std::size_t ci, int delta);
+  void shapeChanged() { fenOk_ = false; }
+  void appended();
+  std::vector<IndexTree::Entry> dataEntries() const;
+  std::string indexHeader(const Header* model) const;
+
   std::string countsWritten_;             // owned header fields as last written
-  std::string indexHeader_;               // index file as last written
-  std::vector<std::string> indexBlocks_;
+  std::string indexHeader_;               // index file header as last written
+  int indexBlocksWritten_ = -1;           // blocks of the index file on disk
+  IndexTree tree_;
+  std::size_t records_ = 0;
+  std::vector<int> fen_;
+  bool fenOk_ = false;
 };
 
 // Builds a new header for a file of the given kind.

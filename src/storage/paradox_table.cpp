@@ -2,7 +2,7 @@
 // indexes (.Xnn/.Ynn, .XGn/.YGn), validity file (.VAL) and blob file (.MB).
 // Changes go into the files in place: the block that holds the record, the
 // header fields the engine owns, the index entries of the record, and the
-// primary index files, which are small and rebuilt from the block chain.
+// blocks of the primary index files that the change touches.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -247,10 +247,13 @@ class ParadoxBackend final : public Backend {
   void raiseAutoInc(const std::string& rec);
   std::string entryFor(const Secondary& s, const std::string& rec, int block) const;
   void loadSecondary(Secondary& s);
+  void rebuildSecondary(Secondary& s);
+  bool indexChanged(const Secondary& s, const std::string& old, const std::string& rec) const;
   void indexInsert(const std::string& rec, int block);
   void indexRemove(const std::string& rec);
   void setBlockHint(const std::string& rec, int block);
   void finishChange(bool chainChanged);
+  void openIndexes();
   void writeY(Secondary& s);
   std::string readBlob(const char* p, const PxField& f) const;
 
@@ -628,7 +631,9 @@ std::string ParadoxBackend::disagreement(const Secondary& s, const Header& xh, b
     same = xh.fields[i].type == want[i]->type && xh.fields[i].width == want[i]->width;
   if (!same) return "его поля не совпадают с полями таблицы";
   if (!whole) return "файл обрезан: в нём меньше блоков, чем указано в его заголовке";
-  if (xh.numRecords != h.numRecords)
+  // Fewer entries than records is an index left behind its data, which the
+  // first change builds again; more is an index of another table.
+  if (xh.numRecords > h.numRecords)
     return "в индексе " + std::to_string(xh.numRecords) + " записей, в таблице " + std::to_string(h.numRecords);
   return {};
 }
@@ -679,9 +684,34 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   s.x.caseInsensitive.assign(static_cast<std::size_t>(s.x.h.numFields), false);
   for (std::size_t i = 0; i < s.dbFields.size(); ++i) s.x.caseInsensitive[i] = s.caseInsensitive;
   s.x.load(nullptr);
+  // An index left behind its data (by a program stopped in the middle of a
+  // change) is built again from the data rather than refusing every edit.
+  if (s.x.total() != db_.total()) rebuildSecondary(s);
   std::error_code ec;
   if (!fs::exists(s.yPath, ec)) std::ofstream(s.yPath, std::ios::binary);
+  s.yFile.emplace(s.yPath, true);
+  s.x.openIndex(*s.yFile, s.hasYModel ? &s.yModel : nullptr);
   s.loaded = true;
+}
+
+void ParadoxBackend::rebuildSecondary(Secondary& s) {
+  std::vector<std::string> entries;
+  entries.reserve(db_.total());
+  const int rs = db_.h.recordSize;
+  for (const ChainFile::Block& b : db_.chain) {
+    const std::string block = db_.readBlock(b.no);
+    for (int i = 0; i < b.count; ++i)
+      entries.push_back(entryFor(s, block.substr(6 + static_cast<std::size_t>(i * rs), static_cast<std::size_t>(rs)), b.no));
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&](const std::string& a, const std::string& b) { return s.x.compareKey(a.data(), b.data()) < 0; });
+  s.x.rebuild(entries);
+}
+
+bool ParadoxBackend::indexChanged(const Secondary& s, const std::string& old, const std::string& rec) const {
+  for (int f : s.dbFields)
+    if (compare(old, rec, f, false) != 0) return true;
+  return false;
 }
 
 void ParadoxBackend::indexInsert(const std::string& rec, int block) {
@@ -699,8 +729,10 @@ void ParadoxBackend::indexRemove(const std::string& rec) {
     const std::string e = entryFor(s, rec, 0);
     std::size_t ci;
     int slot;
-    if (!s.x.find(e, ci, slot))
-      throw DbError("Index " + s.xPath + " is out of date; rebuild it");
+    if (!s.x.find(e, ci, slot)) {
+      rebuildSecondary(s);  // behind its data: the data still holds the record
+      if (!s.x.find(e, ci, slot)) throw DbError("Index " + s.xPath + " is out of date; rebuild it");
+    }
     s.x.removeAt(ci, slot);
   }
 }
@@ -737,8 +769,14 @@ void ParadoxBackend::finishChange(bool chainChanged) {
   }
 }
 
+void ParadoxBackend::openIndexes() {
+  if (db_.h.keyFields > 0 && pxFile_) db_.openIndex(*pxFile_, pxModel_ ? &*pxModel_ : nullptr);
+  for (Secondary& s : sec_) loadSecondary(s);
+}
+
 void ParadoxBackend::insert(std::size_t pos, std::string& rec) {
   checkWritable();
+  openIndexes();
   completeNew(rec);
   const auto [ci, slot] = db_.locate(pos);
   for (Secondary& s : sec_) loadSecondary(s);
@@ -752,39 +790,26 @@ void ParadoxBackend::update(std::size_t pos, const std::string& old, std::string
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
   if (slot >= (ci < db_.chain.size() ? db_.chain[ci].count : 0)) throw DbError("Record not found");
-  bool indexChanged = false;
   for (Secondary& s : sec_)
-    for (int f : s.dbFields)
-      if (compare(old, rec, f, false) != 0) {
-        loadSecondary(s);  // an index file that cannot be read stops the change before any write
-        indexChanged = true;
-        break;
-      }
+    if (indexChanged(s, old, rec)) loadSecondary(s);  // read before the record changes
   db_.overwrite(ci, slot, rec);
   raiseAutoInc(rec);
-  if (indexChanged) {
-    for (Secondary& s : sec_) {
-      bool changed = false;
-      for (int f : s.dbFields)
-        if (compare(old, rec, f, false) != 0) changed = true;
-      if (!changed) continue;
-      loadSecondary(s);
-      std::size_t xc;
-      int xs;
-      if (!s.x.find(entryFor(s, old, 0), xc, xs)) throw DbError("Index " + s.xPath + " is out of date; rebuild it");
+  for (Secondary& s : sec_) {
+    if (!indexChanged(s, old, rec)) continue;
+    std::size_t xc;
+    int xs;
+    if (s.x.find(entryFor(s, old, 0), xc, xs)) {
       s.x.removeAt(xc, xs);
       const std::string e = entryFor(s, rec, db_.chain[ci].no);
       const auto [nc, ns] = s.x.upperBound(e);
       s.x.insertAt(nc, ns, e, nullptr);
+    } else {
+      rebuildSecondary(s);  // behind its data, which now holds the new record
     }
   }
   db_.writeCounts();
   for (Secondary& s : sec_) {
-    if (!s.loaded) continue;
-    bool changed = false;
-    for (int f : s.dbFields)
-      if (compare(old, rec, f, false) != 0) changed = true;
-    if (!changed) continue;
+    if (!s.loaded || !indexChanged(s, old, rec)) continue;
     s.x.writeCounts();
     writeY(s);
   }
@@ -794,6 +819,7 @@ void ParadoxBackend::remove(std::size_t pos, const std::string& old) {
   checkWritable();
   const auto [ci, slot] = db_.locate(pos);
   if (ci >= db_.chain.size() || slot >= db_.chain[ci].count) throw DbError("Record not found");
+  openIndexes();
   indexRemove(old);
   db_.removeAt(ci, slot);
   finishChange(true);

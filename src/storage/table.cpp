@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/intconv.h"
 #include "storage/backend.h"
@@ -125,6 +129,10 @@ struct TableImpl {
   std::vector<int> orderFields;               // fields of the current index
   std::vector<bool> orderNoCase;
   bool stale = false;  // a failed write could not be taken back: refuse writes
+  std::string journalReason;  // why a change left behind could not be taken back
+  std::unique_ptr<fileio::Change> batch;  // a job's changes, written together
+  std::vector<std::string> stampFiles;   // the table's files as last read
+  std::string stamp;                     // their sizes and times then
   bool ordered = false;                       // order differs from primary
   long long nextId = 1;
 
@@ -323,10 +331,9 @@ struct TableImpl {
 
   // ---------------------------------------------------------------- open
 
-  void load() {
+  void load(std::vector<std::string> all) {
     primary.clear();
     order.clear();
-    std::vector<std::string> all = be->readAll();
     primary.reserve(all.size());
     for (std::string& s : all) {
       auto r = std::make_unique<Row>();
@@ -337,14 +344,80 @@ struct TableImpl {
     rebuildOrder();
   }
 
+  // Sizes, times and identity of the table's files: what another program's
+  // change of them alters.
+  std::string stampNow() const { return stampOf(stampFiles); }
+  static std::string stampOf(const std::vector<std::string>& files) {
+    std::string out;
+    for (const std::string& f : files) {
+      struct stat st {};
+      if (::stat(f.c_str(), &st) != 0) {
+        out += "-;";
+        continue;
+      }
+      out += std::to_string(st.st_ino) + ',' + std::to_string(st.st_size) + ',' +
+             std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec) + ',' +
+             std::to_string(st.st_ctim.tv_sec) + '.' + std::to_string(st.st_ctim.tv_nsec) + ';';
+    }
+    return out;
+  }
+
+  // A change this engine left behind when it was stopped in its middle is
+  // taken back before the files are read (by the writer only: it alone may
+  // write them). Called with the shared data lock held; true when the writer
+  // is to take the change back (with the exclusive lock instead).
+  bool takeBackInterrupted(const std::string& p) {
+    const std::string j = fileio::journalPath(p);
+    if (::access(j.c_str(), F_OK) != 0) return false;
+    if (!lock.held()) {
+      journalReason = "в таблице " + p + " осталось прерванное изменение (" + j +
+                      "); отменить его может только программа, которой разрешено изменять таблицу";
+      return false;
+    }
+    return true;
+  }
+
+  // Opens the files and reads every record under the shared data lock, so
+  // that another process's change is seen whole or not at all. The files'
+  // stamp is kept in `read` until the caller takes the backend (useStamp()).
+  struct ReadStamp {
+    std::vector<std::string> files;
+    std::string stamp;
+  } read;
+  void useStamp() {
+    stampFiles = std::move(read.files);
+    stamp = std::move(read.stamp);
+  }
+  std::unique_ptr<Backend> readTable(const std::string& p, std::vector<std::string>& records) {
+    journalReason.clear();
+    for (int attempt = 0;; ++attempt) {
+      {
+        ReadLock shared(p);
+        if (attempt > 0 || !takeBackInterrupted(p)) {
+          std::unique_ptr<Backend> fresh = format().open(p);
+          records = fresh->readAll();
+          read.files = format().files(p);
+          read.stamp = stampOf(read.files);
+          return fresh;
+        }
+      }
+      ChangeLock exclusive(lock);
+      std::string why;
+      if (fileio::recover(fileio::journalPath(p), why) == fileio::Recovery::Failed)
+        journalReason = "прерванное изменение таблицы " + p + " отменить не удалось: " + why;
+    }
+  }
+
   void open() {
     if (be) return;
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Table does not exist: " + p);
     lockReason = lockForWriting(lock, p);
+    std::vector<std::string> records;
     try {
-      be = format().open(p);
+      be = readTable(p, records);
+      useStamp();
     } catch (...) {
       lock.release();
       lockReason.clear();
@@ -355,7 +428,7 @@ struct TableImpl {
       fieldDefs = be->fields();
       indexDefs = be->indexes();
       chooseOrder(indexFieldNames);
-      load();
+      load(std::move(records));
     } catch (...) {
       be.reset();
       lock.release();
@@ -389,6 +462,8 @@ struct TableImpl {
     }
     be.reset();
     stale = false;
+    batch.reset();
+    journalReason.clear();
     lock.release();
     lockReason.clear();
     primary.clear();
@@ -406,32 +481,105 @@ struct TableImpl {
     checkActive();
     if (!lockReason.empty()) throw DbError("Cannot modify a read-only dataset (" + lockReason + ")");
     if (be->readOnly()) throw DbError("Cannot modify a read-only dataset (" + be->readOnlyReason() + ")");
+    if (!journalReason.empty()) throw DbError("Cannot modify a read-only dataset (" + journalReason + ")");
   }
 
-  // One change of the files (insert, update or remove of a record). When it
-  // fails part-way, every byte it wrote is put back and the files are read
-  // afresh (a backend learns where the records lie only by reading them all),
-  // so that files, backend and the records here agree again. When that
-  // cannot be done, no further change is written until the files are read
-  // again by a refresh or an open.
+  // One change of the files (insert, update or remove of a record), all or
+  // nothing on disk: it is written through a rollback journal beside the
+  // table and is on disk when this returns (inside a batch, when the batch
+  // ends). When it fails, the files are as they were and are read afresh
+  // (a backend learns where the records lie only by reading them all), so
+  // that files, backend and the records here agree again. When even putting
+  // them back failed, no further change is written until the files are read
+  // again by a refresh or an open, which takes the change back first.
   void fileChange(const std::function<void()>& change) {
     if (stale)
       throw DbError("Table " + path() +
                     " could not be put back after a failed write; refresh it or open it again");
     lock.checkStillThere();
-    fileio::Journal journal;
+    std::optional<fileio::Change> c(std::in_place, fileio::journalPath(path()));
+    if (c->joined()) {
+      try {
+        change();
+      } catch (...) {
+        c.reset();
+        dropBatch();
+        throw;
+      }
+      return;
+    }
     try {
       change();
+      ChangeLock exclusive(lock);
+      c->commit();
+      stamp = stampNow();
+      be->changeWritten();
     } catch (...) {
-      stale = !journal.rollback();
-      try {
-        auto fresh = format().open(path());
-        fresh->readAll();
-        be->close();
-        be = std::move(fresh);
-      } catch (...) {
-        stale = true;
-      }
+      stale = c->journalLeft();
+      c.reset();  // what it kept is dropped before the files are read again
+      readAfresh();
+      throw;
+    }
+  }
+
+  // After a failed change: the backend reads the unchanged files again.
+  void readAfresh() {
+    try {
+      std::vector<std::string> records;
+      auto fresh = readTable(path(), records);
+      be->close();
+      be = std::move(fresh);
+      useStamp();
+      stale = false;  // files and backend agree again
+    } catch (...) {
+      stale = true;
+    }
+  }
+
+  // A change inside a batch failed: nothing of the batch is written, and
+  // the records are read again as the files hold them.
+  void dropBatch() {
+    batch.reset();
+    state = State::Browse;
+    editRow = nullptr;
+    buf.clear();
+    bufModified = false;
+    try {
+      rereadFiles();
+      cur = order.empty() ? -1 : std::clamp(cur, 0, static_cast<int>(order.size()) - 1);
+    } catch (...) {
+      stale = true;
+    }
+    notify(Change::Data);
+  }
+
+  void beginBatch() {
+    checkWritable();
+    if (batch) throw DbError("A batch of changes is already open on " + path());
+    batch = std::make_unique<fileio::Change>(fileio::journalPath(path()));
+  }
+
+  std::string changedByOther() const {
+    return "Таблица " + path() + " изменена другой программой; изменения не записаны, таблица прочитана заново";
+  }
+
+  void endBatch() {
+    if (!batch) return;
+    settle();
+    if (stampNow() != stamp) {
+      dropBatch();
+      throw DbError(changedByOther());
+    }
+    std::unique_ptr<fileio::Change> c = std::move(batch);
+    try {
+      ChangeLock exclusive(lock);
+      c->commit();
+      stamp = stampNow();
+      be->changeWritten();
+    } catch (...) {
+      stale = c->journalLeft();
+      c.reset();
+      dropBatch();
       throw;
     }
   }
@@ -522,6 +670,7 @@ struct TableImpl {
     checkActive();
     if (state != State::Edit && state != State::Insert) return;
     checkRequired();
+    catchUp(editRow);
     if (state == State::Insert) {
       std::string rec = buf;
       be->completeNew(rec);
@@ -598,6 +747,7 @@ struct TableImpl {
     if (state == State::Edit) cancel();
     if (order.empty() || cur < 0) throw DbError("Cannot perform this operation on an empty dataset");
     Row* r = order[static_cast<std::size_t>(cur)];
+    catchUp(r);
     const std::size_t pos = primaryPos(r);
     fileChange([&] { be->remove(pos, r->data); });
     order.erase(order.begin() + cur);
@@ -608,14 +758,12 @@ struct TableImpl {
     notify(Change::Data);
   }
 
-  void refresh() {
-    checkActive();
-    settle();
-    std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
-    const int oldCur = cur;
+  // Reads the files afresh: the records keep their bookmarks.
+  void rereadFiles() {
     // The files are opened afresh before the old view is let go, so that a
     // failure leaves the table open as it was.
-    std::unique_ptr<Backend> fresh = format().open(path());
+    std::vector<std::string> records;
+    std::unique_ptr<Backend> fresh = readTable(path(), records);
     // The field objects, the display settings and every record here stand on
     // the fields the table had when it was opened.
     if (!sameLayout(fresh->fields(), fieldDefs) || fresh->recordSize() != be->recordSize()) {
@@ -624,15 +772,59 @@ struct TableImpl {
     }
     be->close();
     be = std::move(fresh);
+    useStamp();
     std::vector<std::unique_ptr<Row>> before;
     before.swap(primary);
     try {
-      load();
+      load(std::move(records));
     } catch (...) {
       close();  // nothing trustworthy is left to show
       throw;
     }
     keepBookmarks(before);
+    stale = false;  // files, backend and records agree again
+  }
+
+  // Another program changed the files since they were last read (it took no
+  // lock): they are read afresh before a change is made, so that nothing is
+  // written over bytes this engine did not write. A pending new record stays
+  // pending; an edited or deleted record that the other program changed or
+  // removed meanwhile is left alone, with a message.
+  // Inside a batch the files are looked at once, when it is written.
+  void catchUp(Row*& target) {
+    if (batch || stampNow() == stamp) return;
+    const long long id = target ? target->id : -1;
+    const std::string data = target ? target->data : std::string();
+    rereadFiles();
+    target = nullptr;
+    for (Row* r : order)
+      if (r->id == id && r->data == data) target = r;
+    const int n = static_cast<int>(order.size());
+    if (id >= 0 && !target) {
+      if (state == State::Edit) {
+        state = State::Browse;
+        editRow = nullptr;
+        buf.clear();
+        bufModified = false;
+      }
+      cur = n ? std::clamp(cur, 0, n - 1) : -1;
+      notify(Change::Data);
+      throw DbError("Запись таблицы " + path() +
+                    " изменена или удалена другой программой; таблица прочитана заново, изменение не записано");
+    }
+    if (target) cur = static_cast<int>(orderPos(target));
+    else cur = n ? std::clamp(cur, 0, n - 1) : -1;
+    insertPos = std::clamp(insertPos, 0, n);
+    notify(Change::Data);
+  }
+
+  void refresh() {
+    checkActive();
+    settle();
+    endBatch();  // what the batch changed is written before the files are read
+    std::string keep = cur >= 0 ? order[static_cast<std::size_t>(cur)]->data : std::string();
+    const int oldCur = cur;
+    rereadFiles();
     stale = false;  // files, backend and records agree again
     cur = order.empty() ? -1 : std::clamp(oldCur, 0, static_cast<int>(order.size()) - 1);
     if (!keep.empty() && keyCount() > 0) {
@@ -879,6 +1071,8 @@ void Table::createTable() {
   for (const IndexDef& ix : d_->indexDefs)
     for (const std::string& n : splitFieldList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Index field '" + n + "' not found");
+  // A journal left by an earlier table of that name is not this table's.
+  fs::remove(fileio::journalPath(p), ec);
   // A creation that fails part-way (a full disk) takes away the files it
   // made, so no half-made table is left to be opened later.
   const std::vector<std::string> before = d_->format().files(p);
@@ -907,6 +1101,7 @@ void Table::deleteTable() {
     fs::remove(f, ec);
     if (ec) throw DbError("Cannot delete file " + f);
   }
+  fs::remove(fileio::journalPath(p), ec);
 }
 
 void Table::renameTable(const std::string& newName) {
@@ -921,6 +1116,11 @@ void Table::renameTable(const std::string& newName) {
   if (fs::exists(to, ec)) throw DbError("Table already exists: " + to);
   if (FileLock::lockedByOther(from))
     throw DbError("Table is busy: " + from + " is open for writing by another user or program");
+  // A change left behind names the files as they are called now: it is
+  // taken back before they are renamed.
+  std::string why;
+  if (fileio::recover(fileio::journalPath(from), why) == fileio::Recovery::Failed)
+    throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;
@@ -947,10 +1147,13 @@ void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
 bool Table::lockedByOtherWriter() const { return d_->be && !d_->lockReason.empty(); }
 
-bool Table::readOnly() const { return d_->be && (!d_->lockReason.empty() || d_->be->readOnly()); }
+bool Table::readOnly() const {
+  return d_->be && (!d_->lockReason.empty() || d_->be->readOnly() || !d_->journalReason.empty());
+}
 std::string Table::readOnlyReason() const {
   if (!d_->be) return {};
-  return d_->lockReason.empty() ? d_->be->readOnlyReason() : d_->lockReason;
+  if (!d_->lockReason.empty()) return d_->lockReason;
+  return d_->be->readOnly() ? d_->be->readOnlyReason() : d_->journalReason;
 }
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }
@@ -1002,6 +1205,8 @@ void Table::post() { d_->post(); }
 void Table::cancel() { d_->cancel(); }
 void Table::deleteRecord() { d_->deleteRecord(); }
 void Table::refresh() { d_->refresh(); }
+void Table::beginBatch() { d_->beginBatch(); }
+void Table::endBatch() { d_->endBatch(); }
 bool Table::modified() const { return d_->bufModified; }
 
 void Table::setIndexFieldNames(const std::string& names) {
@@ -1037,6 +1242,14 @@ Bookmark Table::getBookmark() const {
 void Table::gotoBookmark(const Bookmark& b) {
   d_->checkActive();
   d_->settle();
+  // A walk through saved bookmarks mostly goes to a neighbour of the current
+  // record: look there before looking everywhere.
+  const auto n = static_cast<int>(d_->order.size());
+  for (int i = std::max(d_->cur - 1, 0); i < std::min(d_->cur + 3, n); ++i)
+    if (d_->order[static_cast<std::size_t>(i)]->id == b.key) {
+      d_->moveTo(i);
+      return;
+    }
   for (std::size_t i = 0; i < d_->order.size(); ++i)
     if (d_->order[i]->id == b.key) {
       d_->moveTo(static_cast<int>(i));

@@ -150,6 +150,15 @@ class Table {
   void refresh();  // stores or drops the pending record, re-reads the files
   bool modified() const;  // the pending record holds a change
 
+  // A job over the whole table (a renumbering) as one change of the files:
+  // what is posted between beginBatch() and endBatch() reaches the disk at
+  // endBatch(), all of it or nothing. A change that fails inside the batch
+  // drops the whole batch and reads the records afresh, and so does a batch
+  // that finds the files changed by another program. A refresh ends the
+  // batch; closing the table drops it.
+  void beginBatch();
+  void endBatch();
+
   // Order: the fields of an index, joined by ';' ("" = primary order). An
   // index matches when its field list equals the names or begins with them
   // followed by ';'. No fitting index is an error.

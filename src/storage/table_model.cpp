@@ -1,12 +1,45 @@
 #include "storage/table_model.h"
 
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 #include "platform/ansi.h"
 #include "platform/guard.h"
 
 namespace storage {
+
+namespace {
+
+// The grid's cell editor: the first key typed into it puts the record into
+// edit state (so that the navigator's post is offered at once), and the
+// record's own changes never overwrite what is being typed.
+class GridEditDelegate : public QStyledItemDelegate {
+ public:
+  GridEditDelegate(TableModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      const QPersistentModelIndex at(index);
+      TableModel* model = model_;
+      connect(edit, &QLineEdit::textEdited, edit, [model, at] {
+        if (at.isValid()) model->beginEdit(at.row());
+      });
+    }
+    return w;
+  }
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit && edit->isModified()) return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+
+ private:
+  TableModel* model_;
+};
+
+}  // namespace
 
 TableModel::TableModel(Table* table, QObject* parent) : QAbstractTableModel(parent), table_(table) {
   rebuildColumns();
@@ -37,11 +70,29 @@ void TableModel::onChange(Change c) {
     emit currentRowChanged(table_->currentRow());
     return;
   }
+  if (c == Change::Data && table_->state() == State::Insert && table_->rowCount() == rows_ + 1) {
+    // A new record shows at its place: one row more, the columns as they
+    // were; the view makes room for it without being set up anew.
+    const int row = table_->currentRow();
+    beginInsertRows(QModelIndex(), row, row);
+    rows_ = table_->rowCount();
+    endInsertRows();
+    layOutNow();
+    emit currentRowChanged(row);
+    return;
+  }
   beginResetModel();
   rebuildColumns();
   rows_ = table_->rowCount();
   endResetModel();
+  layOutNow();
   emit currentRowChanged(table_->currentRow());
+}
+
+void TableModel::layOutNow() {
+  // The view lays its rows out at once rather than at a later turn of the
+  // event loop, so that a record added by a loop costs one repaint, not two.
+  if (view_ && view_->isVisible()) view_->doItemsLayout();
 }
 
 int TableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
@@ -101,8 +152,29 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
   });
 }
 
+void TableModel::beginEdit(int row) {
+  guarded([&] {
+    if (!table_->active() || table_->state() != State::Browse) return;
+    table_->goToRow(row);
+    table_->edit();
+  });
+}
+
+bool TableModel::commitEdit() {
+  if (!view_) return true;
+  const QModelIndex at = view_->currentIndex();
+  auto* edit = qobject_cast<QLineEdit*>(view_->indexWidget(at));
+  if (!edit) return true;
+  // A text that the field refuses keeps the editor open, after its error.
+  if (edit->isModified() && !setData(at, edit->text(), Qt::EditRole)) return false;
+  emit view_->itemDelegate()->closeEditor(edit, QAbstractItemDelegate::NoHint);
+  return true;
+}
+
 void TableModel::attach(QTableView* view) {
+  view_ = view;
   view->setModel(this);
+  view->setItemDelegate(new GridEditDelegate(this, view));
   view->setSelectionBehavior(QAbstractItemView::SelectItems);
   QItemSelectionModel* sel = view->selectionModel();
   connect(sel, &QItemSelectionModel::currentRowChanged, this,
@@ -116,7 +188,14 @@ void TableModel::attach(QTableView* view) {
     QModelIndex cur = view->currentIndex();
     const int col = cur.isValid() ? cur.column() : 0;
     if (cur.isValid() && cur.row() == row) return;
-    view->selectionModel()->setCurrentIndex(index(row, col), QItemSelectionModel::ClearAndSelect);
+    // A record that the program moved to out of sight (a transfer walking
+    // the table) brings it to the top of the view: the rows below follow
+    // without a scroll each, so the grid is redrawn once a page, not once a
+    // record.
+    const QModelIndex to = index(row, col);
+    if (!view->viewport()->rect().contains(view->visualRect(to)))
+      view->scrollTo(to, QAbstractItemView::PositionAtTop);
+    view->selectionModel()->setCurrentIndex(to, QItemSelectionModel::ClearAndSelect);
   });
 }
 

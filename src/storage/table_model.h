@@ -3,10 +3,10 @@
 // current order (a pending new record shows at its place), one column per
 // visible field, headed by its display label.
 #include <QAbstractTableModel>
+#include <QPointer>
+#include <QTableView>
 
 #include "storage/table.h"
-
-class QTableView;
 
 namespace storage {
 
@@ -30,6 +30,14 @@ class TableModel : public QAbstractTableModel {
   // table's current record together.
   void attach(QTableView* view);
 
+  // Puts the record of the row into edit state (a cell of it is being
+  // typed into).
+  void beginEdit(int row);
+  // Writes the text of the view's open cell editor into the record and
+  // closes the editor, so that what was typed counts before an action on
+  // the table. False when the field refused the text (after its error box).
+  bool commitEdit();
+
  signals:
   // The table's current record is now this row.
   void currentRowChanged(int row);
@@ -37,11 +45,13 @@ class TableModel : public QAbstractTableModel {
  private:
   void onChange(Change c);
   void rebuildColumns();
+  void layOutNow();
 
   Table* table_;
   int listener_ = 0;
   std::vector<int> columns_;  // field index per column
   int rows_ = 0;
+  QPointer<QTableView> view_;
 };
 
 }  // namespace storage

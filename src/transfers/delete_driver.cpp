@@ -23,6 +23,7 @@ void TForm1::DeletePluRange(int low, int high) {
   Progress progress(*this);
   progress.showSpan(low, high);
   TransferCancelled = 0;
+  long long skipped = 0;  // numbers whose handshake got no reply
   for (long long n = low; n <= high; ++n) {
     clock_::sleep(200);
     progress.number(n);
@@ -31,7 +32,9 @@ void TForm1::DeletePluRange(int low, int high) {
     clock_::processEvents();
     switch (ScaleSelectHandshake(row, timeOut, 50)) {
       case HandshakeResult::Accepted: break;
-      case HandshakeResult::NoData: continue;  // this number is skipped
+      case HandshakeResult::NoData:  // this number is skipped
+        ++skipped;
+        continue;
       case HandshakeResult::WrongReply:
         return say(
             "Ошибка обмена. Повторите попытку еще раз или проверьте работоспособность весов.");
@@ -39,5 +42,14 @@ void TForm1::DeletePluRange(int low, int high) {
     if (!DeletePlu(int(n), timeOut))
       return say("В процессе обмена возникли ошибки. Повторите попытку удаления еще раз.");
   }
-  say("Удаление ячеек произведено.");
+  if (skipped == 0) return say("Удаление ячеек произведено.");
+  // Success is claimed only when every number was done.
+  const QString of = QString::number(skipped) + QStringLiteral(" из ") + QString::number(high - low + 1);
+  dialogs::message(DeleteMode == 0
+                       ? QStringLiteral("Не удалено ячеек: %1. Весы не ответили на запрос для этих номеров. "
+                                        "Повторите попытку удаления еще раз.")
+                             .arg(of)
+                       : QStringLiteral("Не обнулены итоги ячеек: %1. Весы не ответили на запрос для этих "
+                                        "номеров. Повторите попытку еще раз.")
+                             .arg(of));
 }

@@ -39,6 +39,8 @@ struct LoadRun {
   int row = -1;
   int timeOut = 0;
   int failures = 0;
+  int inRange = 0;  // records of the range visited by the send pass
+  int sent = 0;     // records the scale accepted
 
   void run();
   // ScaleSelectHandshake with its retry rule; false after its message.
@@ -85,12 +87,26 @@ void LoadRun::run() {
     if (f.TransferCancelled == 1) return say(kStopped);
     const std::optional<int> key = readInt(f, keyField);
     if (!key) return say(unreadable);
-    if (*key >= low && *key <= high && !send(*key)) return;
+    if (*key >= low && *key <= high) {
+      ++inRange;
+      if (!send(*key)) return;
+    }
     if (i > high) break;
     t.next();
     clock_::processEvents();
   }
-  say(kSent);
+  if (sent > 0) return say(kSent);
+  // Nothing went to the scale: that is said, not passed off as a transfer.
+  const QString range = QString::number(low) + QStringLiteral(" до ") + QString::number(high);
+  if (inRange == 0)
+    dialogs::message((std::string(keyField) == "PLUNO"
+                          ? QStringLiteral("Данные не переданы: в таблице не найдено товаров с номерами PLU от ")
+                          : QStringLiteral("Данные не переданы: в таблице не найдено сообщений с номерами от ")) +
+                     range + QStringLiteral("."));
+  else
+    dialogs::message(QStringLiteral("Данные не переданы: все сообщения с номерами от ") + range +
+                     QStringLiteral(" пусты (нет ни одной строки текста). Проверьте, что открыта таблица "
+                                    "сообщений."));
 }
 
 bool LoadRun::handshake() {
@@ -154,7 +170,7 @@ bool hasOpenTable(TForm1& f) {
 
 void TForm1::LoadPluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей данные о товарах.");
   LoadRun run{*this, low, high, "PLUNO",
               "Из таблицы невозможно получить данные о товаре. Проверьте, что это таблица данных о "
@@ -176,8 +192,10 @@ void TForm1::LoadPluRange(int low, int high) {
     clock_::processEvents();
     if (!run.handshake()) return false;
     if (SendPlu(plu, name1, name2, g.price, g.life, g.tare, g.icode, g.gcode, g.logotype, rst,
-                g.msgno, run.timeOut))
+                g.msgno, run.timeOut)) {
+      ++run.sent;
       return true;
+    }
     say(kSendFailed);
     return false;
   };
@@ -186,7 +204,7 @@ void TForm1::LoadPluRange(int low, int high) {
 
 void TForm1::LoadMsgRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   if (!hasOpenTable(*this)) return say("Выберите имя базы данных, содержащей сообщения.");
   LoadRun run{*this, low, high, "MSGNO",
               "Из таблицы невозможно получить данные сообщений. Проверьте, что это таблица "
@@ -209,8 +227,10 @@ void TForm1::LoadMsgRange(int low, int high) {
     if (empty) return true;
     if (!run.handshake()) return false;
     if (SendMsg(msgno, line[0], line[1], line[2], line[3], line[4], line[5], line[6], line[7],
-                run.timeOut))
+                run.timeOut)) {
+      ++run.sent;
       return true;
+    }
     say(kSendFailed);
     return false;
   };

@@ -1,7 +1,9 @@
 // The read drivers: a range of PLU cells or messages of the scale chosen on
 // the goods page, appended to the open table.
 #include <QComboBox>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "link/scale_link.h"
 #include "platform/clock.h"
@@ -73,13 +75,22 @@ storage::Field& field(TForm1& f, const char* logical) {
   return table(f).fieldByName(f.Ass(logical));
 }
 
+// An unsigned 32-bit counter of the scale: through the integer setter while
+// it fits one, else as its full decimal text (never as a negative number).
+void setUnsigned(storage::Field& field, uint32_t value) {
+  if (value <= uint32_t(INT32_MAX))
+    field.setAsInteger(int(value));
+  else
+    field.setAsString(std::to_string(value));
+}
+
 }  // namespace
 
 void TForm1::GetPluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
-  int plu = 0, price = 0, tare = 0, icode = 0, gcode = 0, msgno = 0, logotype = 0, summ = 0,
-      weight = 0, counter = 0;
+  if (busy.refused() || !commitGridEdit()) return;
+  int plu = 0, price = 0, tare = 0, icode = 0, gcode = 0, msgno = 0, logotype = 0, counter = 0;
+  uint32_t summ = 0, weight = 0;
   std::string name1, name2, life, rst, date, time;
   auto fetch = [&](int n, int timeOut) {
     plu = n;
@@ -104,8 +115,8 @@ void TForm1::GetPluRange(int low, int high) {
     field(*this, "RST").setAsString(rst);
     field(*this, "START").setAsString(date + " " + time);
     field(*this, "COUNTER").setAsInteger(counter);
-    field(*this, "SUMM").setAsInteger(summ);
-    field(*this, "WEIGHT").setAsInteger(weight);
+    setUnsigned(field(*this, "SUMM"), summ);
+    setUnsigned(field(*this, "WEIGHT"), weight);
     t.post();
     t.last();
   };
@@ -114,7 +125,7 @@ void TForm1::GetPluRange(int low, int high) {
 
 void TForm1::GetMsgRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
-  if (busy.refused()) return;
+  if (busy.refused() || !commitGridEdit()) return;
   int msgno = 0, requested = 0;
   std::string line[8];
   auto fetch = [&](int n, int timeOut) {

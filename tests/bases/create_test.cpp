@@ -1,10 +1,14 @@
 // New goods and messages bases through their menu entries.
+#include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QToolButton>
 
+#include "shell/program.h"
 #include "storage/db_navigator.h"
+#include "transfers/range_dialogs.h"
 
 #include "bases_fixture.h"
 
@@ -119,6 +123,65 @@ TEST_F(NewBase, TheSameEntryTwiceUnderTheDefaultNameReplacesTheFirstTable) {
   ASSERT_TRUE(table().active());
   EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
   EXPECT_EQ(dlg.fileRequests.back().fileName, path("db1"));  // the name chosen last
+}
+
+// After a dBase base was opened, the default name "db1" still means the
+// Paradox table db1.db: the dBase table db1.dbf beside it is left alone and
+// db1.db is replaced, for every entry that makes a new base.
+TEST_F(NewBase, TheDefaultNameAfterADbaseBaseReplacesOnlyTheParadoxTable) {
+  const QString dbf = path("db1.dbf");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(KMS_TESTDATA_DIR "/tables/dbase/dbase_03.dbf"), dbf));
+  const std::string dbfBytes = readFile("db1.dbf");
+  newGoods("db1.db");
+  addGoods(2, "Apples", 100);
+  for (QAction* entry : {form->N3, form->N4, form->N12, form->N13}) {
+    SCOPED_TRACE(entry->objectName().toStdString());
+    openTable(dbf);
+    ASSERT_TRUE(table().active());
+    dlg.files.push_back(path("db1"));
+    entry->trigger();
+    dlg.take();
+    EXPECT_EQ(readFile("db1.dbf"), dbfBytes);
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(table().tableName(), path("db1").toStdString());
+    EXPECT_EQ(column(path("db1.db"), entry == form->N3 ? "PLUNO" : "NO").size(), entry == form->N3 ? 1u : 0u);
+    Form4->hide();
+    Form5->hide();
+  }
+}
+
+// A chosen name that holds anything but a Paradox table is refused with a
+// message naming the file, and nothing is deleted: not the file, nor the
+// files of the same stem beside it.
+TEST_F(NewBase, ANameThatHoldsNoParadoxTableIsRefusedAndNothingDeleted) {
+  newGoods("goods.db");
+  addGoods(2, "Apples", 100);
+  const std::string open = table().tableName();
+  writeFile("other.db", "not a table at all");
+  writeFile("report.txt", "monthly report\r\n");
+  writeFile("report.PX", "someone else's index");
+  writeFile("photo.jpg", "\xFF\xD8\xFF\xE0 picture");
+  const QStringList before = QDir(dir->path()).entryList(QDir::Files);
+  for (const char* name : {"other.db", "report.txt", "photo.jpg", "other"}) {
+    for (QAction* entry : {form->N3, form->N4, form->N12, form->N13}) {
+      SCOPED_TRACE(std::string(name) + " " + entry->objectName().toStdString());
+      dlg.files.push_back(path(name));
+      entry->trigger();
+      const QStringList shown = dlg.take();
+      ASSERT_EQ(shown.size(), 2);
+      const QString file = path(std::string(name) == "other" ? "other.db" : name);
+      EXPECT_EQ(shown[1], QStringLiteral("Файл %1 не является таблицей Paradox и не будет заменен. "
+                                         "Новая база не создана: укажите другое имя файла.")
+                              .arg(file));
+      EXPECT_FALSE(Form4->isVisible());
+      EXPECT_FALSE(Form5->isVisible());
+      EXPECT_EQ(table().tableName(), open);  // the open base stays open
+      EXPECT_TRUE(table().active());
+    }
+  }
+  EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files), before);
+  EXPECT_EQ(readFile("report.PX"), "someone else's index");
+  EXPECT_EQ(column(path("goods.db"), "PLUNO"), (std::vector<std::string>{"1", "2"}));
 }
 
 TEST_F(NewBase, CancelledDialogChangesNothing) {

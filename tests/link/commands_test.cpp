@@ -16,8 +16,8 @@ const std::string kName1 = "\xCC\xEE\xEB\xEE\xEA\xEE" + std::string(23, ' ');  /
 const std::string kName2 = std::string(28, 'B');
 
 struct GoodsOut {
-  int PLUNO = 0, PRICE = 0, TARE = 0, ICODE = 0, GCODE = 0, MSGNO = 0, LOGOTYPE = 0, SUMM = 0, WEIGHT = 0,
-      COUNTER = 0;
+  int PLUNO = 0, PRICE = 0, TARE = 0, ICODE = 0, GCODE = 0, MSGNO = 0, LOGOTYPE = 0, COUNTER = 0;
+  uint32_t SUMM = 0, WEIGHT = 0;
   std::string NAME1, NAME2, LIFE, RST, StartDate, StartTime;
 };
 
@@ -73,8 +73,8 @@ TEST_F(CommandTest, GoodsRecordGoesOutWholeAndComesBack) {
   EXPECT_EQ(o.RST, "AB12");
   EXPECT_EQ(o.StartTime, "09:30:15");
   EXPECT_EQ(o.StartDate, "05.03.26");
-  EXPECT_EQ(o.SUMM, 100000);
-  EXPECT_EQ(o.WEIGHT, 10000);
+  EXPECT_EQ(o.SUMM, 100000u);
+  EXPECT_EQ(o.WEIGHT, 10000u);
   EXPECT_EQ(o.COUNTER, 3);
 }
 
@@ -148,16 +148,16 @@ TEST_F(CommandTest, ShortGoodsReplyLeavesZeroTailAndSplitReplyIsGathered) {
   EXPECT_EQ(o.NAME1, kName1.substr(0, 28));
   EXPECT_EQ(o.NAME2, std::string(12, 'Z') + std::string(16, '\0'));  // a short name keeps 0x00
   EXPECT_EQ(o.PRICE, 0);
-  EXPECT_EQ(o.SUMM, 0);
-  EXPECT_EQ(o.WEIGHT, 0);
+  EXPECT_EQ(o.SUMM, 0u);
+  EXPECT_EQ(o.WEIGHT, 0u);
   EXPECT_EQ(o.COUNTER, 0);
 
   fault(0x81, {.kind = Fault::Split, .length = 40, .delayMs = kTimeOut / 2});
   ASSERT_TRUE(getPlu(3, o));
   EXPECT_EQ(o.NAME2, name2);
   EXPECT_EQ(o.PRICE, 5);
-  EXPECT_EQ(o.SUMM, 1);
-  EXPECT_EQ(o.WEIGHT, 2);
+  EXPECT_EQ(o.SUMM, 1u);
+  EXPECT_EQ(o.WEIGHT, 2u);
   EXPECT_EQ(o.COUNTER, 3);
 }
 

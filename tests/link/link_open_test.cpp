@@ -3,7 +3,17 @@
 #include "link_fixture.h"
 #include "platform/icmp.h"
 #include "platform/tcp_client.h"
+#include "platform/ansi.h"
 #include "shell/string_grid.h"
+#include "shell/program.h"
+#include "transfers/range_dialogs.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sys/stat.h>
 
 #include <sched.h>
 #include <sys/wait.h>
@@ -33,6 +43,24 @@ TEST_F(LinkTest, OpensPingsAndConnects) {
   EXPECT_EQ(clock.pauses, std::vector<int>{50});
   EXPECT_TRUE(form->TcpClient1.Connected());
   EXPECT_TRUE(scale.requests().empty());  // nothing is sent by the opening
+}
+
+// Every spelling of the address that the address check accepts reaches the
+// scale: the ping and the connect take the canonical dotted form.
+TEST_F(LinkTest, EveryAcceptedSpellingOfTheAddressReachesTheScale) {
+  for (const char* cell : {"127.000.000.001", " 127.0.0.1", "127.0.0.01", "$7F.0.0.1", "0x7F.0.0.1"}) {
+    SCOPED_TRACE(cell);
+    form->StringGrid1->setCell(4, 1, cell);
+    ping.calls.clear();
+    const int before = scale.connectionCount();
+    ASSERT_TRUE(open());
+    EXPECT_TRUE(dlg.take().isEmpty());
+    ASSERT_EQ(ping.calls.size(), 1u);
+    EXPECT_EQ(ping.calls[0].first, "127.0.0.1");
+    EXPECT_EQ(handshake(), TForm1::HandshakeResult::Accepted);
+    EXPECT_EQ(scale.connectionCount(), before + 1);
+    EXPECT_EQ(form->StringGrid1->cell(4, 1), cell);  // the cell keeps what was typed
+  }
 }
 
 TEST_F(LinkTest, EachOpeningFailureShowsItsMessage) {
@@ -242,36 +270,85 @@ TEST(IcmpLayer, NoReplyInAnEmptyNetworkNamespace) {
 }
 
 // Without privileges for a raw socket, without datagram ICMP sockets and
-// without the ping utility nothing can be sent: no reply, and the reason is
-// written to stderr once however often the ping runs.
-TEST(IcmpLayer, NoMethodAvailableMeansNoReplyAndOneNote) {
+// without a ping utility that may send, nothing can be sent: the ping itself
+// fails with a Russian text that says what the operator can do, every time,
+// rather than passing for a scale that does not answer. Run in a child
+// process as an unprivileged user outside the groups allowed datagram ICMP
+// sockets; the text comes back through a pipe.
+TEST(IcmpLayer, PingThatCannotBeSentIsAnErrorSayingWhatToDo) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs to drop root privileges";
-  int err[2];
-  ASSERT_EQ(::pipe(err), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(err[1], 2);
-    ::close(err[0]);
-    // An unprivileged user outside the groups allowed datagram ICMP sockets.
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
-    ::setenv("PATH", "/nonexistent", 1);
-    icmp::SystemPinger p;
-    const int a = p.echo("127.0.0.1", 100).BytesReceived;
-    const int b = p.echo("127.0.0.1", 100).BytesReceived;
-    ::_exit(a == 0 && b == 0 ? 0 : 1);
+  // A ping utility that may not open its socket, as iputils' says it.
+  QTemporaryDir tools;
+  ASSERT_TRUE(tools.isValid());
+  ::chmod(tools.path().toLocal8Bit().constData(), 0755);
+  const std::string fake = (tools.path() + "/ping").toStdString();
+  std::ofstream(fake) << "#!/bin/sh\necho 'ping: socket: Operation not permitted' >&2\nexit 2\n";
+  ::chmod(fake.c_str(), 0755);
+
+  for (const std::string& path : {std::string("/nonexistent"), tools.path().toStdString()}) {
+    SCOPED_TRACE(path);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(out[0]);
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(77);
+      ::setenv("PATH", path.c_str(), 1);
+      icmp::SystemPinger p;
+      int errors = 0;
+      std::string text;
+      for (int i = 0; i < 2; ++i) {
+        try {
+          p.echo("127.0.0.1", 100);
+        } catch (const icmp::PingError& e) {
+          ++errors;
+          text = e.what();
+        }
+      }
+      if (::write(out[1], text.data(), text.size()) < 0) ::_exit(2);
+      // A single method that cannot be used answers "nothing", as before.
+      const bool quiet = icmp::SystemPinger(icmp::SystemPinger::Method::Raw).echo("127.0.0.1", 100).BytesReceived == 0;
+      ::_exit(errors == 2 && quiet ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) text.append(buf, std::size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop privileges";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const QString shown = ansi::toUnicode(text);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Не удается отправить эхо-запрос ICMP (ping)"))) << text;
+    for (const char* hint : {"root", "net.ipv4.ping_group_range", "iputils-ping"})
+      EXPECT_TRUE(shown.contains(QLatin1String(hint))) << hint;
+    if (path != "/nonexistent") {
+      EXPECT_TRUE(shown.contains(QLatin1String("Operation not permitted")));
+    }
   }
-  ::close(err[1]);
-  std::string text;
-  char buf[512];
-  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) text.append(buf, std::size_t(n));
-  ::close(err[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop privileges";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  std::size_t notes = 0;
-  for (std::size_t at = 0; (at = text.find("no way to send an ICMP echo", at)) != std::string::npos; ++at) ++notes;
-  EXPECT_EQ(notes, 1u) << text;
+}
+
+// A ping that cannot be sent ends the scale operation in the default error
+// box with its own text, not with the message of a line that is down.
+TEST_F(LinkTest, PingErrorEndsTheOperationInTheErrorBox) {
+  struct Refused : icmp::Pinger {
+    icmp::ReplyStatus echo(const std::string&, int) override {
+      throw icmp::PingError(ansi::A(QStringLiteral("Не удается отправить эхо-запрос ICMP (ping)")));
+    }
+  } refused;
+  icmp::install(&refused);
+  form->ComboBox2->setEditText(QStringLiteral("Scale1"));
+  Form4->showRange();
+  Form4->Edit1->setText(QStringLiteral("1"));
+  Form4->Edit2->setText(QStringLiteral("3"));
+  Form4->Button1Click();
+  icmp::install(&ping);
+  const QStringList shown = dlg.take();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_EQ(shown[0], QStringLiteral("ERROR: Не удается отправить эхо-запрос ICMP (ping)"));
+  EXPECT_FALSE(form->ScaleBusy);
+  EXPECT_TRUE(form->Numb->isHidden());
 }

@@ -186,9 +186,15 @@ TEST(GoodsRecord, ReplyDecoding) {
   EXPECT_EQ(r.RST, "AB12");
   EXPECT_EQ(r.StartTime, "09:30:15");
   EXPECT_EQ(r.StartDate, "05.03.26");
-  EXPECT_EQ(r.SUMM, 100000);
-  EXPECT_EQ(r.WEIGHT, 10000);
+  EXPECT_EQ(r.SUMM, 100000u);
+  EXPECT_EQ(r.WEIGHT, 10000u);
   EXPECT_EQ(r.COUNTER, 70000);
+  // The top bit of the sum and the weight is a value bit, not a sign.
+  std::string big = body;
+  big.replace(89, 8, std::string("\x00\x00\x00\x80\xFF\xFF\xFF\xFF", 8));
+  const wire::PluReply high = wire::decodePluReply(u(big));
+  EXPECT_EQ(high.SUMM, 0x80000000u);
+  EXPECT_EQ(high.WEIGHT, 0xFFFFFFFFu);
 
   // Names holding 0x00 (not packed) keep them.
   std::string z(100, '\0');

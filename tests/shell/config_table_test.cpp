@@ -180,16 +180,25 @@ TEST_F(ConfigTable, SaveThenOpenGivesTheSameRows) {
   EXPECT_EQ(grid->RowCount(), 4);
 }
 
-TEST_F(ConfigTable, OpenOfAMissingFileLeavesAnEmptyTable) {
-  setRows({"1|A"});
+// The file is opened before the table is replaced: a typed name that does
+// not exist shows its error and keeps every scale, also in config.cfg at
+// the close.
+TEST_F(ConfigTable, OpenOfAMissingFileKeepsTheTable) {
+  setRows({"1|A|Склад|3|127.0.0.1|5001", "2|B"});
+  const std::vector<ConfigTableRow> before = form->configRows();
   dlg.files.push_back(path("Магазин.cfl"));
   form->SpeedButton17->click();
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
   EXPECT_TRUE(dlg.shown[0].contains(QStringLiteral("Магазин.cfl"))) << dlg.shown[0].toStdString();
-  EXPECT_EQ(grid->RowCount(), 2);
-  EXPECT_EQ(form->configRows(), std::vector<ConfigTableRow>{ConfigTableRow{}});
+  EXPECT_EQ(form->configRows(), before);
   EXPECT_EQ(grid->cellText(3, 0), QStringLiteral(" Номер весов "));
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("config.cfg").substr(0, 3), "1\r\n");
+  stop();
+  start();
+  EXPECT_EQ(form->configRows(), before);
+  grid = form->StringGrid1;
   dlg.files.push_back(std::nullopt);  // a cancelled open changes nothing
   setRows({"1|A"});
   form->SpeedButton17->click();

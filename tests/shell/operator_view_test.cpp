@@ -1,6 +1,7 @@
 // How the main window behaves for the operator: tool buttons, focus and the
 // help window.
 #include <QAction>
+#include <QHeaderView>
 #include <QApplication>
 #include <QMenu>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "shell/string_grid.h"
 #include "support/gui_fixture.h"
 
 using OperatorView = GuiTest;
@@ -72,8 +74,21 @@ TEST_F(OperatorView, EveryPageTabIsReadableAtTheStartSize) {
   const QFontMetrics fm(bar->font());
   for (int i = 0; i < bar->count(); ++i) {
     const QRect r = bar->tabRect(i);
+    EXPECT_GE(r.left(), 0) << bar->tabText(i).toStdString();
     EXPECT_LE(r.right(), bar->width()) << bar->tabText(i).toStdString();
     EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << bar->tabText(i).toStdString();
     EXPECT_LE(r.right(), form->width());
+  }
+}
+
+// The grids' titles are never cut, whatever width a column was given.
+TEST_F(OperatorView, GridTitlesFitTheirColumns) {
+  start();
+  for (StringGrid* g : {form->StringGrid1, form->StringGrid3}) {
+    const QFontMetrics fm(g->horizontalHeader()->font());
+    for (int c = 0; c < g->columnCount(); ++c) {
+      const QString title = g->cellText(c, 0).trimmed();
+      EXPECT_GE(g->columnWidth(c), fm.horizontalAdvance(title)) << title.toStdString();
+    }
   }
 }

@@ -1,5 +1,9 @@
 // Start-up and shut-down of the main window, total.cfg and poles.cfg.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QFileInfo>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -11,10 +15,12 @@
 #include <QAction>
 
 #include "platform/ansi.h"
+#include "shell/config_file.h"
 #include "shell/program.h"
 #include "shell/string_grid.h"
 #include "bases/report_windows.h"
 #include "transfers/range_dialogs.h"
+#include "support/file_access.h"
 #include "support/gui_fixture.h"
 
 namespace {
@@ -168,6 +174,87 @@ TEST_F(Startup, UnwritableSettingsFileKeepsWindowOpenAndStopsLaterFiles) {
   EXPECT_TRUE(closeWindow());
   EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
   EXPECT_EQ(readFile("total.cfg").substr(0, 7), "FALSE\r\n");
+}
+
+// A start-up directory that the program may not write in, whose files it
+// may write: every close writes the files in place and ends the program.
+TEST_F(Startup, UnwritableDirectoryWithWritableFilesStillCloses) {
+  start();
+  form->show();
+  form->CheckBox1->setChecked(false);
+  const QByteArray d = dir->path().toLocal8Bit();
+  ASSERT_EQ(::chmod(d.constData(), 0555), 0);
+  {
+    WithoutFileOverride user;
+    ASSERT_TRUE(user.ok());
+    EXPECT_TRUE(closeWindow());
+  }
+  ::chmod(d.constData(), 0755);
+  EXPECT_TRUE(dlg.shown.isEmpty()) << dlg.shown.join('\n').toStdString();
+  EXPECT_EQ(readFile("total.cfg").substr(0, 7), "FALSE\r\n");
+  EXPECT_EQ(QDir(dir->path()).entryList(QDir::Files).size(), 3);  // no temporary file left
+}
+
+// config.cfg made read-only by its owner is not replaced: the close shows
+// the error and the window stays open; a symbolic link is written through.
+TEST_F(Startup, ReadOnlyConfigIsReportedAndALinkIsWrittenThrough) {
+  writeFile("shops.cfl", kNineEmpty);
+  ASSERT_EQ(::symlink("shops.cfl", path("config.cfg").toLocal8Bit().constData()), 0);
+  start();
+  form->setConfigRows({{"1", "A", "", "1", "127.0.0.1", "5001", "", "", ""}});
+  EXPECT_TRUE(closeWindow());
+  EXPECT_TRUE(QFileInfo(path("config.cfg")).isSymLink());
+  EXPECT_EQ(readFile("shops.cfl").substr(0, 6), "1\r\nA\r\n");
+  stop();
+
+  QFile::remove(path("config.cfg"));
+  writeFile("config.cfg", kNineEmpty);
+  ASSERT_EQ(::chmod(path("config.cfg").toLocal8Bit().constData(), 0444), 0);
+  start();
+  form->setConfigRows({{"1", "A", "", "1", "127.0.0.1", "5001", "", "", ""}});
+  form->CheckBox1->setChecked(false);
+  {
+    WithoutFileOverride user;
+    ASSERT_TRUE(user.ok());
+    EXPECT_FALSE(closeWindow());
+  }
+  ASSERT_EQ(dlg.shown.size(), 1);
+  EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
+  EXPECT_TRUE(dlg.shown[0].contains("Permission denied")) << dlg.shown[0].toStdString();
+  EXPECT_EQ(readFile("config.cfg"), kNineEmpty);
+  EXPECT_EQ(QFile::permissions(path("config.cfg")) & QFileDevice::WriteOwner, 0);
+  EXPECT_EQ(readFile("total.cfg"), kTotalDefaults);  // the later files are not written
+}
+
+// A read error inside a settings file ends that file's reading and keeps
+// what was read; start-up goes on. The process's own memory is a file whose
+// reading fails at once.
+TEST_F(Startup, ReadErrorInsideASettingsFileEndsOnlyItsReading) {
+  ASSERT_EQ(::symlink("/proc/self/mem", path("config.cfg").toLocal8Bit().constData()), 0);
+  writeFile("total.cfg", "FALSE\r\nTRUE\r\n777\r\n");
+  start();
+  EXPECT_TRUE(dlg.shown.isEmpty()) << dlg.shown.join('\n').toStdString();
+  EXPECT_EQ(form->configRows(), std::vector<ConfigTableRow>{ConfigTableRow{}});
+  EXPECT_EQ(form->ComboBox2->count(), 1);        // the lists were refilled
+  EXPECT_TRUE(QFile::exists(path("poles.cfg")));  // and poles.cfg read
+  EXPECT_FALSE(form->CheckBox1->isChecked());     // and total.cfg
+  EXPECT_EQ(form->Edit32->text(), QStringLiteral("777"));
+  stop();
+
+  QFile::remove(path("config.cfg"));
+  QFile::remove(path("total.cfg"));
+  QFile::remove(path("poles.cfg"));
+  ASSERT_EQ(::symlink("/proc/self/mem", path("total.cfg").toLocal8Bit().constData()), 0);
+  ASSERT_EQ(::symlink("/proc/self/mem", path("poles.cfg").toLocal8Bit().constData()), 0);
+  start();
+  EXPECT_TRUE(dlg.shown.isEmpty()) << dlg.shown.join('\n').toStdString();
+  EXPECT_TRUE(form->CheckBox1->isChecked());  // the controls keep their states
+  EXPECT_EQ(form->Edit32->text(), QStringLiteral("1000"));
+  EXPECT_EQ(form->StringGrid3->cell(2, 1), "PLUNO");  // the defaults stay
+  stop();
+  // Nothing may be written through those links.
+  QFile::remove(path("total.cfg"));
+  QFile::remove(path("poles.cfg"));
 }
 
 TEST_F(Startup, ConfigThatCannotBeOpenedEndsStartupThere) {

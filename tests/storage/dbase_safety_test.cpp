@@ -348,3 +348,31 @@ TEST(DbaseSafety, FailedPostKeepsThePendingRecordForAnotherTry) {
   EXPECT_EQ(*f->value(4, 0), "BEETLE");
   EXPECT_EQ(*f->value(4, 5), "A long memo");
 }
+
+// Another program that takes no lock appends to a table the engine holds
+// open: the engine reads the files afresh before its own append.
+TEST(DbaseSafety, AppendOfAnotherProgramWithoutALockIsNotOverwritten) {
+  ScratchDir dir;
+  const std::string p = dir.copy({"cars.dbf", "cars.dbt"});
+  storage::Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_EQ(t.recordCount(), 4);
+  {
+    auto other = DbfFile::open(p, true);  // writes without any lock
+    other->append(carsValues("OTHER", "memo of the other program"));
+  }
+  t.append();
+  t.fieldByName("NAME").setAsString("MINE");
+  t.fieldByName("DESCR").setAsString("my memo");
+  t.post();
+  EXPECT_EQ(t.recordCount(), 6);
+  t.close();
+  auto f = DbfFile::open(p, false);
+  ASSERT_EQ(f->recordCount(), 6u);
+  EXPECT_EQ(*f->value(4, 0), "OTHER");
+  EXPECT_EQ(*f->value(4, 5), "memo of the other program");
+  EXPECT_EQ(*f->value(5, 0), "MINE");
+  EXPECT_EQ(*f->value(5, 5), "my memo");
+}
+

@@ -110,12 +110,16 @@ inline std::string makeDbf(const std::vector<FieldLayout>& fields, const std::ve
 // A failing device under the table files. FullDisk: writes inside a file's
 // present size go through (they need no new room); growing a file gets
 // `budget` more bytes, then fails with ENOSPC. Broken: every write after
-// `budget` bytes fails with EIO, and so does every flush.
+// `budget` bytes fails with EIO, and so does every flush (or, when asked,
+// every flush from then on).
 class FailingDevice : public storage::fileio::Layer {
  public:
   enum Kind { FullDisk, Broken };
-  FailingDevice(Kind kind, size_t budget) : kind_(kind), budget_(budget) { storage::fileio::install(this); }
-  ~FailingDevice() override { storage::fileio::install(nullptr); }
+  FailingDevice(Kind kind, size_t budget, bool flushesFail = true)
+      : kind_(kind), budget_(budget), flushesFail_(flushesFail), before_(&storage::fileio::current()) {
+    storage::fileio::install(this);
+  }
+  ~FailingDevice() override { storage::fileio::install(before_); }
   ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
     struct stat st {};
     fstat(fd, &st);
@@ -129,7 +133,12 @@ class FailingDevice : public storage::fileio::Layer {
     return ::pwrite(fd, data, n, offset);
   }
   int fsync(int fd) override {
-    if (kind_ == FullDisk) return ::fsync(fd);
+    if (kind_ == FullDisk || (!flushesFail_ && budget_ > 0)) return before_->fsync(fd);
+    errno = EIO;
+    return -1;
+  }
+  int syncfs(int fd) override {
+    if (kind_ == FullDisk || (!flushesFail_ && budget_ > 0)) return before_->syncfs(fd);
     errno = EIO;
     return -1;
   }
@@ -137,13 +146,16 @@ class FailingDevice : public storage::fileio::Layer {
  private:
   Kind kind_;
   size_t budget_;
+  bool flushesFail_;
+  storage::fileio::Layer* before_;
 };
 
 struct FullDisk : FailingDevice {
   explicit FullDisk(size_t budget) : FailingDevice(FailingDevice::FullDisk, budget) {}
 };
 struct BrokenDevice : FailingDevice {
-  explicit BrokenDevice(size_t budget) : FailingDevice(FailingDevice::Broken, budget) {}
+  explicit BrokenDevice(size_t budget, bool flushesFail = true)
+      : FailingDevice(FailingDevice::Broken, budget, flushesFail) {}
 };
 
 // The text of the DbError that f throws ("<no error>" when none).

@@ -40,6 +40,105 @@ KeyPart part(const Cell& c) { return {c.null, c.null ? 0 : (c.s.empty() ? (c.d !
 
 using Key = std::vector<KeyPart>;
 
+Key keyOf(const std::vector<Cell>& row, std::size_t n) {
+  Key key;
+  for (std::size_t i = 0; i < n; ++i) key.push_back(part(row[i]));
+  return key;
+}
+
+// An index file (.PX over a .DB, .YGn over a .XGn) as its rows read in the
+// file's chain order: the root heads the chain, each level follows in key
+// order down to level 1, whose entries are the data blocks in chain order
+// with their first keys; a higher entry holds its child's first key and the
+// sum of the counts below it (held at a short's largest value). Every block
+// of the file is in the tree.
+void checkTree(std::ostringstream& err, const std::string& name, const std::string& bytes,
+               const std::vector<std::vector<Cell>>& rows, std::size_t nk,
+               const std::vector<std::pair<int, int>>& dataChain, const std::vector<Key>& dataFirstKeys) {
+  if (bytes.size() < 0x58) {
+    err << name << " is too short; ";
+    return;
+  }
+  const int root = u16(bytes, 0x1E), levels = static_cast<unsigned char>(bytes[0x20]);
+  const int fileBlocks = u16(bytes, 0x0C);
+  std::vector<std::pair<int, int>> chain = chainOf(name);
+  if (dataChain.empty()) {
+    if (!chain.empty() || levels != 0) err << name << " of an empty file is not empty; ";
+    return;
+  }
+  if (static_cast<int>(chain.size()) != fileBlocks) err << name << " has blocks outside its chain; ";
+  if (chain.empty() || chain.front().first != root) {
+    err << name << " does not begin with its root; ";
+    return;
+  }
+  // Rows of each block.
+  std::map<int, std::pair<std::size_t, int>> rowsOf;  // block -> (first row, count)
+  std::size_t r = 0;
+  for (auto [no, n] : chain) {
+    rowsOf[no] = {r, n};
+    r += static_cast<std::size_t>(n);
+  }
+  if (r != rows.size()) {
+    err << name << " chain holds " << r << " entries, pxlib read " << rows.size() << "; ";
+    return;
+  }
+  std::vector<int> order;  // blocks top-down as the chain must hold them
+  std::vector<int> level{root};
+  std::map<int, long> sums;  // block -> records below
+  std::map<int, int> levelOf;
+  std::vector<std::tuple<int, std::size_t, int>> uppers;  // (block, row, child)
+  std::vector<std::pair<int, int>> leaves;
+  std::vector<Key> leafKeys;
+  for (int l = levels; l >= 1 && !level.empty(); --l) {
+    std::vector<int> below;
+    for (int no : level) {
+      order.push_back(no);
+      levelOf[no] = l;
+      auto it = rowsOf.find(no);
+      if (it == rowsOf.end()) {
+        err << name << " points at block " << no << " outside its chain; ";
+        return;
+      }
+      for (int i = 0; i < it->second.second; ++i) {
+        const auto& row = rows[it->second.first + static_cast<std::size_t>(i)];
+        const int child = static_cast<int>(row[nk].l), count = static_cast<int>(row[nk + 1].l);
+        if (l == 1) {
+          leaves.emplace_back(child, count);
+          leafKeys.push_back(keyOf(row, nk));
+        } else {
+          below.push_back(child);
+          uppers.emplace_back(no, it->second.first + static_cast<std::size_t>(i), child);
+        }
+      }
+    }
+    level = std::move(below);
+  }
+  std::vector<int> chainOrder;
+  for (auto [no, n] : chain) chainOrder.push_back(no);
+  if (order != chainOrder) err << name << " chain is not root first, level by level; ";
+  if (leaves != dataChain) err << name << " level-1 entries differ from the data blocks; ";
+  for (std::size_t b = 0; b < leaves.size() && b < dataFirstKeys.size(); ++b)
+    if (!(leafKeys[b] == dataFirstKeys[b])) {
+      err << name << " key of data block " << b << " differs; ";
+      break;
+    }
+  // Sums bottom-up: level-1 blocks first.
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    const auto [first, n] = rowsOf[*it];
+    long sum = 0;
+    for (int i = 0; i < n; ++i) {
+      const auto& row = rows[first + static_cast<std::size_t>(i)];
+      sum += levelOf[*it] == 1 ? row[nk + 1].l : sums[static_cast<int>(row[nk].l)];
+    }
+    sums[*it] = sum;
+  }
+  for (auto [no, row, child] : uppers) {
+    const auto [cf, cn] = rowsOf[child];
+    if (cn == 0 || !(keyOf(rows[row], nk) == keyOf(rows[cf], nk))) err << name << " key above block " << child << " differs; ";
+    if (rows[row][nk + 1].l != std::min(sums[child], 32767L)) err << name << " count above block " << child << " differs; ";
+  }
+}
+
 }  // namespace
 
 std::vector<std::pair<int, int>> chainOf(const std::string& path) {
@@ -83,20 +182,18 @@ std::string verify(const std::string& db, const std::string& px, const std::vect
   }
   if (blockOf.size() != t->rows.size()) err << "chain holds " << blockOf.size() << " records; ";
 
-  // Primary index: level-1 entries = one per block, in chain order.
+  // Primary index: a tree over the data blocks, which pxlib itself reads,
+  // checks and fetches the records through.
   if (k > 0) {
     auto p = read(px);
     if (!p) return err.str() + "pxlib cannot read " + px;
-    if (p->rows.size() < chain.size()) err << "primary index has too few entries; ";
-    for (std::size_t b = 0; b < chain.size() && b < p->rows.size() && firstOf[b] < t->rows.size(); ++b) {
-      const auto& e = p->rows[b];
-      Key key;
-      for (int i = 0; i < k; ++i) key.push_back(part(e[static_cast<std::size_t>(i)]));
-      if (!(key == pk(t->rows[firstOf[b]]))) err << "primary index key of block " << b << " differs; ";
-      if (e[static_cast<std::size_t>(k)].l != chain[b].first) err << "primary index block number differs; ";
-      if (e[static_cast<std::size_t>(k) + 1].l != chain[b].second) err << "primary index count differs; ";
-    }
-    if (chain.size() <= 1 && p->rows.size() != chain.size()) err << "one-level primary index has extra entries; ";
+    std::vector<Key> firstKeys;
+    for (std::size_t f : firstOf) firstKeys.push_back(f < t->rows.size() ? pk(t->rows[f]) : Key{});
+    checkTree(err, px, slurp(px), p->rows, static_cast<std::size_t>(k), chain, firstKeys);
+    const IndexedRead through = readThroughIndex(db, px);
+    for (const std::string& c : through.complaints) err << "pxlib: " << c << "; ";
+    if (!through.contents || through.contents->rows.size() != t->rows.size())
+      err << "pxlib reads other records through " << px << "; ";
   }
 
   for (const IndexSpec& s : indexes) {
@@ -138,20 +235,13 @@ std::string verify(const std::string& db, const std::string& px, const std::vect
       err << "pxlib cannot read " << s.y << "; ";
       continue;
     }
-    if (y->rows.size() < xchain.size()) err << s.y << " has too few entries; ";
+    std::vector<Key> firstKeys;
     std::size_t first = 0;
-    for (std::size_t b = 0; b < xchain.size() && b < y->rows.size(); ++b) {
-      const auto& e = y->rows[b];
-      Key key;
-      for (std::size_t i = 0; i < nk; ++i) key.push_back(part(e[i]));
-      if (first < x->rows.size()) {
-        Key xk;
-        for (std::size_t i = 0; i < nk; ++i) xk.push_back(part(x->rows[first][i]));
-        if (!(key == xk)) err << s.y << " key of block " << b << " differs; ";
-      }
-      if (e[nk].l != xchain[b].first || e[nk + 1].l != xchain[b].second) err << s.y << " entry " << b << " differs; ";
-      first += static_cast<std::size_t>(xchain[b].second);
+    for (auto [no, n] : xchain) {
+      firstKeys.push_back(first < x->rows.size() ? keyOf(x->rows[first], nk) : Key{});
+      first += static_cast<std::size_t>(n);
     }
+    checkTree(err, s.y, slurp(s.y), y->rows, nk, xchain, firstKeys);
   }
   return err.str();
 }

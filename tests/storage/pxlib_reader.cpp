@@ -22,6 +22,8 @@ struct Api {
   decltype(&PX_get_data_short) shrt = nullptr;
   decltype(&PX_get_data_double) dbl = nullptr;
   decltype(&PX_get_data_byte) byte = nullptr;
+  decltype(&PX_read_primary_index) readIndex = nullptr;
+  decltype(&PX_add_primary_index) addIndex = nullptr;
 
   Api() {
     lib = dlopen("libpx.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -37,8 +39,10 @@ struct Api {
     shrt = reinterpret_cast<decltype(shrt)>(dlsym(lib, "PX_get_data_short"));
     dbl = reinterpret_cast<decltype(dbl)>(dlsym(lib, "PX_get_data_double"));
     byte = reinterpret_cast<decltype(byte)>(dlsym(lib, "PX_get_data_byte"));
+    readIndex = reinterpret_cast<decltype(readIndex)>(dlsym(lib, "PX_read_primary_index"));
+    addIndex = reinterpret_cast<decltype(addIndex)>(dlsym(lib, "PX_add_primary_index"));
     if (!boot || !newDoc || !openFile || !getRecord || !close || !del || !alpha || !lng || !shrt ||
-        !dbl || !byte) {
+        !dbl || !byte || !readIndex || !addIndex) {
       lib = nullptr;
       return;
     }
@@ -52,6 +56,14 @@ Api& api() {
 }
 
 void quiet(pxdoc_t*, int, const char*, void*) {}
+
+// Keeps what pxlib complains of, warnings included.
+void collect(pxdoc_t* doc, int, const char* msg, void*) {
+  if (doc && doc->errorhandler_user_data && msg)
+    static_cast<std::vector<std::string>*>(doc->errorhandler_user_data)->push_back(msg);
+}
+
+Contents contentsOf(Api& a, pxdoc_t* doc);
 
 }  // namespace
 
@@ -67,6 +79,46 @@ std::optional<Contents> read(const std::string& path) {
     a.del(doc);
     return std::nullopt;
   }
+  Contents c = contentsOf(a, doc);
+  a.close(doc);
+  a.del(doc);
+  return c;
+}
+
+IndexedRead readThroughIndex(const std::string& db, const std::string& px, bool fetchRows) {
+  IndexedRead r;
+  Api& a = api();
+  if (!a.lib) {
+    r.complaints.push_back("pxlib is not available");
+    return r;
+  }
+  pxdoc_t* index = a.newDoc();
+  pxdoc_t* table = a.newDoc();
+  for (pxdoc_t* d : {index, table}) {
+    d->errorhandler = collect;
+    d->errorhandler_user_data = &r.complaints;
+  }
+  if (a.openFile(index, px.c_str()) == 0 && a.readIndex(index) == 0 && a.openFile(table, db.c_str()) == 0) {
+    // pxlib drops the index it built itself at open without freeing it.
+    void* own = table->px_indexdata;
+    if (a.addIndex(table, index) == 0) {
+      if (own) table->free(table, own);
+      r.contents = fetchRows ? contentsOf(a, table) : Contents{};
+    }
+  }
+  if (!r.contents && r.complaints.empty()) r.complaints.push_back("pxlib refused the index");
+  // The index's entries keep copies of their keys, which pxlib never frees.
+  if (index->px_data)
+    for (int i = 0; i < index->px_datalen; ++i)
+      if (void* key = static_cast<pxpindex_t*>(index->px_data)[i].data) index->free(index, key);
+  a.del(table);
+  a.del(index);
+  return r;
+}
+
+namespace {
+
+Contents contentsOf(Api& a, pxdoc_t* doc) {
   Contents c;
   pxhead_t* h = doc->px_head;
   c.fileType = h->px_filetype;
@@ -135,9 +187,9 @@ std::optional<Contents> read(const std::string& path) {
     }
     c.rows.push_back(std::move(row));
   }
-  a.close(doc);
-  a.del(doc);
   return c;
 }
+
+}  // namespace
 
 }  // namespace pxcheck

@@ -37,4 +37,14 @@ bool available();
 // pxlib refuses the file.
 std::optional<Contents> read(const std::string& path);
 
+// Reads a table through its primary index as pxlib does it: the index is
+// read and checked (its levels and their counts), added to the table, and
+// every record fetched through it (unless fetchRows is false). `complaints` holds each error or warning
+// pxlib gave (empty when it had none).
+struct IndexedRead {
+  std::vector<std::string> complaints;
+  std::optional<Contents> contents;
+};
+IndexedRead readThroughIndex(const std::string& db, const std::string& px, bool fetchRows = true);
+
 }  // namespace pxcheck

@@ -5,6 +5,7 @@
 
 #include "dbase_test_util.h"
 #include "pxlib_reader.h"
+#include "storage/file_io.h"
 #include "storage/file_lock.h"
 #include "table_support.h"
 
@@ -308,7 +309,7 @@ TEST_F(TableTest, KeyChangeThatFailsPartWayKeepsTheRecord) {
     t.first();
     bool stored = true;
     {
-      dbtest::BrokenDevice dev(budget);
+      dbtest::BrokenDevice dev(budget, false);
       try {
         t.edit();
         t.fieldByName("NO").setAsInteger(100);
@@ -371,7 +372,7 @@ TEST_F(TableTest, TableWorksOnAfterAFailedWrite) {
   t.open();
   int failedAt = 0;
   {
-    dbtest::FullDisk disk(0);  // what needs no new room still goes in
+    dbtest::FullDisk disk(60000);  // room for some changes and their journals
     for (int i = 41; i < 2000 && !failedAt; ++i) {
       t.append();
       t.fieldByName("PLUNO").setAsInteger(i);
@@ -400,4 +401,223 @@ TEST_F(TableTest, TableWorksOnAfterAFailedWrite) {
   EXPECT_EQ(t.fieldByName("PRICE").asInteger(), 1234);
   t.setIndexFieldNames("PLUNO");
   EXPECT_EQ(plus(t), want);
+}
+
+// Another program that takes no lock changes a table the engine holds open:
+// before its next change the engine reads the files afresh, so both changes
+// are kept and nothing is written over the other program's bytes.
+TEST(OtherPrograms, ParadoxTableChangedWithoutALockIsReadAfresh) {
+  dbtest::ScratchDir dir, elsewhere;
+  const std::vector<std::string> files = {"fk4.db", "fk4.px", "fk4.val", "fk4.XG0", "fk4.YG0"};
+  for (const std::string& f : files) {
+    dbtest::writeBytes(dir.file(f), dbtest::readBytes(tablesupport::testData("paradox/" + f)));
+    dbtest::writeBytes(elsewhere.file(f), dbtest::readBytes(tablesupport::testData("paradox/" + f)));
+  }
+  const std::string p = dir.file("fk4.db"), q = elsewhere.file("fk4.db");
+  Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
+  t.last();
+  t.edit();  // an edit begun before the other program's change
+  t.fieldByName("B1").setAsString("ed");
+  {
+    // The other program adds two records, then its files land in place.
+    Table other;
+    other.setTableName(q);
+    other.open();
+    for (int id : {3, 4}) {
+      other.append();
+      other.fieldByName("ID").setAsInteger(id);
+      other.fieldByName("B1").setAsString("o" + std::to_string(id));
+      other.post();
+    }
+    other.close();
+    for (const std::string& f : files) dbtest::writeBytes(dir.file(f), dbtest::readBytes(elsewhere.file(f)));
+  }
+  t.post();  // record 2 is unchanged by the other program: the edit lands
+  t.append();
+  t.fieldByName("ID").setAsInteger(5);
+  t.fieldByName("B1").setAsString("me");
+  t.post();
+  EXPECT_EQ(t.recordCount(), 5);
+  // An edit of a record the other program changed meanwhile is refused.
+  t.setRecNo(3);
+  t.edit();
+  t.fieldByName("B1").setAsString("no");
+  std::string bytes = dbtest::readBytes(p);
+  const std::size_t at = bytes.find(std::string("o3\0", 3));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 1] = '9';
+  dbtest::writeBytes(p, bytes);  // in place, as a program without a lock would
+  try {
+    t.post();
+    ADD_FAILURE() << "an edit over another program's change was written";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("изменена или удалена другой программой"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(t.state(), storage::State::Browse);
+  t.close();
+  auto db = pxcheck::read(p);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->numRecords, 5);
+  t.open();
+  std::vector<std::string> b1;
+  for (t.first(); !t.eof(); t.next()) b1.push_back(t.fieldByName("B1").asString());
+  EXPECT_EQ(b1, (std::vector<std::string>{"1", "ed", "o9", "o4", "me"}));
+}
+
+// A job over the whole table posts as one change: other readers see the
+// table before it until it ends; a change that fails inside it drops all of
+// it, and the records read again are those of the files.
+TEST_F(TableTest, BatchOfPostsIsOneChange) {
+  const std::string p = path("goods.db");
+  makeGoods(p, 50);
+  Table t, reader;
+  t.setTableName(p);
+  t.open();
+  reader.setTableName(p);
+  std::vector<int> numbered;
+  t.beginBatch();
+  for (int i = 1; i <= 50; ++i) {
+    t.setRecNo(i);
+    t.fieldByName("PLUNO").setAsInteger(1000 + i);
+    t.post();
+    numbered.push_back(1000 + i);
+  }
+  reader.open();
+  EXPECT_EQ(plus(reader).front(), 1);  // nothing of the batch on disk yet
+  EXPECT_EQ(plus(t), numbered);
+  t.endBatch();
+  reader.refresh();
+  EXPECT_EQ(plus(reader), numbered);
+  EXPECT_EQ(::access((p + "-journal").c_str(), F_OK), -1);
+
+  t.beginBatch();
+  for (int i = 1; i <= 10; ++i) {
+    t.setRecNo(i);
+    t.fieldByName("PLUNO").setAsInteger(i);
+    t.post();
+  }
+  {
+    dbtest::FullDisk disk(0);  // the batch cannot be written
+    EXPECT_THROW(t.endBatch(), DbError);
+  }
+  EXPECT_EQ(plus(t), numbered);
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+  t.setRecNo(1);
+  t.fieldByName("PLUNO").setAsInteger(7);  // posts on alone afterwards
+  t.post();
+  reader.refresh();
+  numbered[0] = 7;
+  EXPECT_EQ(plus(reader), numbered);
+
+  // A refresh writes the batch first; another program's change of the files
+  // meanwhile drops the batch rather than writing over it.
+  t.beginBatch();
+  t.setRecNo(2);
+  t.fieldByName("PLUNO").setAsInteger(8);
+  t.post();
+  t.refresh();
+  numbered[1] = 8;
+  EXPECT_EQ(plus(t), numbered);
+  t.beginBatch();
+  t.setRecNo(3);
+  t.fieldByName("PLUNO").setAsInteger(9);
+  t.post();
+  std::string bytes = dbtest::readBytes(p);
+  bytes[0x14] ^= 1;  // a header byte the engine does not keep
+  dbtest::writeBytes(p, bytes);
+  try {
+    t.endBatch();
+    ADD_FAILURE() << "a batch was written over another program's change";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("изменена другой программой"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(plus(t), numbered);
+  t.setRecNo(3);
+  t.fieldByName("PLUNO").setAsInteger(9);
+  t.post();  // read afresh: posts go on
+  EXPECT_EQ(dbtest::readBytes(p)[0x14], bytes[0x14]);
+}
+
+// A device that takes only the journal: every write into a table file fails.
+struct JournalOnlyDevice : storage::fileio::Layer {
+  storage::fileio::Layer* before = &storage::fileio::current();
+  JournalOnlyDevice() { storage::fileio::install(this); }
+  ~JournalOnlyDevice() override { storage::fileio::install(before); }
+  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+    char name[512] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), name, sizeof name - 1) > 0 && std::string(name).ends_with("-journal"))
+      return before->pwrite(fd, data, size, offset);
+    errno = EIO;
+    return -1;
+  }
+  int ftruncate(int, off_t) override {
+    errno = EIO;
+    return -1;
+  }
+};
+
+// A change whose undo failed too leaves its journal: the writer's table is
+// read-only with the reason until a refresh takes the change back; another
+// table open meanwhile is read-only with the reason as well. Renaming takes a
+// journal back first; creating a table drops one left by an earlier table.
+TEST_F(TableTest, JournalLeftBehindKeepsTheTableReadOnlyUntilTakenBack) {
+  const std::string p = path("goods.db"), journal = p + "-journal";
+  makeGoods(p, 30);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  t.setRecNo(3);
+  const int price = t.fieldByName("PRICE").asInteger();
+  {
+    JournalOnlyDevice dev;
+    t.setRecNo(3);
+    t.fieldByName("PRICE").setAsInteger(4242);
+    EXPECT_THROW(t.post(), DbError);
+    t.cancel();
+  }
+  ASSERT_EQ(::access(journal.c_str(), F_OK), 0);
+  EXPECT_TRUE(t.readOnly());
+  EXPECT_NE(t.readOnlyReason().find("отменить не удалось"), std::string::npos) << t.readOnlyReason();
+  Table other;
+  other.setTableName(p);
+  other.open();
+  EXPECT_TRUE(other.readOnly());
+  other.close();
+  t.refresh();
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  t.setRecNo(3);
+  EXPECT_EQ(t.fieldByName("PRICE").asInteger(), price);
+  t.close();
+
+  // A journal beside a closed table: renaming takes it back first.
+  const std::string saved = dbtest::readBytes(p);
+  t.open();
+  {
+    JournalOnlyDevice dev;
+    t.setRecNo(4);
+    t.fieldByName("PRICE").setAsInteger(4343);
+    EXPECT_THROW(t.post(), DbError);
+    t.cancel();
+  }
+  t.close();
+  ASSERT_EQ(::access(journal.c_str(), F_OK), 0);
+  t.renameTable(path("moved.db"));
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  EXPECT_EQ(dbtest::readBytes(path("moved.db")), saved);
+
+  // A stray journal where a new table is made is not played onto it.
+  dbtest::writeBytes(journal, dbtest::readBytes(path("moved.db")));
+  Table fresh;
+  fresh.setTableName(p);
+  defineGoods(fresh);
+  fresh.createTable();
+  EXPECT_NE(::access(journal.c_str(), F_OK), 0);
+  fresh.open();
+  EXPECT_EQ(fresh.recordCount(), 0);
+  EXPECT_FALSE(fresh.readOnly());
 }

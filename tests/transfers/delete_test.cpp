@@ -82,7 +82,23 @@ TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {
   dlg.answers.push_back(dialogs::Answer::Yes);
   runDialog(Form6, 1, 3);
   EXPECT_EQ(cells(0x92), (std::vector<int>{1, 3}));
-  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  // A skipped number is no success: the end says how many and why.
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Не обнулены итоги ячеек: 1 из 3. Весы не "
+                                                              "ответили на запрос для этих номеров. "
+                                                              "Повторите попытку еще раз.")}));
+  EXPECT_TRUE(progressHidden());
+
+  // A scale that never answers: not one cell deleted, and that is what is said.
+  scale.clearRequests();
+  form->N14->trigger();
+  scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::Silence, 4});
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  runDialog(Form6, 5, 8);
+  EXPECT_TRUE(cells(0x8D).empty());
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, QStringLiteral("Не удалено ячеек: 4 из 4. Весы не ответили "
+                                                              "на запрос для этих номеров. Повторите "
+                                                              "попытку удаления еще раз.")}));
+  form->ToolButton13->click();  // back to clearing totals
 
   scale.clearRequests();
   scale.inject(ScaleEmulator::kHandshake, {ScaleEmulator::Fault::WrongEcho, 1, 0, 0, 0, 1});

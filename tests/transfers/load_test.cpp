@@ -2,6 +2,9 @@
 // dialogs: which records are visited and sent, the bytes on the wire, the
 // test pass, the handshake retry rule, Stop and a scale that falls silent.
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -123,6 +126,49 @@ TEST_F(LoadGoods, TestErrorStopsBeforeAnyConnectionOnTheFailingRecord) {
   EXPECT_EQ(sentPlus(), (std::vector<int>{4, 5}));
 }
 
+// A scale whose address is typed with leading zeros, a blank before it or
+// a hexadecimal part is loaded like any other.
+TEST_F(LoadGoods, ScaleAddressInAnyAcceptedSpellingIsLoaded) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  for (const char* cell : {"127.000.000.001", " 127.0.0.1", "127.0.0.01", "$7F.0.0.1", "0x7F.0.0.1"}) {
+    SCOPED_TRACE(cell);
+    form->StringGrid1->setCell(4, 1, cell);
+    scale.clearRequests();
+    runDialog(Form2, 1, 2);
+    EXPECT_EQ(dlg.take(), QStringList{kSent});
+    EXPECT_EQ(sentPlus(), (std::vector<int>{1, 2}));
+  }
+}
+
+// A price being typed into the grid when the load starts is the price sent.
+TEST_F(LoadGoods, APriceBeingTypedIsThePriceSent) {
+  startWithScale();
+  newGoodsTable();
+  addGoodsNumbered({1, 2});
+  table().first();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  QTableView* grid = form->DBGrid1;
+  int price = -1;
+  for (int c = 0; c < grid->model()->columnCount(); ++c)
+    if (grid->model()->headerData(c, Qt::Horizontal).toString() == QStringLiteral("PRICE")) price = c;
+  ASSERT_GE(price, 0);
+  const QModelIndex at = grid->model()->index(0, price);
+  grid->setCurrentIndex(at);
+  grid->edit(at);
+  auto* editor = qobject_cast<QLineEdit*>(grid->indexWidget(at));
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, QStringLiteral("4321"));
+  runDialog(Form2, 1, 2);
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  const std::vector<std::string> sent = scale.requestsOf(0x82);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(wire::getLE(reinterpret_cast<const unsigned char*>(sent[0].data()) + 67, 4), 4321);
+}
+
 TEST_F(LoadGoods, NoTableOpenEndsAtOnceWithTheGoodsMessage) {
   startWithScale();
   for (bool tested : {true, false}) {
@@ -216,13 +262,31 @@ TEST_F(LoadGoods, EmptyTextKeyIsUnreadableNotZero) {
   }
 }
 
-TEST_F(LoadGoods, EmptyTableOpensTheLinkAndReportsSuccess) {
+// A run that sends nothing says so and why, instead of the success text:
+// an empty table, or a range that holds no record of the table.
+TEST_F(LoadGoods, RangeWithoutRecordsSaysNothingWasSent) {
   startWithScale();
   newGoodsTable();
   runDialog(Form2, 1, 4000);
-  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: в таблице не найдено товаров с номерами PLU от 1 до 4000.")});
   EXPECT_TRUE(form->TcpClient1.Connected());
   EXPECT_TRUE(scale.requests().empty());
+
+  std::vector<int> plus;
+  for (int p = 1; p <= 400; ++p) plus.push_back(p);
+  addGoodsNumbered(plus);
+  for (bool tested : {true, false}) {
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form2, 4000, 9999);
+    EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("Данные не переданы: в таблице не найдено товаров с "
+                                                     "номерами PLU от 4000 до 9999.")});
+    EXPECT_TRUE(scale.requestsOf(0x82).empty());
+    EXPECT_TRUE(progressHidden());
+  }
+  runDialog(Form2, 400, 9999);  // one record is enough for the success text
+  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(sentPlus(), std::vector<int>{400});
 }
 
 TEST_F(LoadGoods, ShelfLifeThatDoesNotConvertEndsWithTheErrorBoxAndHiddenProgress) {
@@ -477,8 +541,13 @@ TEST_F(LoadMessages, GoodsTableOpenSendsNothing) {
   g.msgno = 5;  // read as the message number, in the range; no lines to send
   addGoods(g);
   runDialog(Form3, 1, 10);
-  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: все сообщения с номерами от 1 до 10 пусты (нет ни одной "
+                            "строки текста). Проверьте, что открыта таблица сообщений.")});
   EXPECT_TRUE(scale.requestsOf(0x84).empty());
+  runDialog(Form3, 6, 10);
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral(
+                            "Данные не переданы: в таблице не найдено сообщений с номерами от 6 до 10.")});
 }
 
 TEST_F(LoadMessages, RetryAndStop) {

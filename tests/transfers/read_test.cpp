@@ -39,6 +39,32 @@ class ReadFromScale : public TransferTest {
   int number(const char* field) { return table().fieldByName(field).asInteger(); }
 };
 
+// The sales sum and weight are unsigned: a sum from 2^31 kopecks up is
+// stored as its full decimal text, never as a negative number.
+TEST_F(ReadFromScale, SalesSumAndWeightAreUnsigned) {
+  startWithScale();
+  const uint32_t sums[] = {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu};
+  for (int cell = 1; cell <= 3; ++cell) {
+    const std::string record = wire::pluRequest(cell, std::string(28, 'A'), std::string(28, ' '), 1, "7", 0, 0,
+                                                0, 0, "", 0);
+    std::string sales("\x09\x05\x14\x31\x12\x25", 6);
+    for (int k = 0; k < 4; ++k) sales += char((sums[cell - 1] >> (8 * k)) & 0xFF);
+    for (int k = 0; k < 4; ++k) sales += char((sums[3 - cell] >> (8 * k)) & 0xFF);
+    sales += std::string(3, '\0');
+    scale.setPlu(cell, record.substr(1), sales);
+  }
+  readEntry(form->N12, "read");
+  runDialog(Form4, 1, 3);
+  EXPECT_EQ(dlg.take(), QStringList{kReceived});
+  ASSERT_EQ(table().recordCount(), 3);
+  const char* summ[] = {"2147483647", "2147483648", "4294967295"};
+  const char* weight[] = {"4294967295", "2147483648", "2147483647"};
+  for (int i = 0; i < 3; ++i, table().next()) {
+    EXPECT_EQ(text("SUMM"), summ[i]);
+    EXPECT_EQ(text("WEIGHT"), weight[i]);
+  }
+}
+
 TEST_F(ReadFromScale, GoodsLandInANewTableEmptyCellsSkipped) {
   startWithScale();
   putPlu(1, "ABC", 150, 3);

@@ -1,0 +1,105 @@
+// What a transfer costs the window on screen: the number label changes
+// without laying out the page, and the grid follows the walk a page at a
+// time rather than scrolling for every record.
+#include <QAction>
+#include <QCheckBox>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+
+#include "link/wire.h"
+#include "transfer_fixture.h"
+
+namespace {
+
+// Counts the layout requests that reach a widget.
+class LayoutRequests : public QObject {
+ public:
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::LayoutRequest) ++count;
+    return false;
+  }
+};
+
+using ProgressView = TransferTest;
+
+TEST_F(ProgressView, NumberLabelChangesWithoutLayingOutThePage) {
+  startWithScale();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  form->Numb->setText(QStringLiteral("0"));
+  form->Numb->show();
+  QCoreApplication::processEvents();
+  const QSize size = form->Numb->size();
+  // The widest number fits: nothing of it is cut.
+  EXPECT_GE(form->Numb->contentsRect().width(),
+            form->Numb->fontMetrics().horizontalAdvance(QStringLiteral("-2147483648")));
+
+  LayoutRequests requests;
+  form->TabSheet1->installEventFilter(&requests);
+  for (const char* n : {"7", "4000", "-2147483648", "12"}) {
+    form->Numb->setText(QString::fromLatin1(n));
+    QCoreApplication::processEvents();
+  }
+  form->TabSheet1->removeEventFilter(&requests);
+  EXPECT_EQ(requests.count, 0);
+  EXPECT_EQ(form->Numb->size(), size);
+}
+
+TEST_F(ProgressView, GridFollowsALoadAPageAtATime) {
+  startWithScale();
+  newGoodsTable();
+  std::vector<int> plus;
+  for (int p = 1; p <= 120; ++p) plus.push_back(p);
+  addGoodsNumbered(plus);
+  table().first();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  QCoreApplication::processEvents();
+
+  auto* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
+  ASSERT_NE(grid, nullptr);
+  const int rowsInSight = grid->viewport()->height() / grid->rowHeight(0);
+  ASSERT_GT(rowsInSight, 3);
+  int scrolls = 0;
+  QObject counting;  // the count ends with the test, before the window goes
+  QObject::connect(grid->verticalScrollBar(), &QScrollBar::valueChanged, &counting, [&scrolls] { ++scrolls; });
+  form->CheckBox1->setChecked(true);  // the test pass walks the table too
+  runDialog(Form2, 1, 120);
+  EXPECT_EQ(last(), QStringLiteral("Данные переданы"));
+  // Two walks of 120 records: a scroll per page of each, and one back to the
+  // top between them.
+  EXPECT_LE(scrolls, 2 * (120 / rowsInSight + 2));
+  // The current record is in sight at the end.
+  EXPECT_TRUE(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())));
+}
+
+// A record that the read appends is one row more in the grid: the view is
+// not set up anew for it, and the operator's column widths stay.
+TEST_F(ProgressView, ReadAppendsRowsWithoutResettingTheGrid) {
+  startWithScale();
+  for (int cell = 1; cell <= 30; ++cell)
+    scale.setPlu(cell, wire::pluRequest(cell, std::string(28, 'A'), std::string(28, ' '), cell, "7", 0, 0, 0, 0,
+                                        "", 0)
+                           .substr(1),
+                 std::string(17, '\0'));
+  dlg.files.push_back(path("read"));
+  form->N12->trigger();
+  dlg.take();
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+  auto* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
+  ASSERT_NE(grid, nullptr);
+  grid->setColumnWidth(1, 177);
+  int resets = 0;
+  QObject counting;  // the count ends with the test, before the window goes
+  QObject::connect(grid->model(), &QAbstractItemModel::modelReset, &counting, [&resets] { ++resets; });
+  runDialog(Form4, 1, 30);
+  EXPECT_EQ(last(), QStringLiteral("Данные приняты"));
+  EXPECT_EQ(grid->model()->rowCount(), 30);
+  EXPECT_LE(resets, 1);  // the closing move to the first record may refresh it
+  EXPECT_EQ(grid->columnWidth(1), 177);
+}
+
+}  // namespace
