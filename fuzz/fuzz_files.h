@@ -1,10 +1,13 @@
 #pragma once
-// Files for the fuzz targets that go through the engine's file layer: one
-// scratch directory for the whole run, in $FUZZ_SCRATCH when it is set (the
-// CI run removes it afterwards), else a new one in memory.
+// Files for the fuzz targets that go through the engine's file layer. Each
+// fuzzing process has a scratch directory of its own, so that parallel jobs
+// (-jobs/-workers) never write each other's tables: a new directory inside
+// $FUZZ_SCRATCH when it is set (the CI run removes that afterwards), else
+// one in memory, removed when the process exits.
 #include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 #include <string>
 
@@ -13,13 +16,20 @@
 namespace fuzzfiles {
 
 inline const std::string& scratchDir() {
-  static const std::string dir = [] {
-    if (const char* given = getenv("FUZZ_SCRATCH")) return std::string(given);
-    char tmpl[] = "/dev/shm/table-fuzz-XXXXXX";
-    const char* d = mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
+  // Kept for the whole process (never destroyed), so that the removal at exit
+  // can still read it.
+  static const std::string* const dir = [] {
+    const char* given = getenv("FUZZ_SCRATCH");
+    std::string tmpl = std::string(given && *given ? given : "/dev/shm") + "/table-fuzz-XXXXXX";
+    if (!mkdtemp(tmpl.data())) {
+      std::fprintf(stderr, "fuzz: cannot make a scratch directory in %s\n", tmpl.c_str());
+      std::abort();
+    }
+    auto* made = new std::string(tmpl);
+    std::atexit([] { std::error_code ec; std::filesystem::remove_all(scratchDir(), ec); });
+    return made;
   }();
-  return dir;
+  return *dir;
 }
 
 inline void writeFile(const std::string& path, const std::string& bytes) {

@@ -149,6 +149,8 @@ std::string directoryOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
+std::string fileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
 std::string baseNameOf(const std::string& path) {
   size_t slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -475,6 +477,25 @@ void DbfFile::applySafetyRules(const std::string& path) {
     if (!ok) refuse("программа не записывает поля типа " + quotedText(std::string(1, f.type)) + " (поле " + quotedText(f.name) + ")");
   }
   if (isVisualFoxPro(version_)) refuse("программа не записывает таблицы Visual FoxPro");
+  // The layout must add up before anything is written: a field of no width
+  // would take its neighbour's bytes, and records that start inside the
+  // field descriptors would overwrite them.
+  const std::string table = fileNameOf(path);
+  for (const auto& f : fields_)
+    if (f.width == 0) refuse("поле " + quotedText(f.name) + " таблицы " + table + " имеет ширину 0");
+  const uint64_t terminator = 32 + 32 * uint64_t(fields_.size());
+  if (terminator >= headerLength_ || data_[size_t(terminator)] != 0x0D)
+    refuse("длина заголовка таблицы " + table + " (" + std::to_string(headerLength_) +
+           ") меньше, чем занимают описания её полей");
+  // New memo texts go where the memo file's header says its free space
+  // begins; a pointer past the end of the file would grow it without bound.
+  if (memoPresent_ && memo_.size() >= 4) {
+    const uint32_t next = memoFormat_ == MemoFormat::FoxPro ? be32(memo_.data()) : le32(memo_.data());
+    const uint64_t blocks = (memo_.size() + memoBlockSize_ - 1) / memoBlockSize_;
+    if (next > blocks)
+      refuse("в файле " + fileNameOf(memoPath_) + " указатель на свободный блок (" +
+             std::to_string(next) + ") указывает за конец файла (" + std::to_string(blocks) + " блоков)");
+  }
   if (!writableFile(path)) refuse(fileio::errorText("открыть для записи файл", path, EACCES));
 }
 

@@ -173,6 +173,36 @@ std::string upperAscii(std::string s) {
   return s;
 }
 
+std::string fileName(const std::string& path) { return fs::path(path).filename().string(); }
+
+// True when the file holds every block its header counts: a file cut short
+// would read as blank records and take writes past its end.
+bool holdsItsBlocks(const RawFile& f, const Header& h) {
+  return f.size() >= static_cast<std::uint64_t>(h.headerSize) +
+                         static_cast<std::uint64_t>(h.fileBlocks) * static_cast<std::uint64_t>(h.blockSize);
+}
+
+// True when an index header (.PX over a table, .Y over an .X) describes the
+// key fields of `data`: the same number of fields, of the same types and
+// widths. An index of another table does not.
+bool indexesKeyOf(const Header& index, const Header& data) {
+  if (index.numFields != data.keyFields) return false;
+  for (int i = 0; i < data.keyFields; ++i) {
+    const PxField& a = index.fields[static_cast<std::size_t>(i)];
+    const PxField& b = data.fields[static_cast<std::size_t>(i)];
+    if (a.type != b.type || a.width != b.width) return false;
+  }
+  return true;
+}
+
+// A primary index is rebuilt over its data in the data's block size; a model
+// header taken from the file must say that size, or readers would walk the
+// index in blocks of another size.
+void takeBlockSize(Header& model, const Header& data) {
+  model.blockSize = data.blockSize;
+  model.raw[hBlockKb] = static_cast<char>(data.blockSize / 1024);
+}
+
 
 // ----------------------------------------------------------------- backend
 
@@ -214,6 +244,7 @@ class ParadoxBackend final : public Backend {
 
  private:
   void checkWritable() const;
+  std::string disagreement(const Secondary& s, const Header& xh, bool whole) const;
   void raiseAutoInc(const std::string& rec);
   std::string entryFor(const Secondary& s, const std::string& rec, int block) const;
   void loadSecondary(Secondary& s);
@@ -252,6 +283,13 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   const Header& h = db_.h;
   if (h.fileType != 0 && h.fileType != 2) throw DbError("Файл " + quotedPath(path) + " не является таблицей Paradox");
   if (h.encrypted) throw DbError("Таблица " + quotedPath(path) + " зашифрована; зашифрованные таблицы Paradox не поддерживаются");
+  // Every check below may make the table read-only; the first reason found
+  // is the one given.
+  auto refuse = [this](const std::string& why) {
+    if (reason_.empty()) reason_ = why;
+  };
+  if (!holdsItsBlocks(db_.file, h))
+    refuse("файл таблицы " + fileName(path) + " обрезан: в нём меньше блоков, чем указано в его заголовке");
   for (int i = 0; i < h.keyFields; ++i) db_.keyWidth += h.fields[static_cast<std::size_t>(i)].width;
   if (h.fileType == 2) db_.h.keyFields = 0, db_.keyWidth = 0;
   db_.caseInsensitive.assign(static_cast<std::size_t>(h.numFields), false);
@@ -276,12 +314,29 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     pk.options = ixPrimary | ixUnique;
     indexDefs_.push_back(pk);
     if (auto p = findCompanion(path, "PX")) {
-      pxFile_.emplace(*p, writable);
+      // The records stay readable without the index; they cannot change.
       try {
-        pxModel_ = readHeader(*pxFile_);
+        pxFile_.emplace(*p, writable);
+      } catch (const DbError&) {
+        try {
+          pxFile_.emplace(*p, false);
+          refuse("файл первичного индекса " + fileName(*p) + " защищён от записи");
+        } catch (const DbError&) {
+          pxFile_.reset();
+          refuse("файл первичного индекса " + fileName(*p) + " недоступен для чтения");
+        }
+      }
+      try {
+        if (pxFile_) pxModel_ = readHeader(*pxFile_);
       } catch (const DbError&) {
         pxModel_.reset();  // rebuilt from scratch on the next change
       }
+      if (pxModel_ && (pxModel_->fileType != 1 || !indexesKeyOf(*pxModel_, h))) {
+        refuse("первичный индекс " + fileName(*p) + " не соответствует таблице " + fileName(path) +
+               ": его ключевые поля другие");
+        pxModel_.reset();
+      }
+      if (pxModel_) takeBlockSize(*pxModel_, h);
     }
   }
   if (auto mb = findCompanion(path, "MB")) mb_.emplace(*mb, false);
@@ -296,11 +351,13 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     const auto ys = companionFiles(path, {"Y" + ext.substr(2)});
     s.yPath = ys.empty() ? fs::path(x).replace_extension(yExt).string() : ys.front();
     Header xh;
+    bool xWhole = true;
     try {
       RawFile xf(x, false);
       xh = readHeader(xf);
       if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
         throw DbError("не индексный файл");
+      xWhole = holdsItsBlocks(xf, xh);
     } catch (const DbError&) {
       // The records stay readable; changing them would leave the index behind.
       if (reason_.empty()) reason_ = "индексный файл " + quotedPath(fs::path(x).filename().string()) + " повреждён";
@@ -343,6 +400,33 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
       continue;
     }
     if (descending) notMaintained("порядок по убыванию");
+    if (keyed) {
+      if (const std::string why = disagreement(s, xh, xWhole); !why.empty())
+        refuse("индекс " + fileName(x) + " не соответствует таблице " + fileName(path) + ": " + why);
+      if (writable) {
+        for (const std::string& f : {x, s.yPath}) {
+          std::error_code ec;
+          if (f == s.yPath && !fs::exists(f, ec)) continue;
+          try {
+            RawFile probe(f, true);
+          } catch (const DbError&) {
+            refuse("индексный файл " + fileName(f) + " защищён от записи");
+          }
+        }
+      }
+      try {
+        RawFile yf(s.yPath, false);
+        s.yModel = readHeader(yf);
+        s.hasYModel = true;
+      } catch (const DbError&) {
+        s.hasYModel = false;  // missing or unreadable: built anew on the first change
+      }
+      if (s.hasYModel && ((s.yModel.fileType != 4 && s.yModel.fileType != 7) || !indexesKeyOf(s.yModel, xh))) {
+        refuse("индексный файл " + fileName(s.yPath) + " не соответствует индексу " + fileName(x));
+        s.hasYModel = false;
+      }
+      if (s.hasYModel) takeBlockSize(s.yModel, xh);
+    }
     const bool g = upperAscii(ext).rfind(".XG", 0) == 0;
     s.caseInsensitive = g;
     for (int i = 0; i < n; ++i)
@@ -416,9 +500,15 @@ Value ParadoxBackend::get(std::string_view rec, int field) const {
     case tLong: case tAutoInc: case tDate: case tTime:
       if (allZero(p, 4)) return Value::null();
       return Value::integer(static_cast<std::int32_t>(static_cast<std::uint32_t>(be(p, 4) ^ 0x80000000u)));
-    case tNumber: case tMoney: case tTimestamp:
+    case tNumber: case tMoney:
       if (allZero(p, 8)) return Value::null();
       return Value::real(decodeDouble(p));
+    case tTimestamp: {
+      // Milliseconds since day 0; a NaN or infinite pattern is no moment.
+      if (allZero(p, 8)) return Value::null();
+      const double ms = decodeDouble(p);
+      return std::isfinite(ms) ? Value::real(ms) : Value::null();
+    }
     case tLogical:
       if (p[0] == 0) return Value::null();
       return Value::integer(static_cast<unsigned char>(p[0]) == 0x80 ? 0 : 1);
@@ -457,7 +547,7 @@ void ParadoxBackend::set(std::string& rec, int field, const Value& v) const {
     case tLong: case tAutoInc: case tDate: case tTime: {
       long long i;
       if (v.kind == Value::Kind::Integer) i = v.i;
-      else if (v.kind == Value::Kind::Float && std::isfinite(v.f)) i = std::llround(v.f);
+      else if (v.kind == Value::Kind::Float && std::fabs(v.f) < 4e9) i = std::llround(v.f);  // NaN fails too
       else throw wrongKind();
       if (f.type == tShort) {
         if (i < -32767 || i > 32767) throw DbError("Поле " + quotedText(name) + ": значение " + std::to_string(i) + " вне допустимого диапазона");
@@ -528,6 +618,27 @@ std::string ParadoxBackend::sortKey(std::string_view rec, const std::vector<int>
   return key;
 }
 
+// What keeps a secondary index file (header xh, whole in its file or not)
+// from being the index of this table; empty when it agrees. Its entries are
+// the indexed fields, the primary key and a block number, one per record.
+std::string ParadoxBackend::disagreement(const Secondary& s, const Header& xh, bool whole) const {
+  const Header& h = db_.h;
+  std::vector<const PxField*> want;
+  for (int f : s.dbFields) want.push_back(&h.fields[static_cast<std::size_t>(f)]);
+  for (int i = 0; i < h.keyFields; ++i) want.push_back(&h.fields[static_cast<std::size_t>(i)]);
+  bool same = xh.fields.size() == want.size() + 1 && xh.keyFields == static_cast<int>(want.size()) &&
+              xh.fields.back().type == tShort;
+  for (std::size_t i = 0; same && i < want.size(); ++i)
+    same = xh.fields[i].type == want[i]->type && xh.fields[i].width == want[i]->width;
+  if (!same) return "его поля не совпадают с полями таблицы";
+  if (!whole) return "файл обрезан: в нём меньше блоков, чем указано в его заголовке";
+  // Fewer entries than records is an index left behind its data, which the
+  // first change builds again; more is an index of another table.
+  if (xh.numRecords > h.numRecords)
+    return "в индексе " + std::to_string(xh.numRecords) + " записей, в таблице " + std::to_string(h.numRecords);
+  return {};
+}
+
 void ParadoxBackend::checkWritable() const {
   if (!reason_.empty()) throw DbError("Таблица " + quotedPath(path_) + " открыта только для чтения: " + reason_);
 }
@@ -578,17 +689,7 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   // change) is built again from the data rather than refusing every edit.
   if (s.x.total() != db_.total()) rebuildSecondary(s);
   std::error_code ec;
-  if (fs::exists(s.yPath, ec)) {
-    try {
-      RawFile yf(s.yPath, false);
-      s.yModel = readHeader(yf);
-      s.hasYModel = true;
-    } catch (const DbError&) {
-      s.hasYModel = false;
-    }
-  } else {
-    std::ofstream(s.yPath, std::ios::binary);
-  }
+  if (!fs::exists(s.yPath, ec)) std::ofstream(s.yPath, std::ios::binary);
   s.yFile.emplace(s.yPath, true);
   s.x.openIndex(*s.yFile, s.hasYModel ? &s.yModel : nullptr);
   s.loaded = true;

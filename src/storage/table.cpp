@@ -90,6 +90,10 @@ long long daysFromCivil(int y, int m, int d) {
   return era * 146097 + doe - 719468 + 719163;
 }
 
+// The timestamps a date can show: days 1 (0001-01-01) to 3652059 (9999-12-31).
+constexpr double kFirstDayMs = 86400000.0;
+constexpr double kEndDayMs = 3652060.0 * 86400000.0;
+
 std::string dateText(long long days) {
   int y, m, d;
   civilFromDays(days, y, m, d);
@@ -959,6 +963,9 @@ std::string formatValue(FieldType type, const Value& v) {
     case Value::Kind::Float: {
       if (type == FieldType::DateTime) {
         const double ms = v.f;
+        // A moment outside 0001-01-01 .. 9999-12-31 (or no number at all: a
+        // NaN pattern in the file) has no date to show.
+        if (!(ms >= kFirstDayMs && ms < kEndDayMs)) return {};
         const long long day = static_cast<long long>(std::floor(ms / 86400000.0));
         const long long rest = static_cast<long long>(ms - static_cast<double>(day) * 86400000.0);
         return rest == 0 ? dateText(day) : dateText(day) + " " + timeText(rest);

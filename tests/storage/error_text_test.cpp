@@ -99,3 +99,20 @@ TEST_F(TableTest, FileErrorsNameTheFileAndTheCauseInRussian) {
   EXPECT_EQ(shown([&] { t.open(); }),
             QStringLiteral("Файл таблицы «%1» повреждён: файл короче заголовка").arg(QString::fromStdString(junk)));
 }
+
+// A read-only reason naming a field of a Windows-1251 table, in a message
+// with a path: the error box shows it whole.
+TEST(ErrorTextDbase, ReasonWithAWindows1251FieldNameReadsWhole) {
+  dbtest::ScratchDir dir;
+  const std::string dbf = dir.copy({"cars.dbf", "cars.dbt"});
+  std::string bytes = dbtest::readBytes(dbf);
+  bytes.replace(64, 11, kPrice1251 + std::string(7, '\0'));  // the second field's name
+  bytes[64 + 16] = '\0';                                      // and its width
+  dbtest::writeBytes(dbf, bytes);
+  Table t;
+  t.setTableName(dbf);
+  t.open();
+  const QString reason = errorTextToUnicode(t.readOnlyReason());
+  EXPECT_TRUE(reason.startsWith(QStringLiteral("поле «ЦЕНА» таблицы "))) << reason.toStdString();
+  EXPECT_TRUE(shown([&] { t.append(); }).contains(QStringLiteral("поле «ЦЕНА» таблицы ")));
+}
