@@ -16,13 +16,7 @@ TEST_F(SettingsTest, PagesFitTheStartSizeWithWholeTabCaptions) {
   form->PageControl1->setCurrentWidget(form->TabSheet3);
   QTabBar* bar = form->PageControl2->tabBar();
   ASSERT_EQ(bar->count(), 4);
-  const QFontMetrics fm(bar->font());
-  for (int i = 0; i < bar->count(); ++i) {
-    const QRect r = bar->tabRect(i);
-    EXPECT_GE(r.left(), 0) << bar->tabText(i).toStdString();
-    EXPECT_LE(r.right(), bar->width()) << bar->tabText(i).toStdString();
-    EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << bar->tabText(i).toStdString();
-  }
+  expectWholeTabs(bar);
   // The room a page has: that of the page shown (the field-compatibility
   // sub-page is shown first).
   QCoreApplication::processEvents();

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFontMetrics>
+#include <QTabBar>
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -42,3 +44,16 @@ class GuiTest : public ::testing::Test {
   TForm1* form = nullptr;
   static QString ownAddress;  // what start-up takes as the PC's address
 };
+
+// Every tab of the bar shows its whole caption within the bar: none cut, none
+// scrolled away to either side.
+inline void expectWholeTabs(const QTabBar* bar) {
+  const QFontMetrics fm(bar->font());
+  for (int i = 0; i < bar->count(); ++i) {
+    const QRect r = bar->tabRect(i);
+    const std::string text = bar->tabText(i).toStdString();
+    EXPECT_GE(r.left(), 0) << text;
+    EXPECT_LE(r.right(), bar->width()) << text;
+    EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << text;
+  }
+}
