@@ -20,6 +20,7 @@ namespace {
 
 void readEverything(const dbase::DbfFile& t) {
   for (uint32_t r = 0; r < t.recordCount(); ++r) {
+    if (!fuzzfiles::looksAt(r, t.recordCount())) continue;
     (void)t.isDeleted(r);
     for (size_t f = 0; f < t.fields().size(); ++f) {
       (void)t.fieldType(int(f));

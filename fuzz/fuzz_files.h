@@ -39,12 +39,24 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
   }
 }
 
-// Reads every field of every record through the backend, puts each value
-// back into a copy of its record, and orders the records by each field.
+// Every record is decoded by the same code, so the targets look closely at
+// the first records and the last one only: a table of thousands of records
+// then costs an input no more than a small one, and the fuzzer runs many
+// more inputs in the same time.
+constexpr size_t kRecordsLookedAt = 32;
+
+inline bool looksAt(size_t record, size_t count) {
+  return record < kRecordsLookedAt || record + 1 == count;
+}
+
+// Reads every field of the records looked at through the backend, puts each
+// value back into a copy of its record, and compares it with the first.
 inline void readThrough(storage::Backend& b) {
   (void)b.indexes();
   const std::vector<std::string> recs = b.readAll();
-  for (const std::string& rec : recs)
+  for (size_t r = 0; r < recs.size(); ++r) {
+    if (!looksAt(r, recs.size())) continue;
+    const std::string& rec = recs[r];
     for (size_t f = 0; f < b.fields().size(); ++f) {
       storage::Value v = b.get(rec, int(f));
       std::string copy = rec;
@@ -54,6 +66,7 @@ inline void readThrough(storage::Backend& b) {
       }
       (void)b.compare(rec, recs.front(), int(f), true);
     }
+  }
   b.close();
 }
 

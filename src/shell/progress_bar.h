@@ -5,3 +5,17 @@
 #include <algorithm>
 
 inline void setProgressMaximum(QProgressBar* bar, int max) { bar->setRange(0, std::max(max, 1)); }
+
+// A new value, drawn with the window's next paint: QProgressBar itself
+// repaints at once whenever its text or filled width changes, which would
+// draw the whole window's pending changes there and then (in the middle of a
+// transfer's exchange, say).
+inline void setProgressValue(QProgressBar* bar, int value) {
+  if (!bar->updatesEnabled()) {
+    bar->setValue(value);
+    return;
+  }
+  bar->setUpdatesEnabled(false);
+  bar->setValue(value);
+  bar->setUpdatesEnabled(true);  // schedules the repaint
+}

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "storage/backend.h"
 #include "storage/error_text.h"
@@ -53,16 +54,20 @@ MemoFormat memoFormatOf(uint8_t v) {
 
 bool isMemoType(char t) { return t == 'M' || t == 'G' || t == 'P' || t == 'B'; }
 
+// Blanks and NULs pad dBase values; one search each way, not a step per pad
+// byte (wide character fields are mostly padding).
+constexpr std::string_view kPad(" \0", 2);
+
 std::string trimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  const size_t last = s.find_last_not_of(kPad);
+  s.resize(last == std::string::npos ? 0 : last + 1);
   return s;
 }
 
 std::string trim(std::string s) {
   s = trimRight(std::move(s));
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\0')) ++i;
-  return s.substr(i);
+  s.erase(0, std::min(s.find_first_not_of(kPad), s.size()));
+  return s;
 }
 
 std::string lower(std::string s) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -145,6 +146,8 @@ struct TableImpl {
   bool bufModified = false;
   Row* editRow = nullptr;  // the record being edited
   int insertPos = 0;       // where a new record shows in the current order
+  // The rows a Data notification altered; every row outside notifyRows.
+  int changedFrom = 0, changedTo = std::numeric_limits<int>::max();
   int beforeInsert = -1;   // current record before the insert
 
   std::vector<Field> fields;
@@ -159,6 +162,16 @@ struct TableImpl {
     auto copy = listeners;
     for (auto& [id, fn] : copy)
       if (fn) fn(c);
+  }
+
+  // A Data change that altered only the rows from .. to (in either order):
+  // a view repaints those, not the whole table.
+  void notifyRows(int from, int to) {
+    changedFrom = std::min(from, to);
+    changedTo = std::max(from, to);
+    notify(Change::Data);
+    changedFrom = 0;
+    changedTo = std::numeric_limits<int>::max();
   }
 
   void checkActive() const {
@@ -672,6 +685,9 @@ struct TableImpl {
     if (state != State::Edit && state != State::Insert) return;
     checkRequired();
     catchUp(editRow);
+    // The rows the stored record moved across; unknown (every row) after a
+    // key change, which builds the order anew.
+    std::optional<std::pair<int, int>> moved;
     if (state == State::Insert) {
       std::string rec = buf;
       be->completeNew(rec);
@@ -688,6 +704,9 @@ struct TableImpl {
       } else {
         placeInOrder(r);
       }
+      // The pending row at insertPos became the record at cur: the rows
+      // between them moved by one.
+      moved = {insertPos, cur};
     } else {
       Row* r = editRow;
       if (!bufModified) {
@@ -729,6 +748,7 @@ struct TableImpl {
           order.erase(order.begin() + static_cast<std::ptrdiff_t>(p));
           placeInOrder(r);
         }
+        moved = {static_cast<int>(p), cur};
       }
     }
     state = State::Browse;
@@ -736,7 +756,8 @@ struct TableImpl {
     buf.clear();
     bufModified = false;
     bofFlag = eofFlag = false;
-    notify(Change::Data);
+    if (moved) notifyRows(moved->first, moved->second);
+    else notify(Change::Data);
   }
 
   void deleteRecord() {
@@ -1277,6 +1298,8 @@ Field& Table::fieldByName(const std::string& name) {
   if (!f) throw DbError("Поле " + quotedText(name) + " не найдено");
   return *f;
 }
+
+std::pair<int, int> Table::changedRows() const { return {d_->changedFrom, d_->changedTo}; }
 
 int Table::rowCount() const {
   if (!d_->be) return 0;

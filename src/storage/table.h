@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace storage {
@@ -188,6 +189,11 @@ class Table {
   // Makes the row current (stores or drops a pending record first, unless the
   // row is the pending record itself).
   void goToRow(int row);
+
+  // The rows, first .. last, whose contents a Data change may have altered
+  // while the row count stayed: the rows a stored record moved across, or
+  // every row. Read by listeners during the notification.
+  std::pair<int, int> changedRows() const;
 
   // Observers (the grid model); returns an id for removeListener.
   int addListener(std::function<void(Change)> listener);

@@ -1,6 +1,7 @@
 #include "storage/table_model.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFocusEvent>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -125,8 +126,11 @@ void TableModel::onChange(Change c) {
     return;
   }
   if (c == Change::Data && table_->rowCount() == rows_ && rows_ > 0 && !columns_.empty()) {
-    // Same rows, other contents or order (a stored edit): a repaint is enough.
-    emit dataChanged(index(0, 0), index(rows_ - 1, static_cast<int>(columns_.size()) - 1));
+    // Same rows, other contents or order (a stored edit): the rows it
+    // touched are repainted, not the whole grid once a stored record.
+    const auto [from, to] = table_->changedRows();
+    const int first = std::clamp(from, 0, rows_ - 1), last = std::clamp(to, first, rows_ - 1);
+    emit dataChanged(index(first, 0), index(last, static_cast<int>(columns_.size()) - 1));
     emit currentRowChanged(table_->currentRow());
     return;
   }

@@ -22,6 +22,11 @@ enum class Fetch { Record, Empty, NoReply };
 // Walks the cells low .. high: handshake, fetch, append. Every end hides the
 // progress controls; a database error while appending ends the run through
 // the default error box, keeping the records posted before.
+//
+// A fetched record is stored during the next handshake's pause, while the
+// scale makes its answer ready, and the window is drawn in the pauses: the
+// thread waits anyway then. Whatever ends the run stores the record fetched
+// last before it says so.
 void readRange(TForm1& f, int low, int high, const std::function<Fetch(int n, int timeOut)>& fetch,
                const std::function<void()>& append) {
   int row = -1, timeOut = 0;
@@ -29,43 +34,63 @@ void readRange(TForm1& f, int low, int high, const std::function<Fetch(int n, in
                        timeOut))
     return;
   Progress progress(f);
-  f.TransferCancelled = 0;
-  progress.showSpan(low, high);
-  clock_::processEvents();
-  for (long long n = low; n <= high; ++n) {
-    progress.step(n - low);
-    progress.number(n);
-    clock_::processEvents();
-    if (f.TransferCancelled == 1) return say(kStopped);
-    switch (f.ScaleSelectHandshake(row, timeOut, 50)) {
-      case TForm1::HandshakeResult::Accepted: break;
-      case TForm1::HandshakeResult::NoData:
-        return say("Ошибка обмена 3. Повторите попытку еще раз или перезагрузите программу.");
-      case TForm1::HandshakeResult::WrongReply:
-        return say(
-            "Ошибка обмена 2. Повторите попытку еще раз или проверьте работоспособность весов.");
-    }
-    switch (fetch(int(n), timeOut)) {
-      case Fetch::Record: {
-        storage::Table& t = table(f);
-        try {
-          append();
-        } catch (...) {
-          // The half-filled record is dropped, not stored by a later move.
-          try {
-            if (t.state() == storage::State::Insert) t.cancel();
-          } catch (...) {
-          }
-          throw;
-        }
-        break;
+  clock_::PaintInPauses painting(&f);
+  auto store = [&] {
+    storage::Table& t = table(f);
+    try {
+      append();
+    } catch (...) {
+      // The half-filled record is dropped, not stored by a later move.
+      try {
+        if (t.state() == storage::State::Insert) t.cancel();
+      } catch (...) {
       }
-      case Fetch::Empty: break;
-      case Fetch::NoReply:
-        return say(
-            "Ошибка обмена 1. Повторите попытку еще раз или проверьте работоспособность весов.");
+      throw;
     }
+  };
+  // The run's end: the record fetched last is stored, then the message.
+  auto end = [&](const char* text) {
+    clock_::doPauseWork();
+    say(text);
+  };
+  try {
+    f.TransferCancelled = 0;
+    progress.showSpan(low, high);
     clock_::processEvents();
+    for (long long n = low; n <= high; ++n) {
+      progress.step(n - low);
+      progress.number(n);
+      clock_::processEvents();
+      if (f.TransferCancelled == 1) return end(kStopped);
+      switch (f.ScaleSelectHandshake(row, timeOut, 50)) {
+        case TForm1::HandshakeResult::Accepted: break;
+        case TForm1::HandshakeResult::NoData:
+          return end("Ошибка обмена 3. Повторите попытку еще раз или перезагрузите программу.");
+        case TForm1::HandshakeResult::WrongReply:
+          return end(
+              "Ошибка обмена 2. Повторите попытку еще раз или проверьте работоспособность весов.");
+      }
+      // A record still waiting (no pause came) is stored before the next
+      // fetch fills its values anew.
+      clock_::doPauseWork();
+      switch (fetch(int(n), timeOut)) {
+        case Fetch::Record: clock_::duringNextPause(store); break;
+        case Fetch::Empty: break;
+        case Fetch::NoReply:
+          return end(
+              "Ошибка обмена 1. Повторите попытку еще раз или проверьте работоспособность весов.");
+      }
+      clock_::processEvents();
+    }
+    clock_::doPauseWork();
+  } catch (...) {
+    // Whatever broke the run, the record fetched before it is stored; its
+    // own failure, if it fails too, gives way to the first error.
+    try {
+      clock_::doPauseWork();
+    } catch (...) {
+    }
+    throw;
   }
   say("Данные приняты");
   if (table(f).active()) table(f).first();

@@ -36,7 +36,7 @@ void Progress::hide() {
   f_.Numb->hide();
 }
 
-void Progress::step(long long position) { f_.ProgressBar3->setValue(int(position)); }
+void Progress::step(long long position) { setProgressValue(f_.ProgressBar3, int(position)); }
 
 void Progress::number(long long n) { f_.Numb->setText(QString::number(n)); }
 

@@ -1,5 +1,9 @@
 // The grid model and the navigator over an open table.
 #include <QTableView>
+#include <algorithm>
+#include <climits>
+#include <utility>
+#include <vector>
 #include <QToolButton>
 
 #include "platform/ansi.h"
@@ -74,6 +78,57 @@ TEST_F(Grid, ShowsVisibleFieldsUnderTheirLabelsInTheCurrentOrder) {
   t.close();
   EXPECT_EQ(m.rowCount(), 0);
   EXPECT_EQ(m.columnCount(), 0);
+}
+
+// A stored record repaints the rows it moved across, not the whole grid: a
+// read from a scale stores one every few hundred milliseconds.
+TEST_F(Grid, StoredRecordsRepaintOnlyTheRowsTheyMovedAcross) {
+  for (int plu = 3; plu <= 5; ++plu) addGoods(t, plu, "c", "", plu);
+  TableModel m(&t);
+  std::vector<std::pair<int, int>> repainted;
+  QObject::connect(&m, &QAbstractItemModel::dataChanged, &m,
+                   [&](const QModelIndex& a, const QModelIndex& b) { repainted.push_back({a.row(), b.row()}); });
+  const auto covered = [&](int first, int last) {
+    // Every repaint lies within first .. last, and together they reach both.
+    int low = INT_MAX, high = -1;
+    for (const auto& [a, b] : repainted) {
+      if (a < first || b > last) return false;
+      low = std::min(low, a);
+      high = std::max(high, b);
+    }
+    return low == first && high == last;
+  };
+  // An edit that keeps its place: its own row.
+  t.goToRow(3);
+  t.edit();
+  t.fieldByName("NAME1").setAsString("d");
+  repainted.clear();
+  t.post();
+  EXPECT_TRUE(covered(3, 3));
+  // A new record shown at row 1 that is stored at the end (row 5, by its
+  // counter): the rows between moved by one.
+  t.goToRow(1);
+  t.insert();
+  t.fieldByName("PLUNO").setAsInteger(6);
+  repainted.clear();
+  t.post();
+  EXPECT_EQ(t.currentRow(), 5);
+  EXPECT_TRUE(covered(1, 5));
+  EXPECT_EQ(cell(m, 1, "PLUNO"), "1");
+  EXPECT_EQ(cell(m, 5, "PLUNO"), "6");
+  // In price order (6 without a price, then 3, 4, 5, 10 and 20), the last
+  // record's new price moves it up one row.
+  t.setIndexFieldNames("PRICE");
+  t.last();
+  ASSERT_EQ(t.fieldByName("PLUNO").asInteger(), 2);
+  t.edit();
+  t.fieldByName("PRICE").setAsInteger(7);
+  repainted.clear();
+  t.post();
+  EXPECT_EQ(t.currentRow(), 4);
+  EXPECT_TRUE(covered(4, 5));
+  EXPECT_EQ(cell(m, 4, "PLUNO"), "2");
+  EXPECT_EQ(cell(m, 5, "PLUNO"), "1");
 }
 
 TEST_F(Grid, EditingACellFollowsThePendingRecordRules) {

@@ -22,7 +22,23 @@ class LayoutRequests : public QObject {
   }
 };
 
-using ProgressView = TransferTest;
+class ProgressView : public TransferTest {
+ protected:
+  // Goods 1 .. count in a new table, the first current, the window on
+  // screen; gives the grid.
+  QTableView* showGoods(int count) {
+    startWithScale();
+    newGoodsTable();
+    std::vector<int> plus;
+    for (int p = 1; p <= count; ++p) plus.push_back(p);
+    addGoodsNumbered(plus);
+    table().first();
+    form->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form));
+    QCoreApplication::processEvents();
+    return form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
+  }
+};
 
 TEST_F(ProgressView, NumberLabelChangesWithoutLayingOutThePage) {
   startWithScale();
@@ -48,17 +64,7 @@ TEST_F(ProgressView, NumberLabelChangesWithoutLayingOutThePage) {
 }
 
 TEST_F(ProgressView, GridFollowsALoadAPageAtATime) {
-  startWithScale();
-  newGoodsTable();
-  std::vector<int> plus;
-  for (int p = 1; p <= 120; ++p) plus.push_back(p);
-  addGoodsNumbered(plus);
-  table().first();
-  form->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
-  QCoreApplication::processEvents();
-
-  auto* grid = form->findChild<QTableView*>(QStringLiteral("DBGrid1"));
+  QTableView* grid = showGoods(120);
   ASSERT_NE(grid, nullptr);
   const int rowsInSight = grid->viewport()->height() / grid->rowHeight(0);
   ASSERT_GT(rowsInSight, 3);
@@ -100,6 +106,66 @@ TEST_F(ProgressView, ReadAppendsRowsWithoutResettingTheGrid) {
   EXPECT_EQ(grid->model()->rowCount(), 30);
   EXPECT_LE(resets, 1);  // the closing move to the first record may refresh it
   EXPECT_EQ(grid->columnWidth(1), 177);
+}
+
+// The window is drawn while the exchanges wait out their pauses: a load and
+// a read paint the progress, the number and the grid there, not between
+// the exchanges, where it would add to every record's time.
+TEST_F(ProgressView, TransfersDrawTheWindowInTheirPauses) {
+  // Where each paint of the page happens: in a pause or at a turn of the loop.
+  class PhaseClock : public CountingClock {
+   public:
+    void processEvents() override {
+      inTurn = true;
+      CountingClock::processEvents();
+      inTurn = false;
+    }
+    bool inTurn = false;
+  } phases;
+  clock_::install(&phases);
+  class PagePaints : public QObject {
+   public:
+    explicit PagePaints(const bool& inTurn) : inTurn_(inTurn) {}
+    int inPauses = 0, inTurns = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++(inTurn_ ? inTurns : inPauses);
+      return false;
+    }
+   private:
+    const bool& inTurn_;
+  };
+
+  QTableView* grid = showGoods(40);
+  ASSERT_NE(grid, nullptr);
+
+  PagePaints load(phases.inTurn);
+  form->ProgressBar3->installEventFilter(&load);
+  grid->viewport()->installEventFilter(&load);
+  form->CheckBox1->setChecked(false);
+  runDialog(Form2, 1, 40);
+  EXPECT_EQ(last(), QStringLiteral("Данные переданы"));
+  form->ProgressBar3->removeEventFilter(&load);
+  grid->viewport()->removeEventFilter(&load);
+  EXPECT_GE(load.inPauses, 40);
+  EXPECT_LT(load.inTurns, load.inPauses / 4);
+
+  for (int cell = 1; cell <= 20; ++cell)
+    scale.setPlu(cell, wire::pluRequest(cell, "B", "", cell, "7", 0, 0, 0, 0, "", 0).substr(1),
+                 std::string(17, '\0'));
+  dlg.files.push_back(path("read"));
+  form->N12->trigger();
+  dlg.take();
+  PagePaints read(phases.inTurn);
+  form->ProgressBar3->installEventFilter(&read);
+  grid->viewport()->installEventFilter(&read);
+  runDialog(Form4, 1, 20);
+  EXPECT_EQ(last(), QStringLiteral("Данные приняты"));
+  form->ProgressBar3->removeEventFilter(&read);
+  grid->viewport()->removeEventFilter(&read);
+  EXPECT_EQ(table().recordCount(), 20);  // the last record read is stored too
+  EXPECT_GE(read.inPauses, 20);
+  EXPECT_LT(read.inTurns, read.inPauses / 4);
+  clock_::install(&clk);
 }
 
 }  // namespace
