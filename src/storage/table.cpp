@@ -524,16 +524,22 @@ struct TableImpl {
     }
     try {
       change();
-      ChangeLock exclusive(lock);
-      c->commit();
-      stamp = stampNow();
-      be->changeWritten();
+      commit(*c);
     } catch (...) {
       stale = c->journalLeft();
       c.reset();  // what it kept is dropped before the files are read again
       readAfresh();
       throw;
     }
+  }
+
+  // Writes a change to the files under the table's exclusive lock, and takes
+  // the files as they now are for this engine's own.
+  void commit(fileio::Change& c) {
+    ChangeLock exclusive(lock);
+    c.commit();
+    stamp = stampNow();
+    be->changeWritten();
   }
 
   // After a failed change: the backend reads the unchanged files again.
@@ -586,10 +592,7 @@ struct TableImpl {
     }
     std::unique_ptr<fileio::Change> c = std::move(batch);
     try {
-      ChangeLock exclusive(lock);
-      c->commit();
-      stamp = stampNow();
-      be->changeWritten();
+      commit(*c);
     } catch (...) {
       stale = c->journalLeft();
       c.reset();
