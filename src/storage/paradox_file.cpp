@@ -491,8 +491,19 @@ void ChainFile::writeBlockHeader(int no, int next, int prev, int count) {
   file.write(blockOffset(no), hdr, sizeof hdr);
 }
 
+// Refuses a change that needs a block past the file's limit.
+void ChainFile::full() const {
+  const std::string limit = "не больше " + std::to_string(maxBlocks) + " блоков по " +
+                            std::to_string(h.blockSize / 1024) + " КБ";
+  if (h.fileType == 0 || h.fileType == 2)
+    throw DbError("Таблица " + quotedPath(file.path()) + " заполнена: в ней может быть " + limit + ", то есть " +
+                  std::to_string(static_cast<long long>(maxBlocks) * capacity()) + " записей такой длины; запись не добавлена");
+  throw DbError("Индексный файл " + quotedPath(file.path()) + " заполнен: в нём может быть " + limit +
+                "; запись не добавлена");
+}
+
 int ChainFile::allocBlock() {
-  if (h.freeHead != 0 && h.freeHead <= h.fileBlocks) {
+  if (h.freeHead != 0 && h.freeHead <= std::min(h.fileBlocks, maxBlocks)) {
     const int no = h.freeHead;
     char hdr[2];
     file.read(blockOffset(no), hdr, 2);
@@ -500,7 +511,7 @@ int ChainFile::allocBlock() {
     h.freeHead = next <= h.fileBlocks ? next : 0;
     return no;
   }
-  if (h.fileBlocks >= 0xFFFF) throw DbError("Файл " + quotedPath(file.path()) + " заполнен");
+  if (h.fileBlocks >= maxBlocks) full();
   const int no = ++h.fileBlocks;
   const std::string zero(static_cast<std::size_t>(h.blockSize), '\0');
   file.write(blockOffset(no), zero.data(), zero.size());
@@ -653,15 +664,15 @@ void ChainFile::overwrite(std::size_t ci, int slot, const std::string& rec) {
 }
 
 void ChainFile::rebuild(const std::vector<std::string>& records) {
+  const auto per = static_cast<std::size_t>(capacity());
+  if ((records.size() + per - 1) / per > static_cast<std::size_t>(maxBlocks)) full();
   file.truncate(static_cast<std::uint64_t>(h.headerSize));
   h.fileBlocks = 0;
   h.freeHead = 0;
   chain.clear();
-  const auto per = static_cast<std::size_t>(capacity());
   const auto rs = static_cast<std::size_t>(h.recordSize);
   for (std::size_t i = 0; i < records.size(); i += per) {
     const std::size_t n = std::min(per, records.size() - i);
-    if (h.fileBlocks >= 0xFFFF) throw DbError("Файл " + quotedPath(file.path()) + " заполнен");
     const int no = ++h.fileBlocks;
     std::string b(static_cast<std::size_t>(h.blockSize), '\0');
     wr16(b.data(), static_cast<std::uint16_t>(i + n < records.size() ? no + 1 : 0));

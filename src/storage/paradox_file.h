@@ -108,6 +108,12 @@ class ChainFile {
 
   RawFile file;
   Header h;
+  // The most blocks the file may hold: its header counts them in a word,
+  // and a file under a primary index (.PX, .Y, .YG) has each of its blocks
+  // named there in a short field, which readers take as signed.
+  static constexpr int kMaxBlocks = 0xFFFF;
+  static constexpr int kMaxIndexedBlocks = 32767;
+  int maxBlocks = kMaxBlocks;
   std::vector<Block> chain;  // chain order
   int keyWidth = 0;          // bytes of the leading key fields
   std::vector<bool> caseInsensitive;  // per key field
@@ -155,6 +161,7 @@ class ChainFile {
  private:
   void walkChain(std::vector<std::string>* records, std::vector<char>& seen);
   void writeBlockHeader(int no, int next, int prev, int count);
+  [[noreturn]] void full() const;
   int allocBlock();
   void freeBlock(int no);
   void setFirstKey(std::size_t ci, const std::string& block);

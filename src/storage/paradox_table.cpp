@@ -182,6 +182,11 @@ bool holdsItsBlocks(const RawFile& f, const Header& h) {
                          static_cast<std::uint64_t>(h.fileBlocks) * static_cast<std::uint64_t>(h.blockSize);
 }
 
+std::string overIndexLimit(const std::string& path, const Header& h) {
+  return "в файле " + fileName(path) + " " + std::to_string(h.fileBlocks) +
+         " блоков, а его первичный индекс может указать не больше " + std::to_string(ChainFile::kMaxIndexedBlocks);
+}
+
 // True when an index header (.PX over a table, .Y over an .X) describes the
 // key fields of `data`: the same number of fields, of the same types and
 // widths. An index of another table does not.
@@ -292,6 +297,13 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     refuse("файл таблицы " + fileName(path) + " обрезан: в нём меньше блоков, чем указано в его заголовке");
   for (int i = 0; i < h.keyFields; ++i) db_.keyWidth += h.fields[static_cast<std::size_t>(i)].width;
   if (h.fileType == 2) db_.h.keyFields = 0, db_.keyWidth = 0;
+  // Past the blocks its primary index can name, an index over the file
+  // would point wrong: such a file (an earlier version wrote them) is only
+  // read.
+  if (db_.h.keyFields > 0) {
+    db_.maxBlocks = ChainFile::kMaxIndexedBlocks;
+    if (h.fileBlocks > db_.maxBlocks) refuse(overIndexLimit(path, h));
+  }
   db_.caseInsensitive.assign(static_cast<std::size_t>(h.numFields), false);
 
   const auto val = findCompanion(path, "VAL");
@@ -364,6 +376,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
       continue;
     }
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
+    if (keyed && xh.fileBlocks > ChainFile::kMaxIndexedBlocks) refuse(overIndexLimit(x, xh));
     const int extra = keyed ? db_.h.keyFields + 1 : 3;
     const int n = xh.numFields - extra;
     // An index file the engine cannot keep in agreement keeps the table
@@ -683,6 +696,7 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   s.x.keyWidth = 0;
   for (int i = 0; i < s.x.h.keyFields; ++i) s.x.keyWidth += s.x.h.fields[static_cast<std::size_t>(i)].width;
   s.x.caseInsensitive.assign(static_cast<std::size_t>(s.x.h.numFields), false);
+  s.x.maxBlocks = ChainFile::kMaxIndexedBlocks;
   for (std::size_t i = 0; i < s.dbFields.size(); ++i) s.x.caseInsensitive[i] = s.caseInsensitive;
   s.x.load(nullptr);
   // An index left behind its data (by a program stopped in the middle of a

@@ -617,3 +617,74 @@ TEST_F(ParadoxWrite, SecondaryIndexBehindItsDataIsRebuilt) {
   EXPECT_EQ(t.fieldByName("PRICE").asInteger(), 1);
   EXPECT_EQ(t.recordCount(), 319);
 }
+
+// A keyed table holds no more data blocks than its primary index can name
+// (32,767: the index holds block numbers in short fields). Records of one
+// block each fill a table to that limit quickly: pxlib reads every record
+// through the index, the next add is refused by name with nothing written,
+// and a table past the limit (as an earlier version wrote them) is only read.
+TEST_F(ParadoxWrite, KeyedTableStopsAtTheBlocksItsIndexCanName) {
+  ASSERT_TRUE(pxcheck::available());
+  const int limit = 32767;
+  Table t;
+  t.setTableName(path("big.db"));
+  t.fieldDefs() = {{"CODE", FieldType::Integer, 0, false}};
+  for (int i = 0; i < 9; ++i) t.fieldDefs().push_back({"T" + std::to_string(i), FieldType::String, i < 8 ? 255 : 10, false});
+  t.indexDefs() = {{"", "CODE", ixPrimary}};
+  t.createTable();
+  t.open();
+  auto add = [&](int code) {
+    t.append();
+    t.fieldByName("CODE").setAsInteger(code);
+    t.post();
+  };
+  t.beginBatch();
+  for (int i = 1; i <= limit; ++i) add(i);
+  t.endBatch();
+  const std::string db = slurp(path("big.db")), px = slurp(path("big.PX"));
+  const auto u16 = [](const std::string& d, std::size_t o) {
+    return static_cast<int>(static_cast<unsigned char>(d[o]) | (static_cast<unsigned char>(d[o + 1]) << 8));
+  };
+  ASSERT_EQ(u16(db, 0x0C), limit);  // one record a block
+
+  try {
+    add(limit + 1);
+    ADD_FAILURE() << "a record past the limit was added";
+  } catch (const DbError& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("big.db"), std::string::npos) << what;
+    EXPECT_NE(what.find("32767"), std::string::npos) << what;
+  }
+  t.cancel();
+  EXPECT_TRUE(slurp(path("big.db")) == db && slurp(path("big.PX")) == px) << "the refused add wrote";
+  EXPECT_EQ(t.recordCount(), limit);
+  t.close();
+  EXPECT_EQ(pxcheck::verify(path("big.db"), path("big.PX"), {}), "");
+  t.open();
+  EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+  t.last();
+  EXPECT_EQ(t.fieldByName("CODE").asInteger(), limit);
+  t.close();
+
+  // One block more, linked after the last, with the index left as it was.
+  const std::size_t hs = static_cast<std::size_t>(u16(db, 2)), bs = static_cast<std::size_t>(db[5]) * 1024;
+  ASSERT_EQ(db.size(), hs + limit * bs);
+  std::string past = db, block = db.substr(hs + (limit - 1) * bs, bs);
+  past[hs + (limit - 1) * bs] = static_cast<char>((limit + 1) & 0xFF);
+  past[hs + (limit - 1) * bs + 1] = static_cast<char>((limit + 1) >> 8);
+  block[0] = block[1] = 0;
+  block[2] = static_cast<char>(limit & 0xFF);
+  block[3] = static_cast<char>(limit >> 8);
+  block[6 + 2] = static_cast<char>(0x80), block[6 + 3] = 0;  // CODE 32768
+  past += block;
+  for (std::size_t at : {0x0A, 0x0C, 0x10}) past[at] = 0, past[at + 1] = static_cast<char>(0x80);
+  past[0x06] = 0, past[0x07] = static_cast<char>(0x80);  // 32768 records
+  std::ofstream(path("big.db"), std::ios::binary | std::ios::trunc) << past;
+  t.open();
+  EXPECT_TRUE(t.readOnly());
+  EXPECT_NE(t.readOnlyReason().find("32768"), std::string::npos) << t.readOnlyReason();
+  EXPECT_EQ(t.recordCount(), limit + 1);
+  EXPECT_THROW(add(limit + 2), DbError);
+  t.close();
+  EXPECT_TRUE(slurp(path("big.PX")) == px);
+}

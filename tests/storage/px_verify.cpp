@@ -192,8 +192,15 @@ std::string verify(const std::string& db, const std::string& px, const std::vect
     checkTree(err, px, slurp(px), p->rows, static_cast<std::size_t>(k), chain, firstKeys);
     const IndexedRead through = readThroughIndex(db, px);
     for (const std::string& c : through.complaints) err << "pxlib: " << c << "; ";
-    if (!through.contents || through.contents->rows.size() != t->rows.size())
+    if (!through.contents || through.contents->rows.size() != t->rows.size()) {
       err << "pxlib reads other records through " << px << "; ";
+    } else {
+      for (std::size_t i = 0; i < t->rows.size(); ++i)
+        if (!(pk(through.contents->rows[i]) == pk(t->rows[i]))) {
+          err << "pxlib reads another record at " << i << " through " << px << "; ";
+          break;
+        }
+    }
   }
 
   for (const IndexSpec& s : indexes) {
