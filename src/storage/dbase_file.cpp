@@ -494,7 +494,7 @@ void DbfFile::applySafetyRules(const std::string& path) {
   // first of them and overwrite it. The end-of-file byte is no record.
   uint64_t past = data_.size() - headerLength_ - uint64_t(count_) * recordLength_;
   if (past > 0 && data_.back() == '\x1A') --past;
-  if (count_ == headerCount_ && past >= recordLength_)
+  if (past >= recordLength_)
     refuse("в файле " + table + " больше записей (" + std::to_string(count_ + past / recordLength_) +
            "), чем указано в его заголовке (" + std::to_string(headerCount_) + ")");
   // New memo texts go where the memo file's header says its free space
