@@ -146,10 +146,13 @@ void writeAtomic(const std::string& path, const std::string& bytes) {
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    // No room for a temporary file beside it (a directory that is not
-    // writable): a file that exists is written in place.
-    if (exists) return writeInPlace(target, path, bytes);
-    throw FileError(errorText("создать файл", path, errno));
+    // A directory that refuses new files while the file itself may be
+    // written: the file is written in place. Any other cause (a full disk,
+    // too many open files) would fail the same write part-way and leave the
+    // file cut short: the old file stays whole and the error is shown.
+    const int err = errno;
+    if (exists && (err == EACCES || err == EPERM || err == EROFS)) return writeInPlace(target, path, bytes);
+    throw FileError(errorText(exists ? "записать файл" : "создать файл", path, err));
   }
   auto fail = [&](const char* what, int err) {
     ::close(fd);

@@ -41,9 +41,10 @@ std::string joinLines(const std::vector<std::string>& lines);
 // never leaves a truncated file. A symbolic link is written through to its
 // target; the file keeps its owner and mode. A file that cannot be written
 // itself is an error ("Cannot create file ...") and stays as it was. Where
-// no temporary file can be made beside it, or a rename would lose its owner
-// or its other hard links, the file is written in place. Throws FileError
-// naming the file.
+// the directory refuses a temporary file beside it (no permission), or a
+// rename would lose its owner or its other hard links, the file is written
+// in place; any other failure to make the temporary file (a full disk) is an
+// error and leaves the file whole. Throws FileError naming the file.
 void writeAtomic(const std::string& path, const std::string& bytes);
 
 // True when the path names a readable regular file.

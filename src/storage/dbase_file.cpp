@@ -173,8 +173,6 @@ std::vector<std::string> directoryEntries(const std::string& dir) {
   return names;
 }
 
-bool writableFile(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
-
 }  // namespace
 
 // ---------------------------------------------------------------- reading
@@ -492,6 +490,13 @@ void DbfFile::applySafetyRules(const std::string& path) {
   if (terminator >= headerLength_ || data_[size_t(terminator)] != 0x0D)
     refuse("длина заголовка таблицы " + table + " (" + std::to_string(headerLength_) +
            ") меньше, чем занимают описания её полей");
+  // Whole records past those the header counts: an append would land on the
+  // first of them and overwrite it. The end-of-file byte is no record.
+  uint64_t past = data_.size() - headerLength_ - uint64_t(count_) * recordLength_;
+  if (past > 0 && data_.back() == '\x1A') --past;
+  if (past >= recordLength_)
+    refuse("в файле " + table + " больше записей (" + std::to_string(count_ + past / recordLength_) +
+           "), чем указано в его заголовке (" + std::to_string(headerCount_) + ")");
   // New memo texts go where the memo file's header says its free space
   // begins; a pointer past the end of the file would grow it without bound.
   if (memoPresent_ && memo_.size() >= 4) {
@@ -501,7 +506,7 @@ void DbfFile::applySafetyRules(const std::string& path) {
       refuse("в файле " + fileNameOf(memoPath_) + " указатель на свободный блок (" +
              std::to_string(next) + ") указывает за конец файла (" + std::to_string(blocks) + " блоков)");
   }
-  if (!writableFile(path)) refuse(fileio::errorText("открыть для записи файл", path, EACCES));
+  if (::access(path.c_str(), W_OK) != 0) refuse(fileio::errorText("открыть для записи файл", path, errno));
 }
 
 // ---------------------------------------------------------------- writing

@@ -18,8 +18,12 @@ namespace {
 constexpr off_t kWriterByte = off_t(1) << 62;
 constexpr off_t kDataByte = kWriterByte + 1;
 constexpr off_t kWaitingByte = kWriterByte + 2;
-// How long a change or a reading waits for the others.
-constexpr int kWaitMs = 30000;
+// How long a reading waits for a change in another process to end, and a
+// change being taken back for the others' readings.
+constexpr int kLongWaitMs = 30000;
+// How long an operator's change waits for another process: the window waits
+// meanwhile, so briefly; then the change is refused and may be tried again.
+constexpr int kBriefWaitMs = 1500;
 
 struct flock byteLock(short type, off_t at) {
   struct flock fl {};
@@ -42,15 +46,16 @@ void unlock(int fd, off_t at) {
   ::fcntl(fd, F_OFD_SETLK, &fl);
 }
 
-// Waits for a lock, polling with growing pauses; false after kWaitMs. A
-// file system that keeps no such locks is left unlocked (true).
-bool waitLock(int fd, short type, off_t at) {
-  long waited = 0, pause = 50;  // microseconds
+// Waits for a lock, polling with growing pauses, for at most leftUs
+// microseconds, which the wait uses up; false when they run out. A file
+// system that keeps no such locks is left unlocked (true).
+bool waitLock(int fd, short type, off_t at, long& leftUs) {
+  long pause = 50;  // microseconds
   while (!tryLock(fd, type, at)) {
     if (errno != EAGAIN && errno != EACCES) return true;
-    if (waited > long(kWaitMs) * 1000) return false;
+    if (leftUs <= 0) return false;
     ::usleep(static_cast<useconds_t>(pause));
-    waited += pause;
+    leftUs -= pause;
     pause = std::min(pause * 2, 2000L);
   }
   return true;
@@ -109,11 +114,14 @@ bool FileLock::lockedByOther(const std::string& path) {
   return busy;
 }
 
-void FileLock::beginChange() {
+void FileLock::beginChange(Wait wait) {
   if (fd_ < 0) return;
-  const std::string busy = "Таблица " + path_ + " занята другой программой: изменение не записано";
-  if (!waitLock(fd_, F_WRLCK, kWaitingByte)) throw DbError(busy);
-  if (!waitLock(fd_, F_WRLCK, kDataByte)) {
+  const std::string busy = "Таблица " + quotedPath(path_) +
+                           " занята: её читает или изменяет другая программа. Изменение не записано, "
+                           "его можно повторить";
+  long left = (wait == Wait::Brief ? kBriefWaitMs : kLongWaitMs) * 1000L;
+  if (!waitLock(fd_, F_WRLCK, kWaitingByte, left)) throw DbError(busy);
+  if (!waitLock(fd_, F_WRLCK, kDataByte, left)) {
     unlock(fd_, kWaitingByte);
     throw DbError(busy);
   }
@@ -129,7 +137,8 @@ ReadLock::ReadLock(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return;
   // Behind a change that waits, then beside the other readers.
-  const bool ok = waitLock(fd_, F_RDLCK, kWaitingByte) && waitLock(fd_, F_RDLCK, kDataByte);
+  long left = kLongWaitMs * 1000L;
+  const bool ok = waitLock(fd_, F_RDLCK, kWaitingByte, left) && waitLock(fd_, F_RDLCK, kDataByte, left);
   unlock(fd_, kWaitingByte);
   if (!ok) {
     ::close(fd_);

@@ -39,9 +39,11 @@ class FileLock {
   static bool lockedByOther(const std::string& path);
 
   // The data byte for a change, on the writer's own file (held() first).
-  // Waits while others read; throws DbError naming the table after a long
-  // wait.
-  void beginChange();
+  // Waits while others read: briefly for a change the operator makes, long
+  // for one that must be made before the table can be read. Throws DbError
+  // naming the table when the wait runs out; nothing was written then.
+  enum class Wait { Brief, Long };
+  void beginChange(Wait wait);
   void endChange();
 
  private:
@@ -65,7 +67,9 @@ class ReadLock {
 // Holds the data byte for a change while it lives.
 class ChangeLock {
  public:
-  explicit ChangeLock(FileLock& lock) : lock_(lock) { lock_.beginChange(); }
+  explicit ChangeLock(FileLock& lock, FileLock::Wait wait = FileLock::Wait::Long) : lock_(lock) {
+    lock_.beginChange(wait);
+  }
   ~ChangeLock() { lock_.endChange(); }
   ChangeLock(const ChangeLock&) = delete;
   ChangeLock& operator=(const ChangeLock&) = delete;

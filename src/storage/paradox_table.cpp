@@ -3,14 +3,19 @@
 // Changes go into the files in place: the block that holds the record, the
 // header fields the engine owns, the index entries of the record, and the
 // blocks of the primary index files that the change touches.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 
+#include "platform/os_reason.h"
 #include "storage/error_text.h"
+#include "storage/file_io.h"
 #include "storage/paradox_file.h"
 
 namespace storage {
@@ -87,11 +92,8 @@ double decodeBcd(const char* p, int decimals) {
 // byte 2, checks from 0x35, each a 28-byte entry (field index from 0, picture
 // size, required flag, lookup flags, six value pointers) followed by the values
 // present.
-std::vector<bool> readRequired(const std::string& path, const Header& db) {
+std::vector<bool> readRequired(const std::string& d, const Header& db) {
   std::vector<bool> req(db.fields.size(), false);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return req;
-  std::string d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (d.size() < 0x35) return req;
   const int checks = static_cast<unsigned char>(d[2]);
   std::size_t p = 0x35;
@@ -200,6 +202,24 @@ bool indexesKeyOf(const Header& index, const Header& data) {
   return true;
 }
 
+// Why the block chain of an index file does not hold what its header says
+// (the first change would load it and fail, and every change after it);
+// empty when it does.
+std::string brokenChain(const std::string& path, const Header& h) {
+  try {
+    ChainFile walk;
+    walk.file = RawFile(path, false);
+    walk.h = h;
+    walk.load(nullptr);
+  } catch (const DbError& e) {
+    const std::string what = e.what(), after = "повреждён: ";
+    const std::size_t at = what.find(after);
+    return "индексный файл " + quotedPath(fileName(path)) + " повреждён" +
+           (at == std::string::npos ? std::string() : ": " + what.substr(at + after.size()));
+  }
+  return {};
+}
+
 // A primary index is rebuilt over its data in the data's block size; a model
 // header taken from the file must say that size, or readers would walk the
 // index in blocks of another size.
@@ -280,9 +300,10 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   try {
     db_.file = RawFile(path, true);
   } catch (const DbError&) {
+    const int err = ::access(path.c_str(), W_OK) != 0 ? errno : EACCES;
     db_.file = RawFile(path, false);
     writable = false;
-    reason_ = "файл недоступен для записи";
+    reason_ = "файл недоступен для записи (" + osReason(err) + ")";
   }
   db_.h = readHeader(db_.file);
   const Header& h = db_.h;
@@ -306,8 +327,15 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
   }
   db_.caseInsensitive.assign(static_cast<std::size_t>(h.numFields), false);
 
-  const auto val = findCompanion(path, "VAL");
-  const std::vector<bool> req = val ? readRequired(*val, h) : std::vector<bool>(h.fields.size(), false);
+  std::vector<bool> req(h.fields.size(), false);
+  if (const auto val = findCompanion(path, "VAL")) {
+    try {
+      req = readRequired(fileio::readWhole(*val), h);
+    } catch (const DbError&) {
+      // Without its rules a change could store what they forbid.
+      refuse("файл правил проверки полей " + fileName(*val) + " недоступен для чтения");
+    }
+  }
   for (std::size_t i = 0; i < h.fields.size(); ++i) {
     const PxField& f = h.fields[i];
     FieldDef d;
@@ -416,6 +444,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     if (keyed) {
       if (const std::string why = disagreement(s, xh, xWhole); !why.empty())
         refuse("индекс " + fileName(x) + " не соответствует таблице " + fileName(path) + ": " + why);
+      if (writable && reason_.empty()) refuse(brokenChain(x, xh));
       if (writable) {
         for (const std::string& f : {x, s.yPath}) {
           std::error_code ec;

@@ -534,9 +534,10 @@ struct TableImpl {
   }
 
   // Writes a change to the files under the table's exclusive lock, and takes
-  // the files as they now are for this engine's own.
+  // the files as they now are for this engine's own. Another process that
+  // holds the table longer than a moment refuses the change.
   void commit(fileio::Change& c) {
-    ChangeLock exclusive(lock);
+    ChangeLock exclusive(lock, FileLock::Wait::Brief);
     c.commit();
     stamp = stampNow();
     be->changeWritten();

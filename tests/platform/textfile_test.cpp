@@ -13,6 +13,7 @@
 #include "platform/ansi.h"
 #include "platform/guard.h"
 #include "platform/textfile.h"
+#include "storage/dbase_test_util.h"
 #include "support/file_access.h"
 
 namespace {
@@ -141,6 +142,35 @@ TEST_F(TextFile, DirectoryThatCannotBeWrittenGetsItsFilesWrittenInPlace) {
   // A file that does not exist cannot be made there.
   EXPECT_THROW(textfile::writeAtomic(path("config.cfg"), "x"), textfile::FileError);
   EXPECT_EQ(entries(), QStringList{"total.cfg"});
+}
+
+// A full disk (no inode and no block left, on a small tmpfs of a child's own
+// mount namespace) refuses the temporary file: the old file stays whole and
+// the error names the cause, where writing in place would cut it short.
+TEST(TextFileFullDisk, OldFileStaysWhole) {
+  const bool ran = dbtest::inSmallTmpfs("64k,nr_inodes=8", [](const dbtest::ScratchDir& dir) -> std::string {
+    const std::string cfg = dir.file("config.cfg"), old = textfile::joinLines({"1", "Весы", "", "1"});
+    textfile::writeAtomic(cfg, old);
+    // Every inode and every block taken by filler files.
+    const std::string block(4096, 'x');
+    for (int i = 0;; ++i) {
+      std::ofstream f(dir.file("fill" + std::to_string(i)), std::ios::binary);
+      if (!f) break;
+      while (f.write(block.data(), std::streamsize(block.size())) && f.flush()) {
+      }
+    }
+    try {
+      textfile::writeAtomic(cfg, std::string(20000, 'n'));
+      return "a write on a full disk succeeded";
+    } catch (const textfile::FileError& e) {
+      if (ansi::toUnicode(e.what()) != QStringLiteral("Не удаётся записать файл «%1»: на диске нет места").arg(QString::fromStdString(cfg)))
+        return "error: " + ansi::toUnicode(e.what()).toStdString();
+    }
+    std::ifstream in(cfg, std::ios::binary);
+    const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return now == old ? "" : "config.cfg now holds " + std::to_string(now.size()) + " bytes";
+  });
+  if (!ran) GTEST_SKIP() << "no mount namespace here";
 }
 
 // A read error part-way keeps what was read before it; the reader does not

@@ -203,6 +203,55 @@ TEST_F(CompanionCheck, PrimaryIndexWithOtherBlockSizeIsRebuiltInTheTablesSize) {
   ASSERT_TRUE(c);
 }
 
+// Companions that would refuse every change after a writable open: the open
+// finds them and gives the table read-only with the reason, and nothing is
+// written. A secondary index whose header count or block numbers lie; rules
+// of required fields that cannot be read (the process's memory at address 0
+// fails every read); a dBase table on a disk that turned read-only names the
+// cause.
+TEST_F(CompanionCheck, LiesFoundAtTheOpen) {
+  makeGoods("goods", 300);
+  const std::string x = path("goods.XG0");
+  const std::string whole = dbtest::readBytes(x);
+  auto le = [](unsigned v, int n) {
+    std::string b;
+    for (int i = 0; i < n; ++i) b += char((v >> (8 * i)) & 0xFF);
+    return b;
+  };
+  const struct {
+    std::size_t at;
+    std::string bytes;
+  } lies[] = {{0x06, le(299, 4)}, {0x06, le(0, 4)}, {0x0C, le(0, 2)}, {0x0E, le(2, 2)}, {2048 + 4, le(0x7FF0, 2)}};
+  for (const auto& l : lies) {
+    dbtest::writeBytes(x, whole);
+    patch(x, l.at, l.bytes);
+    const std::string before = contents();
+    EXPECT_EQ(expectReadOnly(path("goods.db"), "индексный файл «goods.XG0» повреждён"), 300) << l.at;
+    EXPECT_TRUE(contents() == before) << l.at;
+  }
+  dbtest::writeBytes(x, whole);
+
+  const std::string val = path("goods.VAL");
+  fs::remove(val);
+  fs::create_symlink("/proc/self/mem", val);
+  EXPECT_EQ(expectReadOnly(path("goods.db"), "файл правил проверки полей goods.VAL недоступен для чтения"), 300);
+
+  const bool ran = dbtest::inSmallTmpfs("1m", [](const dbtest::ScratchDir& d) -> std::string {
+    d.copy({"cars.dbf", "cars.dbt"});
+    for (const char* f : {"fk4.db", "fk4.px"}) fs::copy_file(testData(std::string("paradox/") + f), d.file(f));
+    if (mount("tmpfs", d.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return dbtest::kSkip;
+    std::string out;
+    for (const char* f : {"cars.dbf", "fk4.db"}) {
+      Table t;
+      t.setTableName(d.file(f));
+      t.open();
+      if (t.readOnlyReason().find("диск доступен только для чтения") == std::string::npos) out += t.readOnlyReason() + "; ";
+    }
+    return out;
+  });
+  if (!ran) GTEST_SKIP() << "no mount namespace here";
+}
+
 // Files the user may read but not write (checked in a child without root's
 // rights, which would write anyway): the table opens read-only with the
 // reason instead of failing, or of failing at every change.
@@ -304,6 +353,20 @@ TEST(DbaseCompanionCheck, HeaderLengthTooSmallForTheFields) {
   EXPECT_THROW(t.append(), DbError);
   t.close();
   EXPECT_EQ(c.files(), before);
+}
+
+// A header that counts fewer records than the file holds: an append would
+// land on the first record it does not count and overwrite it.
+TEST(DbaseCompanionCheck, HeaderCountingFewerRecordsThanTheFile) {
+  for (int counted : {3, 0}) {
+    DbaseCase c;
+    patch(c.dbf, 4, std::string{char(counted), '\0', '\0', '\0'});
+    const std::string before = c.files();
+    EXPECT_EQ(expectReadOnly(c.dbf, "в файле cars.dbf больше записей (4), чем указано в его заголовке (" +
+                                        std::to_string(counted) + ")"),
+              counted);
+    EXPECT_EQ(c.files(), before);
+  }
 }
 
 TEST(DbaseCompanionCheck, MemoFileWhoseFreeBlockPointerLies) {

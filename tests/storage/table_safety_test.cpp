@@ -1,6 +1,8 @@
 // The engine's safety rules on the tables the program creates: the writer
 // lock and writes that fail on a full disk.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "dbase_test_util.h"
@@ -58,6 +60,68 @@ TEST_F(TableTest, SecondWriterOfAGoodsTableGetsItReadOnly) {
   c.renameTable(path("other.db"));
   c.deleteTable();
   EXPECT_FALSE(c.exists());
+}
+
+// Another process holds the table (a reading that does not end): a change
+// waits a moment, then is refused with a message that names the table; the
+// files stay as they were, the edited record keeps its state and value, and
+// the same change goes through once the other process lets go.
+TEST_F(TableTest, ChangeRefusedWhileAnotherProcessHoldsTheTable) {
+  const std::string p = path("goods.db");
+  makeGoods(p, 3);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  ASSERT_FALSE(t.readOnly()) << t.readOnlyReason();
+  auto files = [&] {
+    std::string all;
+    for (const char* ext : {".db", ".PX", ".XG0", ".YG0"}) all += dbtest::readBytes(path(std::string("goods") + ext));
+    return all;
+  };
+  const std::string before = files();
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    storage::ReadLock hold(p);
+    if (::write(ready[1], "y", 1) != 1) _exit(2);
+    // Held until told, or for ten seconds at most.
+    struct pollfd pf = {release[0], POLLIN, 0};
+    ::poll(&pf, 1, 10000);
+    _exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+
+  const std::string busy = "Таблица «" + p + "» занята: её читает или изменяет другая программа";
+  t.last();
+  EXPECT_TRUE(dbtest::contains(dbtest::errorOf([&] { t.deleteRecord(); }), busy));
+  EXPECT_TRUE(dbtest::contains(dbtest::errorOf([&] { addGoods(t, 9, "NEW", "", 1); }), busy));
+  t.cancel();
+  t.first();
+  t.edit();
+  t.fieldByName("PRICE").setAsInteger(555);
+  EXPECT_TRUE(dbtest::contains(dbtest::errorOf([&] { t.post(); }), busy));
+  EXPECT_EQ(t.state(), storage::State::Edit);
+  EXPECT_EQ(t.fieldByName("PRICE").asInteger(), 555);
+  EXPECT_EQ(t.recordCount(), 3);
+  EXPECT_TRUE(files() == before);
+
+  ::close(release[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  t.post();
+  EXPECT_EQ(plus(t), (std::vector<int>{1, 2, 3}));
+  t.close();
+  t.open();
+  EXPECT_EQ(t.fieldByName("PRICE").asInteger(), 555);
 }
 
 // Each append on a full disk either lands whole or fails with the error and
