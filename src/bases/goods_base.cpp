@@ -306,6 +306,7 @@ void TForm1::N10Click() {
 void TForm1::N11Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     const QString lastName = SaveDialog1FileName;
     const auto name = runSaveDialog1();
     if (!name) return;
@@ -326,6 +327,9 @@ void TForm1::N11Click() {
           return;
         }
       }
+      // What was typed is stored before the table is closed; a record that
+      // cannot be stored keeps the table open with it.
+      if (Table1.active() && Table1.modified()) Table1.post();
       if (replaced.exists()) replaced.deleteTable();
       Table1.close();
       Table1.renameTable(target);
