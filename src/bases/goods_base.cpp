@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QTableView>
+#include <filesystem>
 
 #include "bases/field_labels.h"
 #include "platform/ansi.h"
@@ -99,12 +100,14 @@ std::optional<QString> TForm1::runSaveDialog1() {
 std::optional<std::string> TForm1::askNewBaseName(bool goods) {
   dialogs::message(goods ? QStringLiteral("Укажите имя файла новой базы товаров.")
                          : QStringLiteral("Укажите имя файла новой базы сообщений."));
+  const QString lastName = SaveDialog1FileName;
   const auto name = runSaveDialog1();
-  if (!name) {
+  auto notCreated = [&] {
     dialogs::message(goods ? QStringLiteral("Новая база товаров не создана.")
                            : QStringLiteral("Новая база сообщений не создана."));
     return std::nullopt;
-  }
+  };
+  if (!name) return notCreated();
   const std::string chosen(name->toLocal8Bit().constData());
   // A new base replaces only a Paradox table of that name: anything else
   // there (a dBase table, a text, a picture) is refused and nothing is
@@ -116,23 +119,40 @@ std::optional<std::string> TForm1::askNewBaseName(bool goods) {
                          .arg(QString::fromLocal8Bit(existing.c_str())));
     return std::nullopt;
   }
+  // A table that is there loses its records only when the operator says so;
+  // a No ends the entry as a cancelled dialog does.
+  storage::Table probe;
+  probe.setTableType(storage::TableType::Paradox);
+  probe.setTableName(chosen);
+  if (!dialogs::confirmReplace(QString::fromLocal8Bit(probe.filePath().c_str()), true)) {
+    SaveDialog1FileName = lastName;
+    return notCreated();
+  }
   return chosen;
 }
+
+namespace {
+
+// Whether the named table exists and opens as a table of its type.
+bool opensAsTable(storage::Table& probe) {
+  if (!probe.exists()) return false;
+  try {
+    probe.open();
+    probe.close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 std::string TForm1::replacedFileIfNotATable(const std::string& fileName) {
   storage::Table probe;
   probe.setTableType(storage::TableType::Paradox);
   probe.setTableName(fileName);
-  if (!probe.exists()) return {};
-  try {
-    probe.open();
-    probe.close();
-    return {};
-  } catch (const std::exception&) {
-  }
-  // The file the engine would take for the table: the name with ".db" when
-  // it has no extension.
-  return QFileInfo(QString::fromLocal8Bit(fileName.c_str())).suffix().isEmpty() ? fileName + ".db" : fileName;
+  if (!probe.exists() || opensAsTable(probe)) return {};
+  return probe.filePath();
 }
 
 void TForm1::createGoodsTable(const std::string& fileName, int startWidth, bool passEvents) {
@@ -286,11 +306,33 @@ void TForm1::N10Click() {
 void TForm1::N11Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
+    const QString lastName = SaveDialog1FileName;
     const auto name = runSaveDialog1();
     if (!name) return;
     try {
+      const std::string target = name->toLocal8Bit().constData();
+      storage::Table replaced;
+      replaced.setTableType(Table1.tableType());
+      replaced.setTableName(target);
+      if (replaced.exists()) {
+        std::error_code ec;
+        // The open table under its own name: there is nothing to rename.
+        if (std::filesystem::equivalent(replaced.filePath(), Table1.filePath(), ec)) return;
+        // Only a table is replaced, and only when the operator says so; a
+        // No ends the entry as a cancelled dialog does.
+        if (!opensAsTable(replaced)) return;
+        if (!dialogs::confirmReplace(QString::fromLocal8Bit(replaced.filePath().c_str()), true)) {
+          SaveDialog1FileName = lastName;
+          return;
+        }
+      }
+      // What was typed is stored before the table is closed; a record that
+      // cannot be stored keeps the table open with it.
+      if (Table1.active() && Table1.modified()) Table1.post();
+      if (replaced.exists()) replaced.deleteTable();
       Table1.close();
-      Table1.renameTable(name->toLocal8Bit().constData());
+      Table1.renameTable(target);
       Table1.open();
     } catch (...) {
     }

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QImageReader>
@@ -128,6 +129,16 @@ Service* g_installed = nullptr;
 
 Service& current() { return g_installed ? *g_installed : qtService(); }
 void install(Service* service) { g_installed = service; }
+
+bool confirmReplace(const QString& file, bool base) {
+  // A folder of that name is not replaced: its save fails with its error.
+  const QFileInfo info(file);
+  if (!info.exists() || info.isDir()) return true;
+  const QString text =
+      base ? QStringLiteral("ВНИМАНИЕ !\r\nФайл %1 уже существует.\r\nВсе записи этой базы будут удалены.\r\nПродолжить ?")
+           : QStringLiteral("ВНИМАНИЕ !\r\nФайл %1 уже существует и будет заменен.\r\nПродолжить ?");
+  return current().question(text.arg(file)) == Answer::Yes;
+}
 
 QString toQtFilter(const QString& filter) {
   const QStringList parts = filter.split('|');

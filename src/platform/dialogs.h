@@ -53,6 +53,11 @@ void install(Service* service);
 inline void message(const QString& text) { current().message(text); }
 inline void error(const QString& text) { current().error(text); }
 
+// Asked before a save replaces a file that exists: names the file and what
+// is lost with it, the records of a base (base) or the file itself. True
+// when no such file exists or the operator answered Yes.
+bool confirmReplace(const QString& file, bool base);
+
 // Turns "desc|pattern|desc|pattern" into Qt's "desc (pattern);;..." form.
 QString toQtFilter(const QString& filter);
 

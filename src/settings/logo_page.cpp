@@ -239,7 +239,7 @@ void TForm1::saveLogo() {
   req.filter = QStringLiteral("рисунки (*.kmi)|*.kmi");
   req.fileName = SaveDialog2FileName;
   const auto name = dialogs::current().saveFile(req);
-  if (!name) return;
+  if (!name || !dialogs::confirmReplace(*name, false)) return;
   SaveDialog2FileName = *name;
   // The flag is cleared only once the whole file is in place: a failed save
   // leaves the drawing marked as unsaved.

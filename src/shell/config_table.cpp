@@ -174,7 +174,7 @@ void TForm1::SpeedButton18Click() {
     req.defaultExt = QStringLiteral("cfl");
     req.fileName = g_lastCfgSaveName;
     const auto name = dialogs::current().saveFile(req);
-    if (!name) return;
+    if (!name || !dialogs::confirmReplace(QFileInfo(*name).absoluteFilePath(), false)) return;
     g_lastCfgSaveName = *name;
     textfile::writeAtomic(QFileInfo(*name).absoluteFilePath().toStdString(),
                           writeConfigRows(configRows()));

@@ -1117,6 +1117,8 @@ bool Table::exists() const {
   return fs::exists(d_->path(), ec);
 }
 
+std::string Table::filePath() const { return d_->path(); }
+
 void Table::deleteTable() {
   d_->checkInactive();
   const std::string p = d_->path();

@@ -113,6 +113,9 @@ class Table {
   // table exists), exists, delete and rename with every companion file.
   void createTable();
   bool exists() const;
+  // The table's main file: the name, with the format's extension when it
+  // has none.
+  std::string filePath() const;
   void deleteTable();
   void renameTable(const std::string& newName);
 

@@ -94,18 +94,88 @@ TEST_F(NewBase, ClosingTheMainWindowDropsAnUnstoredMessage) {
   EXPECT_TRUE(column(file, "MSGNO").empty());
 }
 
-TEST_F(NewBase, ChoosingAnExistingTableReplacesItWithoutAQuestion) {
+// A save dialog's name that holds a file: the operator is asked once, with
+// the file named; No ends the entry as its cancel does and keeps the file
+// and the open base, Yes replaces it.
+TEST_F(NewBase, ReplacingAnExistingFileIsAskedFirst) {
+  const QString goods = path("goods.db");
+  auto asked = [](const QString& file, bool base) {
+    return QStringLiteral("?: ВНИМАНИЕ !\r\nФайл ") + file +
+           (base ? QStringLiteral(" уже существует.\r\nВсе записи этой базы будут удалены.\r\nПродолжить ?")
+                 : QStringLiteral(" уже существует и будет заменен.\r\nПродолжить ?"));
+  };
   newGoods("goods.db");
   addGoods(2, "Apples", 100);
   addGoods(3, "Pears", 120);
-  const QString file = QString::fromLocal8Bit(table().tableName().c_str());
-  ASSERT_EQ(column(file, "PLUNO").size(), 3u);
-
-  dlg.files.push_back(path("goods.db"));
+  const std::vector<std::string> three = {"1", "2", "3"};
+  const QString goodsNote = QStringLiteral("Укажите имя файла новой базы товаров.");
+  const QString msgNote = QStringLiteral("Укажите имя файла новой базы сообщений.");
+  const QString goodsCancel = QStringLiteral("Новая база товаров не создана.");
+  const QString msgCancel = QStringLiteral("Новая база сообщений не создана.");
+  const struct {
+    QAction* entry;
+    QString note, cancel;
+  } entries[] = {{form->N3, goodsNote, goodsCancel}, {form->N4, msgNote, msgCancel},
+                 {form->N12, goodsNote, goodsCancel}, {form->N13, msgNote, msgCancel}};
+  for (const auto& e : entries) {
+    SCOPED_TRACE(e.entry->objectName().toStdString());
+    dlg.files.push_back(goods);
+    dlg.answers = {dialogs::Answer::No};
+    e.entry->trigger();
+    EXPECT_EQ(dlg.take(), (QStringList{e.note, asked(goods, true), e.cancel}));
+    EXPECT_EQ(column(goods, "PLUNO"), three);
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(table().tableName(), goods.toStdString());
+    EXPECT_EQ(table().recordCount(), 3);
+    EXPECT_FALSE(Form4->isVisible());
+    EXPECT_FALSE(Form5->isVisible());
+  }
+  // The default name "goods" means goods.db; Yes replaces it as before.
+  dlg.files.push_back(path("goods"));
+  dlg.answers = {dialogs::Answer::Yes};
   form->N3->trigger();
-  EXPECT_EQ(dlg.take().size(), 1);  // only the note before the dialog
-  EXPECT_EQ(dlg.fileRequests.back().fileName, path("goods.db"));  // the last name is kept
-  EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
+  EXPECT_EQ(dlg.take(), (QStringList{goodsNote, asked(goods, true)}));
+  EXPECT_EQ(column(goods, "PLUNO"), std::vector<std::string>{"1"});
+
+  // A rename onto another table.
+  newMessages("msg.db");
+  form->N10->trigger();
+  dlg.files.push_back(goods);
+  dlg.answers = {dialogs::Answer::No};
+  form->N11->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{asked(goods, true)});
+  EXPECT_EQ(column(goods, "PLUNO"), std::vector<std::string>{"1"});
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(table().tableName(), path("msg.db").toStdString());
+  dlg.files.push_back(goods);
+  dlg.answers = {dialogs::Answer::Yes};
+  form->N11->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{asked(goods, true)});
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(table().tableName(), goods.toStdString());
+  EXPECT_EQ(column(goods, "MSGNO"), std::vector<std::string>{"1"});
+  EXPECT_FALSE(QFileInfo::exists(path("msg.db")));
+
+  // A logo file and a configuration file.
+  const struct {
+    QToolButton* save;
+    QString file;
+  } files[] = {{form->SpeedButton35, path("logo.kmi")}, {form->SpeedButton18, path("net.cfl")}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.save->objectName().toStdString());
+    const QString name = QFileInfo(f.file).fileName();
+    writeFile(name, "someone's file");
+    dlg.files.push_back(f.file);
+    dlg.answers = {dialogs::Answer::No};
+    f.save->click();
+    EXPECT_EQ(dlg.take(), QStringList{asked(f.file, false)});
+    EXPECT_EQ(readFile(name), "someone's file");
+    dlg.files.push_back(f.file);
+    dlg.answers = {dialogs::Answer::Yes};
+    f.save->click();
+    EXPECT_EQ(dlg.take(), QStringList{asked(f.file, false)});
+    EXPECT_NE(readFile(name), "someone's file");
+  }
 }
 
 TEST_F(NewBase, TheSameEntryTwiceUnderTheDefaultNameReplacesTheFirstTable) {
@@ -118,8 +188,9 @@ TEST_F(NewBase, TheSameEntryTwiceUnderTheDefaultNameReplacesTheFirstTable) {
   ASSERT_EQ(column(file, "PLUNO").size(), 2u);
   EXPECT_EQ(dlg.fileRequests.back().fileName, QStringLiteral("db1"));
   dlg.files.push_back(path("db1"));
+  dlg.answers = {dialogs::Answer::Yes};
   form->N3->trigger();
-  EXPECT_EQ(dlg.take().size(), 2);
+  EXPECT_EQ(dlg.take().size(), 3);  // both notes and the question
   ASSERT_TRUE(table().active());
   EXPECT_EQ(column(file, "PLUNO"), std::vector<std::string>{"1"});
   EXPECT_EQ(dlg.fileRequests.back().fileName, path("db1"));  // the name chosen last
@@ -139,6 +210,7 @@ TEST_F(NewBase, TheDefaultNameAfterADbaseBaseReplacesOnlyTheParadoxTable) {
     openTable(dbf);
     ASSERT_TRUE(table().active());
     dlg.files.push_back(path("db1"));
+    dlg.answers = {dialogs::Answer::Yes};
     entry->trigger();
     dlg.take();
     EXPECT_EQ(readFile("db1.dbf"), dbfBytes);

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
@@ -136,6 +137,29 @@ TEST_F(GridEdit, TextTheFieldRefusesStaysInTheCellToBeCorrected) {
   form->DBNavigator1->button(storage::DbNavigator::Post)->click();
   EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"15", "120"}));
   EXPECT_TRUE(dlg.take().isEmpty());
+}
+
+// A rename stores what is being typed first; a record that cannot be stored
+// (its PLU number cleared) keeps the table open, unrenamed, with the record.
+TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {
+  const QString old = file();
+  QLineEdit* editor = type(QStringLiteral("Номер PLU"), QString());
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClick(editor, Qt::Key_Delete);
+  dlg.files.push_back(path("renamed.db"));
+  form->N11->trigger();
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(file(), old);
+  EXPECT_TRUE(table().modified());
+  EXPECT_FALSE(QFileInfo::exists(path("renamed.db")));
+  table().cancel();
+
+  type(QStringLiteral("Цена"), QStringLiteral("777"));
+  dlg.files.push_back(path("renamed.db"));
+  form->N11->trigger();
+  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(file(), path("renamed.db"));
+  EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"777", "120"}));
 }
 
 TEST_F(GridEdit, ClosingTheProgramStoresWhatWasTyped) {

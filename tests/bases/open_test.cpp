@@ -244,15 +244,6 @@ TEST_F(OpenBase, RenameMovesTheTableAndShowsTheRawFields) {
   EXPECT_EQ(gridTitles().first(), QStringLiteral("Номер PLU"));
 }
 
-TEST_F(OpenBase, RenameOntoAnotherTableKeepsThatTable) {
-  const QString msgs = messagesBase();
-  const QString goods = goodsBase();
-  dlg.files.push_back(msgs);
-  form->N11->trigger();
-  EXPECT_EQ(column(msgs, "MSGNO"), (std::vector<std::string>{"1", "4"}));
-  EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
-}
-
 TEST_F(OpenBase, FontDialogSetsTheGridFont) {
   QFont f(QStringLiteral("Courier"), 17);
   dlg.fonts.push_back(f);

@@ -107,15 +107,16 @@ TEST_F(LogoPageTest, SavingWritesThe512RasterBytesUnderTheNameAsChosen) {
   EXPECT_TRUE(r.defaultExt.isEmpty());
 
   // All black; a name without an extension stays without one and an
-  // existing file is replaced without a question.
+  // existing file is replaced once the operator said Yes.
   import(saveBlackPicture("black.bmp", 64));
   ASSERT_TRUE(form->LogoModified);
   writeFile("logo", "old");
+  dlg.answers = {Answer::Yes};
   saveAs("logo");
   EXPECT_EQ(readFile("logo"), std::string(512, '\xFF'));
   EXPECT_FALSE(QFile::exists(path("logo.kmi")));
   EXPECT_FALSE(form->LogoModified);
-  EXPECT_TRUE(dlg.shown.isEmpty());
+  EXPECT_EQ(dlg.take().size(), 1);
   EXPECT_EQ(QDir(dir->path()).entryList({"*~"}, QDir::Files | QDir::Hidden), QStringList());
 
   // A cancelled dialog writes nothing and leaves the flag.
@@ -133,10 +134,11 @@ TEST_F(LogoPageTest, AFailedSaveKeepsTheOldFileAndTheFlag) {
   {
     WithoutFileOverride user;
     ASSERT_TRUE(user.ok());
+    dlg.answers = {Answer::Yes};
     saveAs("old.kmi");
   }
-  ASSERT_EQ(dlg.shown.size(), 1);
-  EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: ")) << dlg.shown[0].toStdString();
+  ASSERT_EQ(dlg.shown.size(), 2);  // the question, then the error
+  EXPECT_TRUE(dlg.shown[1].startsWith("ERROR: ")) << dlg.shown[1].toStdString();
   EXPECT_EQ(readFile("old.kmi"), std::string(512, 'o'));
   EXPECT_TRUE(form->LogoModified);
 
@@ -229,6 +231,7 @@ TEST_F(LogoPageTest, EveryAnswerOfTheSaveQuestion) {
     };
     form->LogoModified = false;
     press("SpeedButton33");
+    QFile::remove(path("saved.kmi"));
     const std::string drawn = draw(200);
 
     // Cancel: nothing changes, no dialog follows.
