@@ -1,7 +1,9 @@
 // Every command against the emulated scale: request bytes, results, and what
 // time-outs, empty cells, wrong status bytes, short, split and late replies
 // and a closed connection do to them.
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "link/scale_link.h"
 #include "link_fixture.h"
@@ -205,9 +207,11 @@ TEST_F(CommandTest, ReadsFailOnAReplyNotWholeWithinTheTimeOut) {
       EXPECT_FALSE(r.run());
       EXPECT_TRUE(r.unchanged());
     }
-    fault(r.code, {.kind = Fault::Split, .length = r.reply - 1, .delayMs = kTimeOut + 50});
+    fault(r.code, {.kind = Fault::Split, .length = r.reply - 1, .delayMs = 2 * kTimeOut});
     EXPECT_FALSE(r.run());
     EXPECT_TRUE(r.unchanged());
+    // The scale sends the late rest before it serves the next connection.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kTimeOut + 100));
   }
 }
 
