@@ -1,37 +1,29 @@
 // Commands on goods records and messages, and the delete of a PLU cell or of
 // its sales totals: one exchange each on the open connection.
-#include <QLineEdit>
-#include <functional>
-
 #include "link/scale_link.h"
 #include "link/wire.h"
-#include "platform/ansi.h"
 #include "platform/clock.h"
-#include "platform/intconv.h"
 #include "shell/tform1.h"
 
 namespace {
 
-enum class RecordRead { TimedOut, Empty, Record };
+enum class RecordRead { Failed, Empty, Record };
 
 // The record reads: request, pause (taken once the request is out), one
 // wait, the status byte; any status but EmptyCell is followed by n bytes into
-// body, whose bytes that never arrive stay as they were (zero).
-RecordRead readRecord(TcpClient& client, const std::string& request, const std::function<int()>& pause,
-                      unsigned char* body, std::size_t n, int timeOut) {
+// body. A record that is not whole within the time-out fails the read like
+// no reply at all: its part is never taken for the whole.
+RecordRead readRecord(TcpClient& client, const std::string& request, int pause, unsigned char* body,
+                      std::size_t n, int timeOut) {
   scalelink::sendRequest(client, request);
-  clock_::sleep(pause());
+  clock_::sleep(pause);
   const scalelink::Deadline deadline = scalelink::replyDeadline(timeOut);
-  if (!scalelink::waitForReply(client, timeOut)) return RecordRead::TimedOut;
+  if (!scalelink::waitForReply(client, timeOut)) return RecordRead::Failed;
   unsigned char status = 0;
   client.ReceiveBuf(&status, 1);
   if (status == wire::EmptyCell) return RecordRead::Empty;
-  scalelink::receivePart(client, body, n, deadline);
-  return RecordRead::Record;
+  return scalelink::receivePart(client, body, n, deadline) == n ? RecordRead::Record : RecordRead::Failed;
 }
-
-// The pause before a record read: the time-out in Edit32, read anew.
-int configuredTimeOut(const QLineEdit* edit) { return intconv::parse(ansi::A(edit->text())); }
 
 }  // namespace
 
@@ -52,12 +44,10 @@ bool TForm1::GetPlu(int& PLUNO, std::string& NAME1, std::string& NAME2, int& PRI
   RST.clear();
   LOGOTYPE = 0;
   PRICE = 0;
-  // A third of the configured time-out lets the whole record arrive.
+  // A third of the run's time-out lets the whole record arrive.
   unsigned char body[wire::kPluReplyBody] = {};
-  switch (readRecord(
-      TcpClient1, wire::getPluRequest(PLUNO), [this] { return configuredTimeOut(Edit32) / 3; }, body,
-      sizeof body, TimeOut)) {
-    case RecordRead::TimedOut:
+  switch (readRecord(TcpClient1, wire::getPluRequest(PLUNO), TimeOut / 3, body, sizeof body, TimeOut)) {
+    case RecordRead::Failed:
       return false;
     case RecordRead::Empty:
       PRICE = -1;
@@ -95,13 +85,10 @@ bool TForm1::SendMsg(int MSGNO, const std::string& LINE1, const std::string& LIN
 bool TForm1::GetMsg(int& MSGNO, std::string& LINE1, std::string& LINE2, std::string& LINE3,
                     std::string& LINE4, std::string& LINE5, std::string& LINE6, std::string& LINE7,
                     std::string& LINE8, int TimeOut) {
-  // The whole configured time-out lets the message arrive; bytes that never
-  // arrive come back as blanks.
+  // The run's whole time-out lets the message arrive.
   unsigned char body[wire::kMsgReplyBody] = {};
-  switch (readRecord(
-      TcpClient1, wire::getMsgRequest(MSGNO), [this] { return configuredTimeOut(Edit32); }, body, sizeof body,
-      TimeOut)) {
-    case RecordRead::TimedOut:
+  switch (readRecord(TcpClient1, wire::getMsgRequest(MSGNO), TimeOut, body, sizeof body, TimeOut)) {
+    case RecordRead::Failed:
       return false;
     case RecordRead::Empty:
       MSGNO = -1;

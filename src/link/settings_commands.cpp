@@ -11,15 +11,14 @@ using scalelink::acknowledgedWrite;
 namespace {
 
 // The reads whose status byte is not examined: pause, one wait, then the
-// reply; bytes that never arrive stay zero.
+// reply, which must be whole within the time-out.
 bool pausedRead(TcpClient& client, const std::string& request, int pause, unsigned char* reply, std::size_t n,
                 int timeOut) {
   scalelink::sendRequest(client, request);
   clock_::sleep(pause);
   const scalelink::Deadline deadline = scalelink::replyDeadline(timeOut);
   if (!scalelink::waitForReply(client, timeOut)) return false;
-  scalelink::receivePart(client, reply, n, deadline);
-  return true;
+  return scalelink::receivePart(client, reply, n, deadline) == n;
 }
 
 }  // namespace

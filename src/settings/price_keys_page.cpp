@@ -7,6 +7,7 @@
 
 #include "link/scale_link.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/intconv.h"
 #include "settings/settings_pages.h"
@@ -87,6 +88,7 @@ void TForm1::Button8Click() {
     int row = -1, timeOut = 0;
     if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для записи таблицы клавиш цен"), row, timeOut))
       return;
+    int skipped = 0;  // keys whose handshake got no reply
     for (int k = 1; k <= kKeys; ++k) {
       clock_::sleep(200);
       StringGrid2->select(1, k);
@@ -101,15 +103,23 @@ void TForm1::Button8Click() {
       switch (ScaleSelectHandshake(row, timeOut, 50)) {
         case HandshakeResult::Accepted:
           break;
-        case HandshakeResult::NoData:
-          continue;  // this key is skipped
+        case HandshakeResult::NoData:  // this key is skipped
+          ++skipped;
+          continue;
         case HandshakeResult::WrongReply:
           return say(kWrongReply);
       }
       if (!SendPrSet(*cell, k, timeOut))
         return say("В процессе обмена возникли ошибки. Повторите попытку записи еще раз.");
     }
-    say("Запись таблицы клавиш цен произведена.");
+    // Success is claimed only when every key was written.
+    if (skipped == 0)
+      say("Запись таблицы клавиш цен произведена.");
+    else
+      dialogs::message(QStringLiteral("Не записано клавиш цен: %1 из %2. Весы не ответили на запрос для этих "
+                                      "клавиш. Повторите попытку записи еще раз.")
+                           .arg(skipped)
+                           .arg(kKeys));
     StringGrid2->select(1, 1);
   });
 }

@@ -2,12 +2,14 @@
 // writes the settings files, destruction closes the open table.
 #include "shell/tform1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTimeEdit>
 #include <QDir>
-#include <QShortcut>
 #include <QLineEdit>
+#include <QShortcut>
+#include <QTimer>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
@@ -36,6 +38,18 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] { HelpKeyword(QStringLiteral("Содержание")); });
+  closeAfterRun_ = new QTimer(this);
+  closeAfterRun_->setInterval(20);
+  connect(closeAfterRun_, &QTimer::timeout, this, [this] {
+    // A pass that began after the close cleared the stop flag: set it again.
+    if (ScaleBusy) {
+      TransferCancelled = 1;
+      return;
+    }
+    if (QApplication::activeModalWidget()) return;  // the run's last message is still open
+    closeAfterRun_->stop();
+    close();
+  });
   guarded([this] { FormCreate(); });
 }
 
@@ -141,6 +155,15 @@ void TForm1::FormDestroy() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // An operation runs inside one of the handlers (its event-loop turns let
+  // the close in): it is stopped as Stop stops it, and the window stays, its
+  // messages shown, until it has ended; then it closes as usual.
+  if (ScaleBusy || closeAfterRun_->isActive()) {
+    TransferCancelled = 1;
+    closeAfterRun_->start();
+    event->ignore();
+    return;
+  }
   bool canClose = true;
   // A file that cannot be written is shown and keeps the window open.
   if (!guarded([&] { FormCloseQuery(canClose); })) canClose = false;

@@ -34,6 +34,7 @@ class QRadioButton;
 class QSlider;
 class QTabWidget;
 class QTableView;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class StringGrid;
@@ -456,6 +457,9 @@ class TForm1 : public QMainWindow {
   void buildLogoPage();
   void saveLogo();  // the steps of SpeedButton35Click; throws on failure
   std::optional<QFont> fontDialog1Font_;
+  // Runs while a close waits for the operation it stopped to end, then
+  // closes the window.
+  QTimer* closeAfterRun_ = nullptr;
 };
 
 // The main window of the running program.

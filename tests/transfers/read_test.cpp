@@ -2,6 +2,8 @@
 // the read entries, and the errors, Stop and database failures of a read.
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
+#include <QTest>
 #include <algorithm>
 
 #include "link/wire.h"
@@ -207,6 +209,99 @@ TEST_F(ReadFromScale, StopKeepsTheCellsReadSoFar) {
                             "Ошибка обмена 1. Повторите попытку еще раз или проверьте "
                             "работоспособность весов.")});
   EXPECT_EQ(table().recordCount(), 4);
+}
+
+// Closing the window while an operation runs stops it as Stop does (an
+// operation without Stop runs to its end); the window stays with the run's
+// last message and closes, writing the settings files, only after it.
+TEST_F(ReadFromScale, CloseDuringAnOperationStopsItAndClosesAfterIt) {
+  struct Case {
+    const char* what;
+    int command;          // whose requests show how far the run went
+    std::size_t closeAt;  // requests of it made when the window is closed
+    std::function<void()> run;
+    QString end;
+  };
+  const Case cases[] = {
+      {"read", 0x81, 3,
+       [&] {
+         readEntry(form->N12, "read");
+         runDialog(Form4, 1, 100);
+       },
+       QStringLiteral("Действие прервано")},
+      {"delete", 0x8D, 3,
+       [&] {
+         form->N14->trigger();
+         dlg.answers.push_back(dialogs::Answer::Yes);
+         runDialog(Form6, 1, 100);
+         dlg.shown.removeFirst();  // the question
+       },
+       QStringLiteral("Действие прервано")},
+      {"state", 0x89, 0, [&] { form->Button11->click(); }, QStringLiteral("Данные приняты.")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stop();
+    startWithScale();
+    for (int cell = 1; cell <= 100; ++cell) putPlu(cell, "x", cell, 0);
+    form->ComboBox7->setEditText(QStringLiteral("Весы 7"));
+    form->show();
+    QFile::remove(path("total.cfg"));
+    bool asked = false, closedAtOnce = true, shownAtEnd = false, savedAtEnd = true;
+    std::size_t atClose = 0;
+    clk.onTurn = [&](int) {
+      if (asked || scale.requestsOf(c.command).size() < c.closeAt) return;
+      asked = true;
+      atClose = scale.requestsOf(c.command).size();
+      closedAtOnce = form->close();
+    };
+    dlg.onMessage = [&](const QString&) {
+      shownAtEnd = form->isVisible();
+      savedAtEnd = QFile::exists(path("total.cfg"));
+    };
+    c.run();
+    clk.onTurn = nullptr;
+    dlg.onMessage = nullptr;
+    ASSERT_TRUE(asked);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(dlg.take(), QStringList{c.end});
+    EXPECT_TRUE(shownAtEnd);
+    EXPECT_FALSE(savedAtEnd);
+    if (c.closeAt) {
+      EXPECT_LE(scale.requestsOf(c.command).size(), atClose + 1);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
+    EXPECT_TRUE(QFile::exists(path("total.cfg")));
+  }
+}
+
+// A run waits and pauses with the time-out it started with: a time-out typed
+// during a read, however long or not a number, changes none of its pauses.
+TEST_F(ReadFromScale, TimeOutTypedDuringAReadLeavesItsPauses) {
+  startWithScale(300);
+  for (int n : {1, 2, 3}) {
+    putPlu(n, "x", n, 0);
+    putMessage(n, "m");
+  }
+  struct Case {
+    QAction* entry;
+    RangeDialog* dialog;
+    int pause;  // before each record read
+  };
+  for (const Case& c : {Case{form->N12, Form4, 100}, Case{form->N13, Form5, 300}}) {
+    for (const char* typed : {"60000", "abc"}) {
+      SCOPED_TRACE(typed);
+      form->Edit32->setText(QStringLiteral("300"));
+      readEntry(c.entry, (std::string("t") + std::to_string(c.pause) + typed).c_str());
+      clk.onTurn = [&](int) { form->Edit32->setText(QString::fromLatin1(typed)); };
+      clk.slept = 0;
+      runDialog(c.dialog, 1, 3);
+      clk.onTurn = nullptr;
+      EXPECT_EQ(dlg.take(), QStringList{kReceived});
+      EXPECT_EQ(table().recordCount(), 3);
+      EXPECT_EQ(clk.slept, 50 + 3 * (50 + c.pause));  // the ping, then handshake and read per cell
+    }
+  }
 }
 
 TEST_F(ReadFromScale, DatabaseErrorEndsTheRunWithTheErrorBoxAndHiddenProgress) {
