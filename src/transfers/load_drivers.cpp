@@ -24,8 +24,10 @@ const char* const kSendFailed =
     "заполнения таблицы.";
 const char* const kWords = "Для записи данных";
 
-// One load run: the optional test pass and the send pass share their walk;
-// what is tested and sent per record is the caller's.
+// One load run: the optional test pass and the send pass share their walk
+// over every record of the table, whatever its order; a record is tested
+// and sent when its number lies in the range. What is tested and sent per
+// record is the caller's.
 struct LoadRun {
   TForm1& f;
   int low, high;
@@ -65,7 +67,6 @@ void LoadRun::run() {
       progress.number(i);
       progress.step(i);
       if (f.TransferCancelled == 1) return say(kStopped);
-      if (i > high) break;
       clock_::processEvents();
       const std::optional<int> key = readInt(f, keyField);
       // A key that cannot be read stops the run before anything is sent,
@@ -95,7 +96,6 @@ void LoadRun::run() {
       ++inRange;
       if (!send(*key)) return;
     }
-    if (i > high) break;
     t.next();
     clock_::processEvents();
   }
