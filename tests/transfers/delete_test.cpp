@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
 #include <utility>
 
@@ -151,6 +152,35 @@ TEST_F(DeleteInScale, NumbersReachTheDriverAsTyped) {
   for (const std::string& r : scale.requestsOf(0x8D))
     got.push_back(int((unsigned char)r[1] | (unsigned char)r[2] << 8));
   EXPECT_EQ(got, (std::vector<int>{42, 0, 9999, 7}));
+}
+
+// A digit typed over a selection replaces it, four digits at most all the
+// same; the delete that follows runs over the range as it now reads.
+TEST_F(DeleteInScale, DigitTypedOverASelectionReplacesIt) {
+  startWithScale();
+  form->N14->trigger();
+  QLineEdit* e = Form6->Edit2;
+  struct Case {
+    int from, length;
+    const char* keys;
+    const char* want;
+  } cases[] = {
+      {0, 4, "2", "2"},       {1, 2, "5", "450"},    {1, 2, "56", "4560"},
+      {3, 1, "12", "4001"},   {0, 4, "a-", "4000"},  {4, 0, "1", "4000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    e->setText(QStringLiteral("4000"));
+    e->setSelection(c.from, c.length);
+    QTest::keyClicks(e, QString::fromLatin1(c.keys));
+    EXPECT_EQ(e->text(), QString::fromLatin1(c.want));
+  }
+  e->selectAll();
+  QTest::keyClicks(e, QStringLiteral("2"));
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  Form6->Button1->click();
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2}));
 }
 
 TEST_F(DeleteInScale, UnknownScaleNameStopsBeforeAnyConnection) {
