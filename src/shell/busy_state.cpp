@@ -12,14 +12,14 @@
 namespace {
 // Entries that start another scale operation or a table loop, or replace or
 // reorder the open table under a running walk. A name that a page does not
-// have is skipped. The delete entries stay: they may switch a running delete
-// between deleting cells and clearing totals; the range dialogs' OK, which
-// would start a second run, is disabled instead.
+// have is skipped. The delete entries are among them: a running delete keeps
+// the kind (deleting cells or clearing totals) it started with. The range
+// dialogs' OK, which would start a second run, is disabled too.
 constexpr const char* kRefusedWhileBusy[] = {
     // goods page: new, open, rename, sorts and renumberings, check, transfers
     "ToolButton1", "N3", "N4", "ToolButton2", "N11", "ToolButton7", "PLU1", "MSG1", "N5", "N6",
     "N7", "N8", "PLU2", "MSG2", "ToolButton8", "ToolButton10", "N9", "N19", "ToolButton11", "N12",
-    "N13",
+    "N13", "ToolButton12", "N14", "ToolButton13",
     // goods page: the reports, which read the whole table
     "ToolButton4", "N20", "N21",
     // scale settings, state, factory settings and logo pages

@@ -57,23 +57,46 @@ TEST_F(DeleteInScale, NoSendsNothingYesDeletesEveryNumber) {
   EXPECT_EQ(cells(0x8D).size(), 3u);
 }
 
-TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
+// A run keeps the kind it started with: both entries show disabled while it
+// runs and a switch reaching them anyway changes nothing; Stop stays usable.
+TEST_F(DeleteInScale, ARunKeepsTheModeItStartedWith) {
   startWithScale();
-  form->N14->trigger();
-  clk.onTurn = [&](int) {
-    if (scale.requestsOf(0x8D).size() != 2) return;
-    // The mode switch stays usable; a second run from the dialog does not.
-    EXPECT_TRUE(form->ToolButton13->isEnabled());
-    EXPECT_FALSE(Form6->Button1->isEnabled());
-    form->ToolButton13->click();
+  struct Case {
+    void (TForm1::*start)();
+    void (TForm1::*other)();
+    int command, mode;
+  } cases[] = {
+      {&TForm1::ToolButton13Click, &TForm1::N14Click, 0x92, 2},
+      {&TForm1::N14Click, &TForm1::ToolButton13Click, 0x8D, 0},
   };
-  dlg.answers.push_back(dialogs::Answer::Yes);
-  runDialog(Form6, 1, 5);
-  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2}));
-  EXPECT_EQ(cells(0x92), (std::vector<int>{3, 4, 5}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    scale.clearRequests();
+    (form->*c.start)();
+    bool disabled = true;
+    clk.onTurn = [&](int) {
+      disabled &= !form->N14->isEnabled() && !form->ToolButton13->isEnabled() &&
+                  !form->ToolButton12->isEnabled() && form->Button3->isEnabled();
+      if (scale.requestsOf(c.command).size() != 2) return;
+      form->N14->trigger();
+      form->ToolButton13->click();
+      (form->*c.other)();
+    };
+    dlg.answers.push_back(dialogs::Answer::Yes);
+    runDialog(Form6, 1, 5);
+    clk.onTurn = nullptr;
+    EXPECT_TRUE(disabled);
+    EXPECT_EQ(cells(c.command), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(scale.requests().size(), 10u);  // five handshakes, five commands
+    EXPECT_EQ(form->DeleteMode, c.mode);
+    EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+    EXPECT_TRUE(form->N14->isEnabled() && form->ToolButton13->isEnabled());
+  }
+  // With nothing running, the entry used last decides, the dialog open.
+  form->N14->trigger();
+  form->ToolButton13->click();
   EXPECT_EQ(form->DeleteMode, 2);
-  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
-  EXPECT_TRUE(Form6->Button1->isEnabled());
+  EXPECT_TRUE(Form6->isVisible());
 }
 
 TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {
