@@ -3,10 +3,15 @@
 // does nothing; Stop and whatever may run meanwhile stay enabled.
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
+#include <QPalette>
 #include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
 
 #include "shell/program.h"
 #include "shell/tform1.h"
+#include "storage/db_navigator.h"
 #include "transfers/range_dialogs.h"
 
 namespace {
@@ -39,4 +44,25 @@ void TForm1::ShowBusy(bool busy) {
   }
   for (RangeDialog* d : std::initializer_list<RangeDialog*>{Form2, Form3, Form4, Form5, Form6})
     if (d) d->Button1->setEnabled(!busy);
+}
+
+void TForm1::ShowTableWalk(bool walking) {
+  TableWalking = walking;
+  if (walking) {
+    // A grid that takes no input keeps the colours of one that does: the
+    // operator follows the walk in it as before.
+    QPalette p = DBGrid1->palette();
+    for (int r = 0; r < QPalette::NColorRoles; ++r) {
+      const auto role = QPalette::ColorRole(r);
+      p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    }
+    DBGrid1->setPalette(p);
+  }
+  // Disabled widgets take no clicks, keys or edits and still follow the
+  // table's current record.
+  DBGrid1->setEnabled(!walking);
+  if (DBNavigator1) DBNavigator1->setEnabled(!walking);
+  ComboBox1->setEnabled(!walking);
+  ToolButton3->setEnabled(!walking);
+  N10->setEnabled(!walking);
 }

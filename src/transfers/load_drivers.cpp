@@ -51,6 +51,7 @@ struct LoadRun {
 
 void LoadRun::run() {
   storage::Table& t = table(f);
+  TableWalk walk(f);  // from the first record of the test pass to the end
   Progress progress(f);
   // The window is drawn while a record's handshake waits out its pause, and
   // during the test pass, which has none, at most once in

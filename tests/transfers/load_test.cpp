@@ -485,13 +485,13 @@ TEST_F(LoadGoods, RefusedEntriesAreDisabledForTheLengthOfTheRun) {
     for (const char* name : refused) disabledMeanwhile &= !find<QToolButton>(name)->isEnabled();
     disabledMeanwhile &= !form->N9->isEnabled() && !form->PLU2->isEnabled();
     disabledMeanwhile &= !Form2->Button1->isEnabled() && !Form4->Button1->isEnabled();
-    disabledMeanwhile &= form->Button3->isEnabled() && form->N10->isEnabled();
+    disabledMeanwhile &= form->Button3->isEnabled() && !form->N10->isEnabled();
   };
   runDialog(Form2, 1, 2);
   ASSERT_GT(turns, 0);
   EXPECT_TRUE(disabledMeanwhile);
   for (const char* name : refused) EXPECT_TRUE(find<QToolButton>(name)->isEnabled()) << name;
-  EXPECT_TRUE(form->N9->isEnabled());
+  EXPECT_TRUE(form->N9->isEnabled() && form->N10->isEnabled());
   EXPECT_TRUE(Form2->Button1->isEnabled());
 }
 
