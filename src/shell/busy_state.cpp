@@ -57,6 +57,8 @@ void TForm1::ShowTableWalk(bool walking) {
       p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
     }
     DBGrid1->setPalette(p);
+  } else {
+    DBGrid1->setPalette(QPalette());  // the window's colours again
   }
   // Disabled widgets take no clicks, keys or edits and still follow the
   // table's current record.
