@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <functional>
 #include <utility>
 
 #include "transfer_fixture.h"
@@ -61,18 +62,19 @@ TEST_F(DeleteInScale, NoSendsNothingYesDeletesEveryNumber) {
 // runs and a switch reaching them anyway changes nothing; Stop stays usable.
 TEST_F(DeleteInScale, ARunKeepsTheModeItStartedWith) {
   startWithScale();
+  auto deleteCells = [&] { form->N14Click(); };
+  auto clearTotals = [&] { form->ToolButton13Click(); };
   struct Case {
-    void (TForm1::*start)();
-    void (TForm1::*other)();
+    std::function<void()> start, other;
     int command, mode;
   } cases[] = {
-      {&TForm1::ToolButton13Click, &TForm1::N14Click, 0x92, 2},
-      {&TForm1::N14Click, &TForm1::ToolButton13Click, 0x8D, 0},
+      {clearTotals, deleteCells, 0x92, 2},
+      {deleteCells, clearTotals, 0x8D, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
     scale.clearRequests();
-    (form->*c.start)();
+    c.start();
     bool disabled = true;
     clk.onTurn = [&](int) {
       disabled &= !form->N14->isEnabled() && !form->ToolButton13->isEnabled() &&
@@ -80,7 +82,7 @@ TEST_F(DeleteInScale, ARunKeepsTheModeItStartedWith) {
       if (scale.requestsOf(c.command).size() != 2) return;
       form->N14->trigger();
       form->ToolButton13->click();
-      (form->*c.other)();
+      c.other();
     };
     dlg.answers.push_back(dialogs::Answer::Yes);
     runDialog(Form6, 1, 5);
