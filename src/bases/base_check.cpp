@@ -115,6 +115,7 @@ void TForm1::ToolButton8Click() {
       Numb->hide();
       Button3->hide();
     };
+    TableWalk walk(*this);
     Table1.first();
     Numb->show();
     ProgressBar3->show();
@@ -157,6 +158,7 @@ void TForm1::ToolButton8Click() {
 
 void TForm1::ComboBox1Change() {
   guarded([this] {
+    if (TableWalking) return;  // the walk's record is not the operator's choice
     // A typed text selects no item: it names no logo number and writes nothing.
     const int logo = ComboBox1->currentIndex();
     if (logo < 0) return;
@@ -192,6 +194,7 @@ namespace {
 // an order by the numbered field itself a renumbered record moves, and a walk
 // by "next" would skip records and still report the table as numbered.
 void renumber(TForm1& f, const char* logical, const QString& noField) {
+  TableWalk walk(f);
   f.Table1.first();
   f.TransferCancelled = 0;
   f.Button3->show();

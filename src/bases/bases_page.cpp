@@ -23,7 +23,8 @@ void TForm1::setupBasesPage() {
   DBNavigator1 = new storage::DbNavigator(&Table1, NavigatorPlace);
   DBNavigator1->setObjectName(QStringLiteral("DBNavigator1"));
   NavigatorPlace->layout()->addWidget(DBNavigator1);
-  DBNavigator1->beforeAction = [this] { return commitGridEdit(); };
+  // Nothing moves or edits the table under a running walk.
+  DBNavigator1->beforeAction = [this] { return !TableWalking && commitGridEdit(); };
   // Both watch Table1: they go before it when the window is destroyed.
   basesViews_.run = [this] {
     delete DBNavigator1;

@@ -295,7 +295,7 @@ void TForm1::ToolButton2Click() {
 
 void TForm1::N10Click() {
   guarded([this] {
-    if (!commitGridEdit()) return;
+    if (TableWalking || !commitGridEdit()) return;
     try {
       Table1.refresh();
     } catch (...) {

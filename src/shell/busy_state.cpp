@@ -3,23 +3,28 @@
 // does nothing; Stop and whatever may run meanwhile stay enabled.
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
+#include <QPalette>
 #include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
 
 #include "shell/program.h"
 #include "shell/tform1.h"
+#include "storage/db_navigator.h"
 #include "transfers/range_dialogs.h"
 
 namespace {
 // Entries that start another scale operation or a table loop, or replace or
 // reorder the open table under a running walk. A name that a page does not
-// have is skipped. The delete entries stay: they may switch a running delete
-// between deleting cells and clearing totals; the range dialogs' OK, which
-// would start a second run, is disabled instead.
+// have is skipped. The delete entries are among them: a running delete keeps
+// the kind (deleting cells or clearing totals) it started with. The range
+// dialogs' OK, which would start a second run, is disabled too.
 constexpr const char* kRefusedWhileBusy[] = {
     // goods page: new, open, rename, sorts and renumberings, check, transfers
     "ToolButton1", "N3", "N4", "ToolButton2", "N11", "ToolButton7", "PLU1", "MSG1", "N5", "N6",
     "N7", "N8", "PLU2", "MSG2", "ToolButton8", "ToolButton10", "N9", "N19", "ToolButton11", "N12",
-    "N13",
+    "N13", "ToolButton12", "N14", "ToolButton13",
     // goods page: the reports, which read the whole table
     "ToolButton4", "N20", "N21",
     // scale settings, state, factory settings and logo pages
@@ -39,4 +44,27 @@ void TForm1::ShowBusy(bool busy) {
   }
   for (RangeDialog* d : std::initializer_list<RangeDialog*>{Form2, Form3, Form4, Form5, Form6})
     if (d) d->Button1->setEnabled(!busy);
+}
+
+void TForm1::ShowTableWalk(bool walking) {
+  TableWalking = walking;
+  if (walking) {
+    // A grid that takes no input keeps the colours of one that does: the
+    // operator follows the walk in it as before.
+    QPalette p = DBGrid1->palette();
+    for (int r = 0; r < QPalette::NColorRoles; ++r) {
+      const auto role = QPalette::ColorRole(r);
+      p.setColor(QPalette::Disabled, role, p.color(QPalette::Active, role));
+    }
+    DBGrid1->setPalette(p);
+  } else {
+    DBGrid1->setPalette(QPalette());  // the window's colours again
+  }
+  // Disabled widgets take no clicks, keys or edits and still follow the
+  // table's current record.
+  DBGrid1->setEnabled(!walking);
+  if (DBNavigator1) DBNavigator1->setEnabled(!walking);
+  ComboBox1->setEnabled(!walking);
+  ToolButton3->setEnabled(!walking);
+  N10->setEnabled(!walking);
 }

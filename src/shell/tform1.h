@@ -82,6 +82,14 @@ class TForm1 : public QMainWindow {
   // Shows the entries that a running operation refuses as disabled (or
   // enables them again at its end).
   void ShowBusy(bool busy);
+  // Set while a load, a read, the base check or a renumbering walks Table1's
+  // current record: nothing the operator does may move or change the table
+  // meanwhile.
+  bool TableWalking = false;
+  // Takes the grid, the navigator, the logo choice and the save entry out of
+  // the operator's reach for a walk (the grid keeps showing the walk's
+  // record), or gives them back.
+  void ShowTableWalk(bool walking);
 
   // ---- Field-compatibility table ----
   std::string Ass(const std::string& logicalName) const;
@@ -460,6 +468,23 @@ class TForm1 : public QMainWindow {
   // Runs while a close waits for the operation it stopped to end, then
   // closes the window.
   QTimer* closeAfterRun_ = nullptr;
+};
+
+// Holds TForm1::TableWalking for the life of one walk over Table1.
+class TableWalk {
+ public:
+  explicit TableWalk(TForm1& form) : form_(form), owner_(!form.TableWalking) {
+    if (owner_) form_.ShowTableWalk(true);
+  }
+  ~TableWalk() {
+    if (owner_) form_.ShowTableWalk(false);
+  }
+  TableWalk(const TableWalk&) = delete;
+  TableWalk& operator=(const TableWalk&) = delete;
+
+ private:
+  TForm1& form_;
+  bool owner_;
 };
 
 // The main window of the running program.

@@ -1,5 +1,6 @@
 // The delete driver: deletes a range of PLU cells of the scale chosen on the
-// goods page, or clears their sales totals, as DeleteMode says per number.
+// goods page, or clears their sales totals, as DeleteMode says when the run
+// starts (its two entries are refused while the run goes on).
 #include <QComboBox>
 
 #include "link/scale_link.h"
@@ -13,6 +14,7 @@ using namespace transfers;
 void TForm1::DeletePluRange(int low, int high) {
   scalelink::BusyGuard busy(*this);  // another scale operation runs: refused
   if (busy.refused()) return;
+  const int mode = DeleteMode;
   if (dialogs::current().question(
           QStringLiteral("Выбранные ячейки будут удалены из весов. Продолжить?")) !=
       dialogs::Answer::Yes)
@@ -45,7 +47,7 @@ void TForm1::DeletePluRange(int low, int high) {
   if (skipped == 0) return say("Удаление ячеек произведено.");
   // Success is claimed only when every number was done.
   const QString of = QString::number(skipped) + QStringLiteral(" из ") + QString::number(high - low + 1);
-  dialogs::message(DeleteMode == 0
+  dialogs::message(mode == 0
                        ? QStringLiteral("Не удалено ячеек: %1. Весы не ответили на запрос для этих номеров. "
                                         "Повторите попытку удаления еще раз.")
                              .arg(of)

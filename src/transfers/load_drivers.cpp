@@ -24,8 +24,10 @@ const char* const kSendFailed =
     "заполнения таблицы.";
 const char* const kWords = "Для записи данных";
 
-// One load run: the optional test pass and the send pass share their walk;
-// what is tested and sent per record is the caller's.
+// One load run: the optional test pass and the send pass share their walk
+// over every record of the table, whatever its order; a record is tested
+// and sent when its number lies in the range. What is tested and sent per
+// record is the caller's.
 struct LoadRun {
   TForm1& f;
   int low, high;
@@ -49,6 +51,7 @@ struct LoadRun {
 
 void LoadRun::run() {
   storage::Table& t = table(f);
+  TableWalk walk(f);  // from the first record of the test pass to the end
   Progress progress(f);
   // The window is drawn while a record's handshake waits out its pause, and
   // during the test pass, which has none, at most once in
@@ -65,7 +68,6 @@ void LoadRun::run() {
       progress.number(i);
       progress.step(i);
       if (f.TransferCancelled == 1) return say(kStopped);
-      if (i > high) break;
       clock_::processEvents();
       const std::optional<int> key = readInt(f, keyField);
       // A key that cannot be read stops the run before anything is sent,
@@ -95,7 +97,6 @@ void LoadRun::run() {
       ++inRange;
       if (!send(*key)) return;
     }
-    if (i > high) break;
     t.next();
     clock_::processEvents();
   }

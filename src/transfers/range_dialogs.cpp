@@ -104,12 +104,23 @@ bool RangeDialog::keyAccepted(const QString& text, char16_t key) {
   return key >= u'0' && key <= u'9' && text.size() < 4;
 }
 
+namespace {
+
+// The text that a typed character joins: a selection is replaced by it.
+QString keptText(const QLineEdit* e) {
+  QString text = e->text();
+  if (e->hasSelectedText()) text.remove(e->selectionStart(), e->selectedText().size());
+  return text;
+}
+
+}  // namespace
+
 void RangeDialog::Edit1KeyPress(char16_t& Key) {
-  if (!keyAccepted(Edit1->text(), Key)) Key = 0;
+  if (!keyAccepted(keptText(Edit1), Key)) Key = 0;
 }
 
 void RangeDialog::Edit2KeyPress(char16_t& Key) {
-  if (!keyAccepted(Edit2->text(), Key)) Key = 0;
+  if (!keyAccepted(keptText(Edit2), Key)) Key = 0;
 }
 
 bool RangeDialog::eventFilter(QObject* watched, QEvent* event) {

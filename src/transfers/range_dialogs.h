@@ -29,8 +29,9 @@ class RangeDialog : public QDialog {
   void Edit2KeyPress(char16_t& Key);
 
   // The rule shared by all ten edits, judged on the edit's text before the
-  // character is inserted: backspace passes, a digit passes while the text is
-  // shorter than four characters, everything else is refused.
+  // character is inserted, less the selection that the character replaces:
+  // backspace passes, a digit passes while that text is shorter than four
+  // characters, everything else is refused.
   static bool keyAccepted(const QString& text, char16_t key);
 
   // Makes the dialog visible without waiting for it; a visible dialog stays

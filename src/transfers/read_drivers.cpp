@@ -33,6 +33,7 @@ void readRange(TForm1& f, int low, int high, const std::function<Fetch(int n, in
   if (!f.OpenScaleLink(f.ComboBox2->currentText(), QStringLiteral("Для записи данных"), row,
                        timeOut))
     return;
+  TableWalk walk(f);  // the operator neither moves nor edits the table records are added to
   Progress progress(f);
   clock_::PaintInPauses painting(&f);
   auto store = [&] {

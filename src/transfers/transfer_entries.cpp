@@ -27,6 +27,7 @@ void TForm1::N19Click() {
 
 void TForm1::N14Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a running delete keeps the kind it started with
     DeleteMode = 0;
     Form6->showRange();
   });
@@ -34,6 +35,7 @@ void TForm1::N14Click() {
 
 void TForm1::ToolButton13Click() {
   guarded([this] {
+    if (ScaleBusy) return;  // a running delete keeps the kind it started with
     DeleteMode = 2;
     Form6->showRange();
   });

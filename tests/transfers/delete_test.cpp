@@ -2,7 +2,9 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QToolButton>
+#include <functional>
 #include <utility>
 
 #include "transfer_fixture.h"
@@ -56,23 +58,47 @@ TEST_F(DeleteInScale, NoSendsNothingYesDeletesEveryNumber) {
   EXPECT_EQ(cells(0x8D).size(), 3u);
 }
 
-TEST_F(DeleteInScale, ChangingTheModeDuringARunChangesTheCommandForTheRest) {
+// A run keeps the kind it started with: both entries show disabled while it
+// runs and a switch reaching them anyway changes nothing; Stop stays usable.
+TEST_F(DeleteInScale, ARunKeepsTheModeItStartedWith) {
   startWithScale();
-  form->N14->trigger();
-  clk.onTurn = [&](int) {
-    if (scale.requestsOf(0x8D).size() != 2) return;
-    // The mode switch stays usable; a second run from the dialog does not.
-    EXPECT_TRUE(form->ToolButton13->isEnabled());
-    EXPECT_FALSE(Form6->Button1->isEnabled());
-    form->ToolButton13->click();
+  auto deleteCells = [&] { form->N14Click(); };
+  auto clearTotals = [&] { form->ToolButton13Click(); };
+  struct Case {
+    std::function<void()> start, other;
+    int command, mode;
+  } cases[] = {
+      {clearTotals, deleteCells, 0x92, 2},
+      {deleteCells, clearTotals, 0x8D, 0},
   };
-  dlg.answers.push_back(dialogs::Answer::Yes);
-  runDialog(Form6, 1, 5);
-  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2}));
-  EXPECT_EQ(cells(0x92), (std::vector<int>{3, 4, 5}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    scale.clearRequests();
+    c.start();
+    bool disabled = true;
+    clk.onTurn = [&](int) {
+      disabled &= !form->N14->isEnabled() && !form->ToolButton13->isEnabled() &&
+                  !form->ToolButton12->isEnabled() && form->Button3->isEnabled();
+      if (scale.requestsOf(c.command).size() != 2) return;
+      form->N14->trigger();
+      form->ToolButton13->click();
+      c.other();
+    };
+    dlg.answers.push_back(dialogs::Answer::Yes);
+    runDialog(Form6, 1, 5);
+    clk.onTurn = nullptr;
+    EXPECT_TRUE(disabled);
+    EXPECT_EQ(cells(c.command), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(scale.requests().size(), 10u);  // five handshakes, five commands
+    EXPECT_EQ(form->DeleteMode, c.mode);
+    EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+    EXPECT_TRUE(form->N14->isEnabled() && form->ToolButton13->isEnabled());
+  }
+  // With nothing running, the entry used last decides, the dialog open.
+  form->N14->trigger();
+  form->ToolButton13->click();
   EXPECT_EQ(form->DeleteMode, 2);
-  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
-  EXPECT_TRUE(Form6->Button1->isEnabled());
+  EXPECT_TRUE(Form6->isVisible());
 }
 
 TEST_F(DeleteInScale, SilentHandshakeSkipsTheNumberOtherFailuresEndTheRun) {
@@ -151,6 +177,35 @@ TEST_F(DeleteInScale, NumbersReachTheDriverAsTyped) {
   for (const std::string& r : scale.requestsOf(0x8D))
     got.push_back(int((unsigned char)r[1] | (unsigned char)r[2] << 8));
   EXPECT_EQ(got, (std::vector<int>{42, 0, 9999, 7}));
+}
+
+// A digit typed over a selection replaces it, four digits at most all the
+// same; the delete that follows runs over the range as it now reads.
+TEST_F(DeleteInScale, DigitTypedOverASelectionReplacesIt) {
+  startWithScale();
+  form->N14->trigger();
+  QLineEdit* e = Form6->Edit2;
+  struct Case {
+    int from, length;
+    const char* keys;
+    const char* want;
+  } cases[] = {
+      {0, 4, "2", "2"},       {1, 2, "5", "450"},    {1, 2, "56", "4560"},
+      {3, 1, "12", "4001"},   {0, 4, "a-", "4000"},  {4, 0, "1", "4000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    e->setText(QStringLiteral("4000"));
+    e->setSelection(c.from, c.length);
+    QTest::keyClicks(e, QString::fromLatin1(c.keys));
+    EXPECT_EQ(e->text(), QString::fromLatin1(c.want));
+  }
+  e->selectAll();
+  QTest::keyClicks(e, QStringLiteral("2"));
+  dlg.answers.push_back(dialogs::Answer::Yes);
+  Form6->Button1->click();
+  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kDone}));
+  EXPECT_EQ(cells(0x8D), (std::vector<int>{1, 2}));
 }
 
 TEST_F(DeleteInScale, UnknownScaleNameStopsBeforeAnyConnection) {

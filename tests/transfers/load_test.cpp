@@ -31,7 +31,7 @@ std::vector<int> range(int from, int to) {
   return v;
 }
 
-TEST_F(LoadGoods, OrderedTableSendsTheRangeAndStopsAfterHighPlusOne) {
+TEST_F(LoadGoods, OrderedTableSendsTheRange) {
   startWithScale();
   newGoodsTable();
   addGoodsNumbered(range(1, 12));
@@ -45,25 +45,52 @@ TEST_F(LoadGoods, OrderedTableSendsTheRangeAndStopsAfterHighPlusOne) {
     EXPECT_EQ(scale.requestsOf(ScaleEmulator::kHandshake).size(), 6u);
     EXPECT_EQ(dlg.take(), QStringList{kSent});
     EXPECT_TRUE(progressHidden());
-    EXPECT_EQ(table().recNo(), 11);  // the last record visited
+    EXPECT_EQ(table().recNo(), 12);  // the last record visited
   }
 }
 
-TEST_F(LoadGoods, RecordAtHighPlusOneIsSentUntestedAndLaterOnesAreNotVisited) {
+// In a table out of number order every record of the range is tested and
+// sent, in the table's order, however far down it stands.
+TEST_F(LoadGoods, EveryRecordOfTheRangeIsTestedAndSentWhereverItStands) {
   startWithScale();
   newGoodsTable();
-  addGoodsNumbered({1, 9, 3});
-  Goods untested;  // ordinal 4 = high + 1: the test pass never sees its bad price
-  untested.plu = 2;
-  untested.price = -5;
-  addGoods(untested);
-  addGoodsNumbered({3, 2});  // ordinals 5 and 6: in the range but never visited
-  form->CheckBox1->setChecked(true);
-  runDialog(Form2, 2, 3);
-  EXPECT_EQ(sentPlus(), (std::vector<int>{3, 2}));
-  ASSERT_EQ(scale.requestsOf(0x82).size(), 2u);
-  EXPECT_EQ(scale.requestsOf(0x82)[1].substr(67, 4), std::string("\xFB\x00\x00\x00", 4));
-  EXPECT_EQ(dlg.take(), QStringList{kSent});
+  addGoodsNumbered(range(1, 12));
+  form->N5->trigger();  // by name: "Товар 1", "Товар 10" .. "Товар 12", "Товар 2" ..
+  Goods bad;  // last by name, far below ordinal high + 1
+  bad.plu = 2;
+  bad.name1 = ansi::A(QStringLiteral("Яблоки"));
+  bad.price = -5;
+  addGoods(bad);
+  struct Case {
+    bool tested;
+    int low, high;
+    std::vector<int> sent;
+    QString said;
+  } cases[] = {
+      {false, 1, 10, {1, 10, 2, 3, 4, 5, 6, 7, 8, 9, 2}, kSent},
+      {true, 4, 10, {10, 4, 5, 6, 7, 8, 9}, kSent},
+      {true, 1, 3, {}, QStringLiteral("Ошибка ввода цены")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.tested << " " << c.low << ".." << c.high);
+    scale.clearRequests();
+    form->CheckBox1->setChecked(c.tested);
+    runDialog(Form2, c.low, c.high);
+    EXPECT_EQ(dlg.take(), QStringList{c.said});
+    EXPECT_EQ(sentPlus(), c.sent);
+  }
+  EXPECT_EQ(table().recNo(), 13);  // the grid on the failing record
+
+  // Messages out of number order: 1 and 3 stand beyond ordinal high + 1.
+  newMessagesTable();
+  for (int m : {5, 6, 7, 8, 1, 9, 3}) addMessage(m, {"x"});
+  for (bool tested : {true, false}) {
+    scale.clearRequests();
+    form->CheckBox1->setChecked(tested);
+    runDialog(Form3, 1, 3);
+    EXPECT_EQ(dlg.take(), QStringList{kSent});
+    EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 3}));
+  }
 }
 
 TEST_F(LoadGoods, BytesOnTheWireAreTheTableRecordWithPaddedNames) {
@@ -458,13 +485,13 @@ TEST_F(LoadGoods, RefusedEntriesAreDisabledForTheLengthOfTheRun) {
     for (const char* name : refused) disabledMeanwhile &= !find<QToolButton>(name)->isEnabled();
     disabledMeanwhile &= !form->N9->isEnabled() && !form->PLU2->isEnabled();
     disabledMeanwhile &= !Form2->Button1->isEnabled() && !Form4->Button1->isEnabled();
-    disabledMeanwhile &= form->Button3->isEnabled() && form->N10->isEnabled();
+    disabledMeanwhile &= form->Button3->isEnabled() && !form->N10->isEnabled();
   };
   runDialog(Form2, 1, 2);
   ASSERT_GT(turns, 0);
   EXPECT_TRUE(disabledMeanwhile);
   for (const char* name : refused) EXPECT_TRUE(find<QToolButton>(name)->isEnabled()) << name;
-  EXPECT_TRUE(form->N9->isEnabled());
+  EXPECT_TRUE(form->N9->isEnabled() && form->N10->isEnabled());
   EXPECT_TRUE(Form2->Button1->isEnabled());
 }
 
@@ -505,7 +532,7 @@ TEST_F(LoadMessages, SkipsEmptyRecordsAndSendsBlankLines) {
     runDialog(Form3, 1, 10);
     EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(dlg.take(), QStringList{kSent});
-    EXPECT_EQ(table().recNo(), 11);
+    EXPECT_EQ(table().recNo(), 12);
   }
   const std::string first = scale.requestsOf(0x84)[0];
   ASSERT_EQ(first.size(), 403u);

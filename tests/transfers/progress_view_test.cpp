@@ -1,13 +1,16 @@
 // What a transfer costs the window on screen: the number label changes
-// without laying out the page, and the grid follows the walk a page at a
-// time rather than scrolling for every record.
+// without laying out the page, the grid follows the walk a page at a time
+// rather than scrolling for every record, and takes no input meanwhile.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
+#include <QToolButton>
 
 #include "link/wire.h"
+#include "storage/db_navigator.h"
 #include "transfer_fixture.h"
 
 namespace {
@@ -106,6 +109,97 @@ TEST_F(ProgressView, ReadAppendsRowsWithoutResettingTheGrid) {
   EXPECT_EQ(grid->model()->rowCount(), 30);
   EXPECT_LE(resets, 1);  // the closing move to the first record may refresh it
   EXPECT_EQ(grid->columnWidth(1), 177);
+}
+
+// While a load, the base check or a read walks the table, what the operator
+// does to the grid, the navigator, the logo choice or the save entry neither
+// moves the walk nor changes the table; the grid still shows the walk.
+TEST_F(ProgressView, OperatorInputNeitherMovesNorChangesAWalk) {
+  QTableView* grid = showGoods(60);
+  ASSERT_NE(grid, nullptr);
+  auto setPrice30 = [&](int price) {
+    table().goToRow(29);
+    table().edit();
+    table().fieldByName("PRICE").setAsInteger(price);
+    table().post();
+  };
+  setPrice30(-5);  // found by the test pass and the check
+  auto records = [&] {
+    std::vector<std::array<int, 3>> out;
+    storage::Table& t = table();
+    t.first();
+    for (int i = 0; i < t.recordCount(); ++i, t.next())
+      out.push_back({t.fieldByName("PLUNO").asInteger(), t.fieldByName("PRICE").asInteger(),
+                     t.fieldByName("LOGOTYPE").asInteger()});
+    return out;
+  };
+  auto want = records();
+  // Once the walk is at its tenth record: a click on a row further on, a
+  // double click and digits typed there, keys, the navigator, a logo, save.
+  bool done = false, followed = true;
+  std::function<int()> position;
+  clk.onTurn = [&](int) {
+    if (done || position() != 10) return;
+    done = true;
+    const QModelIndex at = grid->model()->index(grid->model()->rowCount() - 5, 1);
+    grid->scrollTo(at);
+    const QPoint p = grid->visualRect(at).center();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, p);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, p);
+    QTest::keyClicks(grid, QStringLiteral("77"));
+    QTest::keyClick(grid, Qt::Key_Down);
+    form->DBNavigator1->button(storage::DbNavigator::Last)->click();
+    form->DBNavigator1->click(storage::DbNavigator::Next);
+    form->ComboBox1->setCurrentIndex(2);
+    form->ComboBox1Change();
+    form->N10->trigger();
+    followed &= grid->isVisible() && grid->currentIndex().row() == table().currentRow();
+  };
+  struct Case {
+    const char* walk;
+    std::function<void()> run;
+    std::function<int()> position;
+    QString said;
+  } cases[] = {
+      {"load", [&] { runDialog(Form2, 1, 60); }, [&] { return table().recNo(); },
+       QStringLiteral("Ошибка ввода цены")},
+      {"check", [&] { form->ToolButton8->click(); }, [&] { return table().recNo(); },
+       QStringLiteral("Ошибка ввода цены")},
+      {"load",
+       [&] {
+         setPrice30(3000);
+         want = records();
+         runDialog(Form2, 1, 60);
+       },
+       [&] { return table().recNo(); }, QStringLiteral("Данные переданы")},
+      {"read",
+       [&] {
+         dlg.files.push_back(path("read"));
+         form->N12->trigger();
+         dlg.take();
+         runDialog(Form4, 1, 60);
+       },
+       [&] { return table().recordCount(); }, QStringLiteral("Данные приняты")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.walk);
+    done = false;
+    position = c.position;
+    c.run();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(dlg.take(), QStringList{c.said});
+    if (c.said == QStringLiteral("Ошибка ввода цены")) {
+      EXPECT_EQ(table().recNo(), 30);  // the failing record stays current
+    }
+    EXPECT_EQ(records(), want);
+    EXPECT_TRUE(grid->isEnabled() && form->DBNavigator1->isEnabled() && form->ComboBox1->isEnabled());
+  }
+  EXPECT_TRUE(followed);
+  EXPECT_EQ(sentPlus(), [] {
+    std::vector<int> all;
+    for (int p = 1; p <= 60; ++p) all.push_back(p);
+    return all;
+  }());
 }
 
 // The window is drawn while the exchanges wait out their pauses: a load and
