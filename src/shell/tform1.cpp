@@ -130,14 +130,14 @@ void TForm1::FormCreate() {
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = true;
   // What was typed into the goods grid is stored rather than lost with the
-  // window; a record that cannot be stored is dropped, as the close of the
-  // table drops it.
-  if (commitGridEdit()) {
-    try {
-      if (Table1.active() && Table1.modified()) Table1.post();
-    } catch (...) {
-    }
+  // window. A text the field refuses, or a record that cannot be stored (the
+  // table held by another program, a full disk), is shown and keeps the
+  // window open: the operator corrects it, cancels it or tries again.
+  if (!commitGridEdit()) {
+    CanClose = false;
+    return;
   }
+  if (Table1.active() && Table1.modified()) Table1.post();
   QDir::setCurrent(StartDir);
   if (CheckBox3->isChecked()) {
     textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));

@@ -162,12 +162,43 @@ TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {
   EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"777", "120"}));
 }
 
+// Closing the program stores what was typed; a text the field refuses or a
+// record that cannot be stored is shown and keeps the window open with it,
+// and the close after the correction stores it.
 TEST_F(GridEdit, ClosingTheProgramStoresWhatWasTyped) {
-  type(QStringLiteral("Наименование 1"), QStringLiteral("Plums"));
-  const QString f = file();
-  EXPECT_TRUE(closeWindow());
-  stop();
-  EXPECT_EQ(column(f, "NAME1"), (std::vector<std::string>{"Plums", "Pears"}));
+  struct Case {
+    const char* title;
+    const char* typed;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"Цена", "abc", true},
+      {"Номер PLU", "", true},
+      {"Наименование 1", "Plums", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    QLineEdit* editor = type(QString::fromUtf8(c.title), QString::fromUtf8(c.typed));
+    ASSERT_NE(editor, nullptr);
+    if (!*c.typed) QTest::keyClick(editor, Qt::Key_Delete);
+    const QString f = file();
+    const auto prices = column(f, "PRICE");
+    EXPECT_EQ(closeWindow(), !c.refused);
+    if (!c.refused) {
+      stop();
+      EXPECT_EQ(column(f, "NAME1"), (std::vector<std::string>{"Plums", "Pears"}));
+      return;
+    }
+    const QStringList shown = dlg.take();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith("ERROR: ")) << shown[0].toStdString();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(column(f, "PRICE"), prices);
+    // Corrected, the record is stored by the next entry that acts on the table.
+    type(QString::fromUtf8(c.title), QStringLiteral("5"));
+    form->N10->trigger();
+    EXPECT_TRUE(dlg.take().isEmpty());
+  }
 }
 
 }  // namespace
