@@ -187,7 +187,6 @@ struct NoFlush : fileio::Layer {
   NoFlush() { fileio::install(this); }
   ~NoFlush() override { fileio::install(nullptr); }
   int fsync(int) override { return 0; }
-  int syncfs(int) override { return 0; }
 };
 
 void postEdits(benchmark::State& state) {

@@ -1,8 +1,9 @@
 // A writer killed with SIGKILL in the middle of its changes: a child process
 // appends (with block splits), inserts in mid-key, edits indexed fields,
 // changes keys and deletes on a goods table with six secondary indexes, and
-// dies at seeded points: at a chosen write call (some torn in half), at a
-// random moment, or inside the undo of a write that failed. After each kill
+// dies at seeded points: at a chosen write call (some torn at a sector's
+// edge), at a random moment, or inside the undo of a write that failed.
+// After each kill
 // the table opens writable, holds every committed change and all or none of
 // the change in flight, its indexes agree with the data, and pxlib reads it.
 #include <signal.h>
@@ -185,7 +186,9 @@ struct DyingDevice : fileio::Layer {
       return -1;
     }
     if (calls == dieAt) {
-      if (::pwrite(fd, data, (size + 1) / 2, offset) < 0) _exit(3);
+      // Torn where a device tears a write: at a sector's edge in the file.
+      const off_t edge = (offset + off_t(size) / 2) / 512 * 512;
+      if (edge > offset && ::pwrite(fd, data, size_t(edge - offset), offset) < 0) _exit(3);
       ::raise(SIGKILL);
     }
     return ::pwrite(fd, data, size, offset);
@@ -199,7 +202,6 @@ struct DyingDevice : fileio::Layer {
     return ::ftruncate(fd, length);
   }
   int fsync(int) override { return step() ? (errno = EIO, -1) : (calls == dieAt ? ::raise(SIGKILL) : 0); }
-  int syncfs(int fd) override { return fsync(fd); }
 };
 
 enum class Death { AtWrite, AtRandom, InUndo };

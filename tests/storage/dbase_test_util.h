@@ -137,11 +137,6 @@ class FailingDevice : public storage::fileio::Layer {
     errno = EIO;
     return -1;
   }
-  int syncfs(int fd) override {
-    if (kind_ == FullDisk || (!flushesFail_ && budget_ > 0)) return before_->syncfs(fd);
-    errno = EIO;
-    return -1;
-  }
 
  private:
   Kind kind_;

@@ -7,9 +7,11 @@
 
 #include "dbase_test_util.h"
 #include "storage/file_io.h"
+#include "storage/journal.h"
 #include "storage/table.h"
 
 namespace fileio = storage::fileio;
+namespace journal = storage::journal;
 using dbtest::readBytes;
 using dbtest::writeBytes;
 
@@ -108,16 +110,16 @@ TEST(WriteJournal, JournalLeftBehindTakesTheChangeBackAndAnIncompleteOneIsDroppe
   }
   EXPECT_EQ(readBytes(a).substr(0, 6), "01XXXX");
   std::string why;
-  EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::RolledBack) << why;
+  EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::RolledBack) << why;
   EXPECT_EQ(readBytes(a), "0123456789");
   EXPECT_EQ(readBytes(b), "abcdefghij");
   EXPECT_NE(::access(j.c_str(), F_OK), 0);
-  EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::None);
-  // A journal cut short (the process died while writing it) or not ours is
-  // dropped: the files were never touched.
-  for (const std::string& junk : {std::string("KMSJRNL1\x01\x02"), std::string(64, 'x')}) {
+  EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::None);
+  // A journal cut short (the process died while writing it) is dropped: the
+  // files were never touched.
+  for (const std::string& junk : {std::string("KMSJRNL2\x01\x02"), std::string("KMSJ")}) {
     writeBytes(j, junk);
-    EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::Discarded);
+    EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::Discarded);
     EXPECT_NE(::access(j.c_str(), F_OK), 0);
     EXPECT_EQ(readBytes(a), "0123456789");
   }
