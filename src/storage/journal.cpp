@@ -198,9 +198,7 @@ std::string matchesFile(const FileImage& f, int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw DbError(fileio::errorText("прочитать файл", f.path, errno));
   const off_t now = st.st_size;
-  if (f.newSize >= 0) {
-    if (now < std::min(f.cut, f.size) || now > std::max(f.size, f.newSize)) return "размер файла не тот, что оставило изменение";
-  }
+  if (now < f.cut || now > std::max(f.size, f.newSize)) return "размер файла не тот, что оставило бы изменение";
   std::string have;
   auto piece = [&](off_t at, const Piece& p, const char* old) -> bool {
     const off_t end = std::min<off_t>(now, at + off_t(p.span));
@@ -238,30 +236,28 @@ std::string fitsTable(const std::vector<FileImage>& files, const std::vector<std
     const std::string name = fileName(f.path);
     if (!own.count(name)) return "файл " + quotedPath(name) + " не принадлежит таблице";
     if (!seen.insert(name).second) return "файл " + quotedPath(name) + " назван дважды";
-    if (f.size < 0 || f.size > kLargestFile || f.cut < 0 || f.cut > f.size || f.newSize > kLargestFile)
+    if (f.size < 0 || f.size > kLargestFile || f.cut < 0 || f.cut > f.size || f.newSize < f.cut ||
+        f.newSize > kLargestFile)
       return "размер файла " + quotedPath(name) + " невозможен";
-    std::map<off_t, off_t> covered;  // start -> end
+    std::map<off_t, off_t> covered;  // start -> end, apart from each other
     for (const Range& g : f.old) {
-      const off_t end = g.offset + off_t(g.old.size());
-      if (g.offset < 0 || end > f.size) return "диапазон файла " + quotedPath(name) + " вне его размера";
-      if (f.newSize >= 0) {
-        std::uint64_t span = 0;
-        for (const Piece& p : g.pieces) span += p.span;
-        if (span != g.old.size()) return "диапазон файла " + quotedPath(name) + " описан неверно";
-      }
-      covered[g.offset] = std::max(covered[g.offset], end);
-    }
-    if (f.newSize >= 0) {
       std::uint64_t span = 0;
-      for (const Piece& p : f.grown) span += p.span;
-      if (span != std::uint64_t(std::max<off_t>(0, f.newSize - f.size)))
-        return "рост файла " + quotedPath(name) + " описан неверно";
+      for (const Piece& p : g.pieces) span += p.span;
+      if (g.offset < 0 || g.offset > f.size || off_t(g.old.size()) > f.size - g.offset || span != g.old.size() ||
+          !covered.emplace(g.offset, g.offset + off_t(g.old.size())).second)
+        return "диапазон файла " + quotedPath(name) + " описан неверно";
     }
+    for (auto it = covered.begin(); it != covered.end() && std::next(it) != covered.end(); ++it)
+      if (it->second > std::next(it)->first) return "диапазоны файла " + quotedPath(name) + " перекрываются";
+    std::uint64_t grown = 0;
+    for (const Piece& p : f.grown) grown += p.span;
+    if (grown != std::uint64_t(std::max<off_t>(0, f.newSize - f.size)))
+      return "рост файла " + quotedPath(name) + " описан неверно";
     // What the file no longer holds (it was cut) comes back from the
     // journal only: no byte of it is made up.
     off_t from = std::min(sizeOnDisk(f.path), f.size);
     for (const auto& [a, b] : covered)
-      if (a <= from) from = std::max(from, b);
+      if (a <= from) from = std::max(from, b);  // (an empty range covers nothing)
     if (from < f.size) return "журнал не хранит прежних байтов файла " + quotedPath(name);
   }
   return {};
@@ -325,10 +321,16 @@ Found inspect(const std::string& journal, const std::vector<std::string>& tableF
     case Decoded::Ok:
       break;
   }
+  // A journal of the first format tells nothing of what its change wrote,
+  // so nothing shows that it belongs to these files: it is not played back.
+  for (const FileImage& f : found.files)
+    if (f.newSize < 0) {
+      found.why = "он записан прежней версией программы, и проверить, что он относится к этим файлам, нельзя";
+      return found;
+    }
   found.why = fitsTable(found.files, tableFiles);
   if (!found.why.empty()) return found;
   for (const FileImage& f : found.files) {
-    if (f.newSize < 0) continue;  // the first format cannot tell: its files are taken as they are
     const int t = ::open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (t < 0) {
       found.why = fileio::errorText("открыть файл", f.path, errno);
@@ -378,7 +380,7 @@ std::string setAside(const std::string& journal, const std::string& table, const
   } catch (const DbError&) {
   }
   tell("Файл " + quotedPath(journal) + " рядом с таблицей " + quotedPath(table) +
-       " не является журналом прерванного изменения этой таблицы (" + why +
+       " не принят как журнал прерванного изменения этой таблицы (" + why +
        "), и ничего из него не восстановлено. Он сохранён под именем " + quotedPath(to) +
        "; таблица открыта такой, какой её хранят файлы.");
   return {};
@@ -511,22 +513,7 @@ CommittedView::CommittedView(const std::string& journal, const std::vector<std::
     struct stat st {};
     if (::stat(f.path.c_str(), &st) != 0) return;
     fileio::ReadView::File v{st.st_dev, st.st_ino, f.size, {}};
-    // Ranges that overlap (a journal of the first format) hold the same old
-    // bytes: they join into one run.
-    std::vector<const Range*> ranges;
-    for (const Range& g : f.old) ranges.push_back(&g);
-    std::sort(ranges.begin(), ranges.end(), [](const Range* a, const Range* b) { return a->offset < b->offset; });
-    for (const Range* g : ranges) {
-      if (!v.runs.empty()) {
-        auto& [at, run] = *v.runs.rbegin();
-        if (at + off_t(run.size()) >= g->offset) {
-          const size_t keep = size_t(g->offset - at);
-          if (keep + g->old.size() > run.size()) run = run.substr(0, keep) + g->old;
-          continue;
-        }
-      }
-      v.runs[g->offset] = g->old;
-    }
+    for (const Range& g : f.old) v.runs[g.offset] = g.old;  // apart from each other
     files.push_back(std::move(v));
   }
   view_ = std::make_unique<fileio::ReadView>(std::move(files));
