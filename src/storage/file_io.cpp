@@ -395,6 +395,17 @@ std::string readWhole(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw DbError(errorText("открыть файл", path, errno));
   std::string bytes;
+  if (const ReadView::File* v = viewed(fd)) {
+    bytes.resize(size_t(v->size));
+    try {
+      bytes.resize(readOver(fd, path, bytes.data(), bytes.size(), 0, v->size, std::min(v->size, diskSize(fd)), v->runs));
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    ::close(fd);
+    return bytes;
+  }
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -406,11 +417,6 @@ std::string readWhole(const std::string& path) {
     }
     if (n == 0) break;
     bytes.append(buf, size_t(n));
-  }
-  if (const ReadView::File* v = viewed(fd)) {
-    std::string seen(size_t(v->size), '\0');
-    seen.resize(readOver(fd, path, seen.data(), seen.size(), 0, v->size, std::min(v->size, diskSize(fd)), v->runs));
-    bytes = std::move(seen);
   }
   ::close(fd);
   return bytes;
