@@ -51,7 +51,6 @@ ssize_t preadAll(int fd, char* p, size_t n, off_t off) {
   return ssize_t(done);
 }
 
-// Writes all bytes through the layer; false with errno set on failure.
 }  // namespace
 
 bool writeAll(int fd, const char* p, size_t size, off_t offset) {

@@ -61,8 +61,8 @@ std::string journalPath(const std::string& tablePath);
 // table and flushes it, writes the change into the files, flushes them and
 // removes the journal. A process that dies before the journal is complete
 // left the files untouched; one that dies later leaves a journal that
-// journal::recover() plays back. A change begun while another is open joins it: the
-// outer one commits both (a job over the whole table is one change).
+// journal::recover() plays back. A change begun while another is open joins
+// it: the outer one commits both (a job over the whole table is one change).
 class Change {
  public:
   explicit Change(std::string journal);
