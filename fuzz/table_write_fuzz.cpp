@@ -5,10 +5,15 @@
 // with a DbError, never crash, hang or leak; and a table the engine opened
 // writable and changed must open again afterwards.
 //
-// Input: one byte that picks the format (low bit: 0 Paradox, 1 dBase) and
-// seeds the values written, one byte with the number of companion files,
+// Input: one byte that picks the format (low bit: 0 Paradox, 1 dBase), the
+// opening (high bit: another writer holds the table) and seeds the values
+// written, one byte with the number of companion files,
 // each companion as one byte for its name, a 4-byte little-endian length and
-// its bytes; the rest is the table's main file.
+// its bytes; the rest is the table's main file. A companion may be the
+// rollback journal left beside the table; when its name byte has the high
+// bit set, the target seals it (appends the end mark and the sum a complete
+// journal carries), so that the checks and the playback behind the sum are
+// reached too.
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +24,8 @@
 
 #include "fuzz_files.h"
 #include "storage/backend.h"
+#include "storage/file_lock.h"
+#include "storage/journal.h"
 #include "storage/table.h"
 
 using namespace storage;
@@ -26,8 +33,16 @@ using namespace storage;
 namespace {
 
 const std::vector<std::string> kParadoxFiles = {"t.MB", "t.PX", "t.XG0", "t.YG0", "t.XG1", "t.YG1",
-                                                "t.X02", "t.Y02", "t.VAL"};
-const std::vector<std::string> kDbaseFiles = {"t.dbt", "T.FPT"};
+                                                "t.X02", "t.Y02", "t.VAL", "t.db-journal"};
+const std::vector<std::string> kDbaseFiles = {"t.dbt", "T.FPT", "t.dbf-journal"};
+
+// The end of a complete journal: 'E' and the 64-bit FNV-1a sum of all before.
+void seal(std::string& j) {
+  j.push_back('E');
+  std::uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : j) h = (h ^ c) * 1099511628211ULL;
+  for (int i = 0; i < 8; ++i) j.push_back(static_cast<char>(h >> (8 * i)));
+}
 
 // Values for the fields, drawn from the input after the files.
 class Values {
@@ -130,17 +145,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string main = dir + (dbase ? "/t.dbf" : "/t.db");
   for (const std::string& n : kParadoxFiles) ::unlink((dir + "/" + n).c_str());
   for (const std::string& n : kDbaseFiles) ::unlink((dir + "/" + n).c_str());
+  for (const char* n : {"/t.db-journal-set-aside", "/t.dbf-journal-set-aside"}) ::unlink((dir + n).c_str());
+  static const bool quiet = (journal::setNotifier([](const std::string&) {}), true);
+  (void)quiet;
   ::unlink((dir + "/t.db").c_str());
   ::unlink((dir + "/t.dbf").c_str());
 
   size_t at = 2;
   for (int n = data[1] % 8; n > 0 && size - at >= 5; --n) {
-    const std::string& name = names[data[at] % names.size()];
+    const std::string& name = names[(data[at] & 0x7F) % names.size()];
+    const bool sealed = data[at] & 0x80;
     size_t len = size_t(data[at + 1]) | size_t(data[at + 2]) << 8 | size_t(data[at + 3]) << 16 |
                  size_t(data[at + 4]) << 24;
     at += 5;
     if (len > size - at) len = size - at;
-    fuzzfiles::writeFile(dir + "/" + name, std::string(reinterpret_cast<const char*>(data + at), len));
+    std::string bytes(reinterpret_cast<const char*>(data + at), len);
+    if (sealed) seal(bytes);
+    fuzzfiles::writeFile(dir + "/" + name, bytes);
     at += len;
   }
   fuzzfiles::writeFile(main, std::string(reinterpret_cast<const char*>(data + at), size - at));
@@ -148,6 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Values values(data[0] >> 1);
   bool changed = false, readable = false;
   {
+    // The high bit of the first byte: another writer holds the table, so it
+    // opens read-only (and shows the state before a journal's change).
+    FileLock other;
+    if (data[0] & 0x80) other.acquire(main);
     Table t;
     t.setTableName(main);
     try {

@@ -6,7 +6,9 @@
 #include <QTranslator>
 
 #include "bases/report_windows.h"
+#include "platform/dialogs.h"
 #include "shell/tform1.h"
+#include "storage/journal.h"
 #include "transfers/range_dialogs.h"
 
 TForm2* Form2 = nullptr;
@@ -36,6 +38,10 @@ void installRussianTranslation() {
 
 TForm1* createForms() {
   installRussianTranslation();
+  // What the table engine did on its own (a file set aside) is told in a box.
+  storage::journal::setNotifier([](const std::string& text) {
+    dialogs::current().message(QString::fromUtf8(text.data(), qsizetype(text.size())), dialogs::Kind::Warning);
+  });
   auto* main = new TForm1();
   main->setAttribute(Qt::WA_DeleteOnClose, false);
   Form2 = new TForm2();

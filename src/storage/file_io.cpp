@@ -12,6 +12,7 @@
 
 #include "platform/os_reason.h"
 #include "storage/error_text.h"
+#include "storage/journal.h"
 #include "storage/table.h"
 
 namespace storage::fileio {
@@ -50,8 +51,9 @@ ssize_t preadAll(int fd, char* p, size_t n, off_t off) {
   return ssize_t(done);
 }
 
-// Writes all bytes through the layer; false with errno set on failure.
-bool pwriteAll(int fd, const char* p, size_t size, off_t offset) {
+}  // namespace
+
+bool writeAll(int fd, const char* p, size_t size, off_t offset) {
   size_t done = 0;
   while (done < size) {
     ssize_t n = active->pwrite(fd, p + done, size - done, offset + off_t(done));
@@ -66,134 +68,46 @@ bool pwriteAll(int fd, const char* p, size_t size, off_t offset) {
   return true;
 }
 
+namespace {
+
 std::string dirOf(const std::string& path) {
   const std::filesystem::path d = std::filesystem::path(path).parent_path();
   return d.empty() ? std::string(".") : d.string();
 }
 
-// ---------------------------------------------------------------- journal file
-//
-// "KMSJRNL1", then per file: 'F', name length (u16), the name (beside the
-// journal), its size before the change (u64); per range of old bytes: 'R',
-// offset (u64), length (u32), the bytes; then 'E' and a 64-bit FNV-1a sum of
-// everything before it. A journal whose sum does not match was never
-// complete, and the files were not touched yet.
-
-constexpr char kMagic[] = "KMSJRNL1";
-
-void put(std::string& out, std::uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-std::uint64_t get(const std::string& in, size_t at, int bytes) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v |= std::uint64_t(static_cast<unsigned char>(in[at + size_t(i)])) << (8 * i);
-  return v;
-}
-
-std::uint64_t fnv(const char* p, size_t n) {
-  std::uint64_t h = 1469598103934665603ULL;
-  for (size_t i = 0; i < n; ++i) {
-    h ^= static_cast<unsigned char>(p[i]);
-    h *= 1099511628211ULL;
+// The bytes a file holds with `runs` laid over it: `size` bytes in all, the
+// file's own up to `fromDisk`, zero after that where no run lies.
+size_t readOver(int fd, const std::string& path, char* out, size_t size, off_t offset, off_t total,
+                off_t fromDisk, const std::map<off_t, std::string>& runs) {
+  if (offset >= total) return 0;
+  const size_t n = size_t(std::min<off_t>(off_t(size), total - offset));
+  std::memset(out, 0, n);
+  if (offset < fromDisk) {
+    const size_t want = size_t(std::min<off_t>(off_t(n), fromDisk - offset));
+    if (preadAll(fd, out, want, offset) < 0) throw DbError(errorText("прочитать файл", path, errno));
   }
-  return h;
+  const off_t end = offset + off_t(n);
+  auto it = runs.upper_bound(offset);
+  if (it != runs.begin()) --it;
+  for (; it != runs.end() && it->first < end; ++it) {
+    const off_t a = std::max(offset, it->first);
+    const off_t b = std::min(end, it->first + off_t(it->second.size()));
+    if (a < b) std::memcpy(out + (a - offset), it->second.data() + (a - it->first), size_t(b - a));
+  }
+  return n;
 }
 
-struct Saved {
-  off_t offset;
-  std::string bytes;
-};
-struct FileImage {
-  std::string path;
-  off_t size;  // before the change
-  std::vector<Saved> old;
-};
+// Views of committed states, newest last.
+std::vector<ReadView*> views_;
 
-std::string encodeJournal(const std::vector<FileImage>& files) {
-  std::string j(kMagic, 8);
-  for (const FileImage& f : files) {
-    const std::string name = std::filesystem::path(f.path).filename().string();
-    j.push_back('F');
-    put(j, name.size(), 2);
-    j += name;
-    put(j, std::uint64_t(f.size), 8);
-    for (const Saved& s : f.old) {
-      j.push_back('R');
-      put(j, std::uint64_t(s.offset), 8);
-      put(j, s.bytes.size(), 4);
-      j += s.bytes;
-    }
-  }
-  j.push_back('E');
-  put(j, fnv(j.data(), j.size()), 8);
-  return j;
-}
-
-// False when the journal is not complete (or not a journal of ours).
-bool decodeJournal(const std::string& j, const std::string& dir, std::vector<FileImage>& files) {
-  if (j.size() < 17 || j.compare(0, 8, kMagic, 8) != 0) return false;
-  if (fnv(j.data(), j.size() - 8) != get(j, j.size() - 8, 8)) return false;
-  const size_t end = j.size() - 9;
-  if (j[end] != 'E') return false;
-  size_t p = 8;
-  while (p < end) {
-    const char tag = j[p++];
-    if (tag == 'F') {
-      if (p + 2 > end) return false;
-      const size_t n = size_t(get(j, p, 2));
-      p += 2;
-      if (p + n + 8 > end || n == 0) return false;
-      const std::string name = j.substr(p, n);
-      if (name.find('/') != std::string::npos || name == "." || name == "..") return false;
-      p += n;
-      files.push_back({dir + "/" + name, off_t(get(j, p, 8)), {}});
-      p += 8;
-    } else if (tag == 'R' && !files.empty()) {
-      if (p + 12 > end) return false;
-      const off_t off = off_t(get(j, p, 8));
-      const size_t n = size_t(get(j, p + 8, 4));
-      p += 12;
-      if (p + n > end || off < 0) return false;
-      files.back().old.push_back({off, j.substr(p, n)});
-      p += n;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Puts the old bytes back and cuts each file to its old size, flushed.
-// Returns "" or what failed.
-std::string playBack(const std::vector<FileImage>& files) {
-  for (const FileImage& f : files) {
-    int fd = ::open(f.path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return errorText("открыть для записи файл", f.path, errno);
-    std::string err;
-    for (const Saved& s : f.old)
-      if (err.empty() && !pwriteAll(fd, s.bytes.data(), s.bytes.size(), s.offset))
-        err = errorText("записать файл", f.path, errno);
-    if (err.empty() && diskSize(fd) != f.size && active->ftruncate(fd, f.size) != 0)
-      err = errorText("записать файл", f.path, errno);
-    if (err.empty() && active->fsync(fd) != 0) err = errorText("записать файл", f.path, errno);
-    ::close(fd);
-    if (!err.empty()) return err;
-  }
-  return {};
-}
-
-// Removes the journal for good. Once it is gone the files stand as they
-// are: a failed flush of the directory after that is no failure of the
-// change (at worst a power loss brings the journal back, and the next open
-// takes the complete change back again).
-void removeJournal(const std::string& journal) {
-  if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
-    throw DbError(errorText("удалить файл", journal, errno));
-  try {
-    syncDirectory(journal);
-  } catch (const DbError&) {
-  }
+const ReadView::File* viewed(int fd) {
+  if (views_.empty()) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return nullptr;
+  for (auto v = views_.rbegin(); v != views_.rend(); ++v)
+    for (const ReadView::File& f : (*v)->files())
+      if (f.dev == st.st_dev && f.ino == st.st_ino) return &f;
+  return nullptr;
 }
 
 }  // namespace
@@ -227,44 +141,32 @@ struct Overlay {
 
 size_t readAt(int fd, const std::string& path, void* data, size_t size, off_t offset) {
   char* out = static_cast<char*>(data);
-  Change::Pending* p = Overlay::find(fd, path);
-  if (!p) {
-    const ssize_t n = preadAll(fd, out, size, offset);
-    if (n < 0) throw DbError(errorText("прочитать файл", path, errno));
-    return size_t(n);
-  }
-  if (offset >= p->size) return 0;
-  const size_t n = size_t(std::min<off_t>(off_t(size), p->size - offset));
-  std::memset(out, 0, n);
-  const off_t fromDisk = std::min(p->low, p->disk);
-  if (offset < fromDisk) {
-    const size_t want = size_t(std::min<off_t>(off_t(n), fromDisk - offset));
-    if (preadAll(fd, out, want, offset) < 0) throw DbError(errorText("прочитать файл", path, errno));
-  }
-  const off_t end = offset + off_t(n);
-  auto it = p->runs.upper_bound(offset);
-  if (it != p->runs.begin()) --it;
-  for (; it != p->runs.end() && it->first < end; ++it) {
-    const off_t a = std::max(offset, it->first);
-    const off_t b = std::min(end, it->first + off_t(it->second.size()));
-    if (a < b) std::memcpy(out + (a - offset), it->second.data() + (a - it->first), size_t(b - a));
-  }
-  return n;
+  if (Change::Pending* p = Overlay::find(fd, path))
+    return readOver(fd, path, out, size, offset, p->size, std::min(p->low, p->disk), p->runs);
+  if (const ReadView::File* v = viewed(fd))
+    return readOver(fd, path, out, size, offset, v->size, std::min(v->size, diskSize(fd)), v->runs);
+  const ssize_t n = preadAll(fd, out, size, offset);
+  if (n < 0) throw DbError(errorText("прочитать файл", path, errno));
+  return size_t(n);
 }
 
 off_t sizeOf(int fd, const std::string& path) {
   if (Change::Pending* p = Overlay::find(fd, path)) return p->size;
+  if (const ReadView::File* v = viewed(fd)) return v->size;
   const off_t s = diskSize(fd);
   if (s < 0) throw DbError(errorText("прочитать файл", path, errno));
   return s;
 }
+
+ReadView::ReadView(std::vector<File> files) : files_(std::move(files)) { views_.push_back(this); }
+ReadView::~ReadView() { views_.erase(std::remove(views_.begin(), views_.end(), this), views_.end()); }
 
 // ---------------------------------------------------------------- writes
 
 void writeAt(int fd, const std::string& path, const void* data, size_t size, off_t offset) {
   const char* in = static_cast<const char*>(data);
   if (open_.empty()) {
-    if (!pwriteAll(fd, in, size, offset)) throw DbError(errorText("записать файл", path, errno));
+    if (!writeAll(fd, in, size, offset)) throw DbError(errorText("записать файл", path, errno));
     return;
   }
   if (size == 0) return;
@@ -340,11 +242,45 @@ Change::~Change() {
   if (!outer_) closeChange(this);
 }
 
+// What the journal keeps of one file of the change: the old bytes of every
+// range the change writes or cuts, and the pieces of what it writes.
+static journal::FileImage imageOf(const Change::Pending& p) {
+  journal::FileImage img;
+  img.path = p.path;
+  img.size = p.disk;
+  img.cut = std::min(p.low, p.disk);
+  img.newSize = p.size;
+  std::vector<off_t> splits{img.cut, p.size};
+  for (const auto& [a, bytes] : p.runs) {
+    splits.push_back(a);
+    splits.push_back(a + off_t(bytes.size()));
+  }
+  auto newBytes = [&](off_t a, off_t b) {
+    std::string s(size_t(b - a), '\0');
+    s.resize(readOver(p.fd, p.path, s.data(), s.size(), a, p.size, img.cut, p.runs));
+    return s;
+  };
+  auto keep = [&](off_t a, off_t b) {
+    std::string old(size_t(b - a), '\0');
+    if (preadAll(p.fd, old.data(), old.size(), a) != ssize_t(old.size()))
+      throw DbError(errorText("прочитать файл", p.path, errno ? errno : EIO));
+    img.old.push_back({a, std::move(old), journal::piecesOf(newBytes(a, b), a, b - a, splits)});
+  };
+  // Past the cut, one range holds all the old bytes.
+  for (const auto& [a, bytes] : p.runs) {
+    const off_t b = std::min(img.cut, a + off_t(bytes.size()));
+    if (a < b) keep(a, b);
+  }
+  if (img.cut < p.disk) keep(img.cut, p.disk);
+  if (p.size > p.disk) img.grown = journal::piecesOf(newBytes(p.disk, p.size), p.disk, p.size - p.disk, splits);
+  return img;
+}
+
 void Change::commit() {
   if (outer_) return;  // the outer change writes it
   closeChange(this);  // from here on this change's writes go to the files
   // Runs that write what the file already holds are left out.
-  std::vector<FileImage> images;
+  std::vector<journal::FileImage> images;
   std::vector<Pending> changed;
   for (Pending& p : files_) {
     for (auto it = p.runs.begin(); it != p.runs.end();) {
@@ -359,32 +295,20 @@ void Change::commit() {
       ++it;
     }
     if (p.runs.empty() && p.size == p.disk && p.low >= p.disk) continue;
-    FileImage img{p.path, p.disk, {}};
-    for (const auto& [a, bytes] : p.runs) {
-      if (a >= p.disk) continue;
-      const off_t b = std::min(p.disk, a + off_t(bytes.size()));
-      std::string old(size_t(b - a), '\0');
-      if (preadAll(p.fd, old.data(), old.size(), a) < 0) throw DbError(errorText("прочитать файл", p.path, errno));
-      img.old.push_back({a, std::move(old)});
-    }
-    if (p.low < p.disk) {
-      std::string old(size_t(p.disk - p.low), '\0');
-      if (preadAll(p.fd, old.data(), old.size(), p.low) < 0) throw DbError(errorText("прочитать файл", p.path, errno));
-      img.old.push_back({p.low, std::move(old)});
-    }
-    images.push_back(std::move(img));
+    images.push_back(imageOf(p));
     changed.push_back(std::move(p));
   }
   files_ = std::move(changed);
   if (images.empty()) return;
 
   // 1. The old contents, on disk before the first byte of the change.
+  struct stat made {};
   {
-    const std::string j = encodeJournal(images);
-    int fd = ::open(journal_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw DbError(errorText("создать файл", journal_, errno));
+    const std::string j = journal::encode(images);
+    const int fd = journal::create(journal_);
     std::string err;
-    if (!pwriteAll(fd, j.data(), j.size(), 0)) err = errorText("записать файл", journal_, errno);
+    if (::fstat(fd, &made) != 0) err = errorText("прочитать файл", journal_, errno);
+    else if (!writeAll(fd, j.data(), j.size(), 0)) err = errorText("записать файл", journal_, errno);
     else if (active->fsync(fd) != 0) err = errorText("записать файл", journal_, errno);
     ::close(fd);
     if (err.empty()) {
@@ -395,11 +319,14 @@ void Change::commit() {
       }
     }
     if (!err.empty()) {
-      ::unlink(journal_.c_str());  // the files were not touched
+      try {
+        journal::remove(journal_, made.st_dev, made.st_ino);  // the files were not touched
+      } catch (const DbError&) {
+      }
       throw DbError(err);
     }
   }
-  // 2. The change itself, flushed.
+  // 2. The change itself, each file flushed.
   std::string err;
   for (const Pending& p : files_) {
     if (!err.empty()) break;
@@ -410,7 +337,7 @@ void Change::commit() {
     }
     off_t end = cut;
     for (const auto& [a, bytes] : p.runs) {
-      if (!pwriteAll(p.fd, bytes.data(), bytes.size(), a)) {
+      if (!writeAll(p.fd, bytes.data(), bytes.size(), a)) {
         err = errorText("записать файл", p.path, errno);
         break;
       }
@@ -419,23 +346,18 @@ void Change::commit() {
     if (err.empty() && end != p.size && active->ftruncate(p.fd, p.size) != 0)
       err = errorText("записать файл", p.path, errno);
   }
-  // Many files flush faster as their file system at once.
-  if (err.empty() && files_.size() > 2) {
-    if (active->syncfs(files_.front().fd) != 0) err = errorText("записать файл", files_.front().path, errno);
-  } else {
-    for (const Pending& p : files_)
-      if (err.empty() && active->fsync(p.fd) != 0) err = errorText("записать файл", p.path, errno);
-  }
+  for (const Pending& p : files_)
+    if (err.empty() && active->fsync(p.fd) != 0) err = errorText("записать файл", p.path, errno);
   if (err.empty()) {
     // 3. Complete: the journal goes.
-    removeJournal(journal_);
+    journal::remove(journal_, made.st_dev, made.st_ino);
     files_.clear();
     return;
   }
   // Put back what was written; the journal stays when that fails too.
-  if (playBack(images).empty()) {
+  if (journal::playBack(images).empty()) {
     try {
-      removeJournal(journal_);
+      journal::remove(journal_, made.st_dev, made.st_ino);
     } catch (const DbError&) {
       journalLeft_ = true;
     }
@@ -446,37 +368,12 @@ void Change::commit() {
   throw DbError(err);
 }
 
-Recovery recover(const std::string& journal, std::string& why) {
-  if (::access(journal.c_str(), F_OK) != 0) return Recovery::None;
-  std::string bytes;
-  try {
-    bytes = readWhole(journal);
-  } catch (const DbError& e) {
-    why = e.what();
-    return Recovery::Failed;
-  }
-  std::vector<FileImage> files;
-  // A journal never completed: the change had not begun to write the files.
-  const bool complete = decodeJournal(bytes, dirOf(journal), files);
-  if (complete) {
-    why = playBack(files);
-    if (!why.empty()) return Recovery::Failed;
-  }
-  try {
-    removeJournal(journal);
-  } catch (const DbError& e) {
-    why = e.what();
-    return Recovery::Failed;
-  }
-  return complete ? Recovery::RolledBack : Recovery::Discarded;
-}
-
 ssize_t Layer::pwrite(int fd, const void* data, size_t size, off_t offset) {
   return ::pwrite(fd, data, size, offset);
 }
 int Layer::ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int Layer::fsync(int fd) { return ::fsync(fd); }
-int Layer::syncfs(int fd) { return ::syncfs(fd); }
+ssize_t Layer::pread(int fd, void* data, size_t size, off_t offset) { return ::pread(fd, data, size, offset); }
 
 Layer& current() { return *active; }
 void install(Layer* layer) { active = layer ? layer : &osLayer; }
@@ -497,6 +394,17 @@ std::string readWhole(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw DbError(errorText("открыть файл", path, errno));
   std::string bytes;
+  if (const ReadView::File* v = viewed(fd)) {
+    bytes.resize(size_t(v->size));
+    try {
+      bytes.resize(readOver(fd, path, bytes.data(), bytes.size(), 0, v->size, std::min(v->size, diskSize(fd)), v->runs));
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    ::close(fd);
+    return bytes;
+  }
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);

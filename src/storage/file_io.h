@@ -19,9 +19,8 @@ class Layer {
   virtual ssize_t pwrite(int fd, const void* data, size_t size, off_t offset);
   virtual int ftruncate(int fd, off_t length);
   virtual int fsync(int fd);
-  // Flushes the whole file system the file lies on (one flush for the many
-  // files of a change).
-  virtual int syncfs(int fd);
+  // The reads that check a journal against the table's files.
+  virtual ssize_t pread(int fd, void* data, size_t size, off_t offset);
 };
 
 // The layer in use (the OS one unless a test installed another).
@@ -32,6 +31,9 @@ void install(Layer* layer);
 // Writes all bytes at the offset; throws DbError naming the path on failure
 // (a short write counts as a failure: the device is full).
 void writeAt(int fd, const std::string& path, const void* data, size_t size, off_t offset);
+// Writes all bytes through the layer, now (outside any change); false with
+// errno set on failure.
+bool writeAll(int fd, const char* data, size_t size, off_t offset);
 // Cuts or extends the file; throws DbError naming the path.
 void truncate(int fd, const std::string& path, off_t length);
 // Flushes to the device; throws DbError naming the path.
@@ -59,8 +61,8 @@ std::string journalPath(const std::string& tablePath);
 // table and flushes it, writes the change into the files, flushes them and
 // removes the journal. A process that dies before the journal is complete
 // left the files untouched; one that dies later leaves a journal that
-// recover() plays back. A change begun while another is open joins it: the
-// outer one commits both (a job over the whole table is one change).
+// journal::recover() plays back. A change begun while another is open joins
+// it: the outer one commits both (a job over the whole table is one change).
 class Change {
  public:
   explicit Change(std::string journal);
@@ -85,14 +87,26 @@ class Change {
   bool journalLeft_ = false;
 };
 
-// What opening a table found of a journal left behind.
-enum class Recovery {
-  None,        // no journal
-  Discarded,   // a journal never completed: the files were not touched
-  RolledBack,  // the interrupted change was taken back
-  Failed       // the change could not be taken back (the reason is given)
+// Old contents laid over files while it lives: reads through readAt(),
+// sizeOf() and readWhole() of those files (known by their identity, through
+// any descriptor) see them, outside a change of this process.
+class ReadView {
+ public:
+  struct File {
+    dev_t dev;
+    ino_t ino;
+    off_t size;                         // the file's size in the view
+    std::map<off_t, std::string> runs;  // its bytes in the view, over the file's
+  };
+  explicit ReadView(std::vector<File> files);
+  ~ReadView();
+  ReadView(const ReadView&) = delete;
+  ReadView& operator=(const ReadView&) = delete;
+  const std::vector<File>& files() const { return files_; }
+
+ private:
+  std::vector<File> files_;
 };
-Recovery recover(const std::string& journal, std::string& why);
 
 // Flushes a directory (a file created or removed in it).
 void syncDirectory(const std::string& path);

@@ -20,6 +20,7 @@
 #include "storage/error_text.h"
 #include "storage/file_io.h"
 #include "storage/file_lock.h"
+#include "storage/journal.h"
 
 namespace storage {
 
@@ -376,24 +377,13 @@ struct TableImpl {
     return out;
   }
 
-  // A change this engine left behind when it was stopped in its middle is
-  // taken back before the files are read (by the writer only: it alone may
-  // write them). Called with the shared data lock held; true when the writer
-  // is to take the change back (with the exclusive lock instead).
-  bool takeBackInterrupted(const std::string& p) {
-    const std::string j = fileio::journalPath(p);
-    if (::access(j.c_str(), F_OK) != 0) return false;
-    if (!lock.held()) {
-      journalReason = "в таблице " + p + " осталось прерванное изменение (" + j +
-                      "); отменить его может только программа, которой разрешено изменять таблицу";
-      return false;
-    }
-    return true;
-  }
-
   // Opens the files and reads every record under the shared data lock, so
-  // that another process's change is seen whole or not at all. The files'
-  // stamp is kept in `read` until the caller takes the backend (useStamp()).
+  // that another process's change is seen whole or not at all. A change
+  // this engine left behind when it was stopped in its middle is taken back
+  // first, by the writer only (it alone may write the files, and does so
+  // under the exclusive lock); a reader that may not write sees the table
+  // without it. The files' stamp is kept in `read` until the caller takes
+  // the backend (useStamp()).
   struct ReadStamp {
     std::vector<std::string> files;
     std::string stamp;
@@ -404,20 +394,28 @@ struct TableImpl {
   }
   std::unique_ptr<Backend> readTable(const std::string& p, std::vector<std::string>& records) {
     journalReason.clear();
+    const std::string j = fileio::journalPath(p);
     for (int attempt = 0;; ++attempt) {
       {
         ReadLock shared(p);
-        if (attempt > 0 || !takeBackInterrupted(p)) {
+        struct stat st {};
+        if (attempt > 0 || !lock.held() || ::lstat(j.c_str(), &st) != 0) {
+          std::optional<journal::CommittedView> view;
+          if (!lock.held()) view.emplace(j, format().files(p));
           std::unique_ptr<Backend> fresh = format().open(p);
           records = fresh->readAll();
           read.files = format().files(p);
           read.stamp = stampOf(read.files);
+          if (view && view->interrupted())
+            journalReason = "в таблице " + quotedPath(p) +
+                            " осталось прерванное изменение; она показана без него, а отменит его "
+                            "следующая программа, которая откроет таблицу для записи";
           return fresh;
         }
       }
       ChangeLock exclusive(lock);
       std::string why;
-      if (fileio::recover(fileio::journalPath(p), why) == fileio::Recovery::Failed)
+      if (journal::recover(j, format().files(p), why) == journal::Recovery::Failed)
         journalReason = "прерванное изменение таблицы " + p + " отменить не удалось: " + why;
     }
   }
@@ -1098,7 +1096,7 @@ void Table::createTable() {
     for (const std::string& n : splitFieldList(ix.fields))
       if (d_->fieldIndex(n) < 0) throw DbError("Поле индекса " + quotedText(n) + " не найдено");
   // A journal left by an earlier table of that name is not this table's.
-  fs::remove(fileio::journalPath(p), ec);
+  journal::discard(fileio::journalPath(p), {p});
   // A creation that fails part-way (a full disk) takes away the files it
   // made, so no half-made table is left to be opened later.
   const std::vector<std::string> before = d_->format().files(p);
@@ -1129,7 +1127,7 @@ void Table::deleteTable() {
     fs::remove(f, ec);
     if (ec) throw DbError(fileio::errorText("удалить файл", f, ec.value()));
   }
-  fs::remove(fileio::journalPath(p), ec);
+  journal::discard(fileio::journalPath(p), {p});
 }
 
 void Table::renameTable(const std::string& newName) {
@@ -1147,7 +1145,7 @@ void Table::renameTable(const std::string& newName) {
   // A change left behind names the files as they are called now: it is
   // taken back before they are renamed.
   std::string why;
-  if (fileio::recover(fileio::journalPath(from), why) == fileio::Recovery::Failed)
+  if (journal::recover(fileio::journalPath(from), d_->format().files(from), why) == journal::Recovery::Failed)
     throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
@@ -1181,8 +1179,10 @@ bool Table::readOnly() const {
 }
 std::string Table::readOnlyReason() const {
   if (!d_->be) return {};
+  // An interrupted change outweighs a writer that may be gone since.
+  if (!d_->journalReason.empty()) return d_->journalReason;
   if (!d_->lockReason.empty()) return d_->lockReason;
-  return d_->be->readOnly() ? d_->be->readOnlyReason() : d_->journalReason;
+  return d_->be->readOnly() ? d_->be->readOnlyReason() : std::string();
 }
 
 void Table::first() { d_->moveTo(0); d_->bofFlag = true; }

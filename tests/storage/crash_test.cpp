@@ -1,10 +1,12 @@
 // A writer killed with SIGKILL in the middle of its changes: a child process
 // appends (with block splits), inserts in mid-key, edits indexed fields,
 // changes keys and deletes on a goods table with six secondary indexes, and
-// dies at seeded points: at a chosen write call (some torn in half), at a
-// random moment, or inside the undo of a write that failed. After each kill
-// the table opens writable, holds every committed change and all or none of
-// the change in flight, its indexes agree with the data, and pxlib reads it.
+// dies at seeded points: at a chosen write call (some torn at a sector's
+// edge), at a random moment, inside the undo of a write that failed, or
+// (the next writer) while checking or playing back the journal left behind.
+// After each kill the table opens writable, holds every committed change and
+// all or none of the change in flight (its journal never set aside), its
+// indexes agree with the data, and pxlib reads it.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,7 +187,9 @@ struct DyingDevice : fileio::Layer {
       return -1;
     }
     if (calls == dieAt) {
-      if (::pwrite(fd, data, (size + 1) / 2, offset) < 0) _exit(3);
+      // Torn where a device tears a write: at a sector's edge in the file.
+      const off_t edge = (offset + off_t(size) / 2) / 512 * 512;
+      if (edge > offset && ::pwrite(fd, data, size_t(edge - offset), offset) < 0) _exit(3);
       ::raise(SIGKILL);
     }
     return ::pwrite(fd, data, size, offset);
@@ -199,13 +203,19 @@ struct DyingDevice : fileio::Layer {
     return ::ftruncate(fd, length);
   }
   int fsync(int) override { return step() ? (errno = EIO, -1) : (calls == dieAt ? ::raise(SIGKILL) : 0); }
-  int syncfs(int fd) override { return fsync(fd); }
+  // The reads that check a journal before it is played back.
+  ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
+    step();
+    return ::pread(fd, data, size, offset);
+  }
 };
 
-enum class Death { AtWrite, AtRandom, InUndo };
+// InRecovery: dies at a write call like AtWrite; then the next writer dies
+// too, while it checks the journal left behind or plays it back.
+enum class Death { AtWrite, AtRandom, InUndo, InRecovery };
 
 struct Outcome {
-  int kills = 0, inFlightKept = 0, inFlightDropped = 0, betweenChanges = 0, failedChanges = 0;
+  int kills = 0, inFlightKept = 0, inFlightDropped = 0, betweenChanges = 0, failedChanges = 0, inRecovery = 0;
 };
 
 class CrashTest : public TableTest {
@@ -226,7 +236,7 @@ class CrashTest : public TableTest {
     int pipeFd[2];
     if (::pipe(pipeFd) != 0) return "pipe";
     DyingDevice dev;
-    if (death == Death::AtWrite) {
+    if (death == Death::AtWrite || death == Death::InRecovery) {
       dev.dieAt = 1 + long(rng() % 160);
       dev.tear = rng() % 2;
     } else if (death == Death::InUndo) {
@@ -280,6 +290,31 @@ class CrashTest : public TableTest {
       ADD_FAILURE() << "child ended with status " << status;
     return got;
   }
+
+  // A writer that opens the table and dies at a call of its check of the
+  // journal left behind or of its playback. True when it died so.
+  bool dieInRecovery(std::mt19937& rng) {
+    DyingDevice dev;
+    dev.dieAt = 1 + long(rng() % 40);
+    dev.tear = rng() % 2;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      fileio::install(&dev);
+      try {
+        Table t;
+        t.setTableName(db());
+        t.open();
+      } catch (...) {
+        _exit(4);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
+    if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ADD_FAILURE() << "recovering child ended with status " << status;
+    return false;
+  }
 };
 
 TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
@@ -308,11 +343,13 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
   }
   Outcome out;
   for (int k = 0; out.kills < kills && k < 3 * kills; ++k) {
-    const Death death = Death(k % 3);
+    const Death death = Death(k % 4);
     const std::vector<Op> ops = plan(rng, model, 8);
     bool killed = false;
     const std::string got = runChild(killed, model, ops, death, rng);
     out.kills += killed;
+    if (death == Death::InRecovery && ::access((db() + "-journal").c_str(), F_OK) == 0)
+      out.inRecovery += dieInRecovery(rng);
     // What the child reported is on disk; the next change may or may not be.
     Model before = model;
     std::size_t done = 0;
@@ -325,6 +362,7 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
     t.setTableName(db());
     ASSERT_NO_THROW(t.open()) << "kill " << k;
     ASSERT_FALSE(t.readOnly()) << "kill " << k << ": " << t.readOnlyReason();
+    ASSERT_NE(::access((db() + "-journal-set-aside").c_str(), F_OK), 0) << "kill " << k << ": its own journal set aside";
     const Model found = readModel(t);
     t.close();
     if (found == before) {
@@ -341,10 +379,12 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
     // pxlib reads the data and every index; they agree with each other.
     ASSERT_EQ(pxcheck::verify(db(), path("goods.PX"), indexes()), "") << "kill " << k;
   }
-  std::printf("crash test (seed %u): %d kills; change in flight kept %d, dropped %d; between changes or "
-              "finished %d; changes failed by the device %d\n",
-              seed, out.kills, out.inFlightKept, out.inFlightDropped, out.betweenChanges, out.failedChanges);
+  std::printf("crash test (seed %u): %d kills, %d more while checking or playing back a journal; change in "
+              "flight kept %d, dropped %d; between changes or finished %d; changes failed by the device %d\n",
+              seed, out.kills, out.inRecovery, out.inFlightKept, out.inFlightDropped, out.betweenChanges,
+              out.failedChanges);
   EXPECT_GE(out.kills, 200);
+  EXPECT_GT(out.inRecovery, 0);
   EXPECT_GT(out.inFlightKept, 0);
   EXPECT_GT(out.inFlightDropped, 0);
 }

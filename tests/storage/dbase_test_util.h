@@ -137,17 +137,45 @@ class FailingDevice : public storage::fileio::Layer {
     errno = EIO;
     return -1;
   }
-  int syncfs(int fd) override {
-    if (kind_ == FullDisk || (!flushesFail_ && budget_ > 0)) return before_->syncfs(fd);
-    errno = EIO;
-    return -1;
-  }
 
  private:
   Kind kind_;
   size_t budget_;
   bool flushesFail_;
   storage::fileio::Layer* before_;
+};
+
+// A writer stopped in the middle of a change: the journal lands, the first
+// `passes` writes into the table's files land too, then every write, cut and
+// flush of a table file fails (so the change cannot be undone either) and
+// the journal stays behind with the files half-written.
+struct StopsMidChange : storage::fileio::Layer {
+  storage::fileio::Layer* before = &storage::fileio::current();
+  int passes;
+  explicit StopsMidChange(int passes) : passes(passes) { storage::fileio::install(this); }
+  ~StopsMidChange() override { storage::fileio::install(before); }
+  static bool journal(int fd) {
+    char name[512] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    return readlink(link.c_str(), name, sizeof name - 1) > 0 && std::string(name).ends_with("-journal");
+  }
+  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+    if (journal(fd) || passes-- > 0) return before->pwrite(fd, data, size, offset);
+    errno = EIO;
+    return -1;
+  }
+  int ftruncate(int, off_t) override {
+    errno = EIO;
+    return -1;
+  }
+  int fsync(int fd) override {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !journal(fd)) {
+      errno = EIO;
+      return -1;
+    }
+    return before->fsync(fd);
+  }
 };
 
 struct FullDisk : FailingDevice {

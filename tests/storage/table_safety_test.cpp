@@ -18,15 +18,6 @@ using namespace tablesupport;
 
 namespace {
 
-void makeGoods(const std::string& path, int records) {
-  Table t;
-  t.setTableName(path);
-  defineGoods(t);
-  t.createTable();
-  t.open();
-  for (int i = 1; i <= records; ++i) addGoods(t, i, "NAME " + std::to_string(i), "", i * 10);
-}
-
 std::vector<int> plus(Table& t) {
   std::vector<int> out;
   for (t.first(); !t.eof(); t.next()) out.push_back(t.fieldByName("PLUNO").asInteger());
@@ -606,22 +597,8 @@ TEST_F(TableTest, BatchOfPostsIsOneChange) {
 }
 
 // A device that takes only the journal: every write into a table file fails.
-struct JournalOnlyDevice : storage::fileio::Layer {
-  storage::fileio::Layer* before = &storage::fileio::current();
-  JournalOnlyDevice() { storage::fileio::install(this); }
-  ~JournalOnlyDevice() override { storage::fileio::install(before); }
-  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
-    char name[512] = {};
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    if (::readlink(link.c_str(), name, sizeof name - 1) > 0 && std::string(name).ends_with("-journal"))
-      return before->pwrite(fd, data, size, offset);
-    errno = EIO;
-    return -1;
-  }
-  int ftruncate(int, off_t) override {
-    errno = EIO;
-    return -1;
-  }
+struct JournalOnlyDevice : dbtest::StopsMidChange {
+  JournalOnlyDevice() : StopsMidChange(0) {}
 };
 
 // A change whose undo failed too leaves its journal: the writer's table is

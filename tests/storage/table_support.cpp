@@ -17,6 +17,15 @@ void addGoods(Table& t, int plu, const std::string& name1, const std::string& na
   t.post();
 }
 
+void makeGoods(const std::string& path, int records) {
+  Table t;
+  t.setTableName(path);
+  defineGoods(t);
+  t.createTable();
+  t.open();
+  for (int i = 1; i <= records; ++i) addGoods(t, i, "NAME " + std::to_string(i), "", i * 10);
+}
+
 std::string TableTest::path(const std::string& name) const {
   return dir.filePath(QString::fromStdString(name)).toStdString();
 }

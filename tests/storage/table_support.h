@@ -14,6 +14,9 @@ namespace tablesupport {
 std::string testData(const std::string& rel);  // path under testdata/tables
 
 
+// Makes a goods table of `records` records (PLUNO i, "NAME i", PRICE 10 i).
+void makeGoods(const std::string& path, int records);
+
 // Appends one goods record and stores it.
 void addGoods(storage::Table& t, int plu, const std::string& name1, const std::string& name2,
               int price);

@@ -1,15 +1,26 @@
 // The change layer under the table files: a change is invisible in the files
 // until it is committed, reads see it meanwhile, a journal on disk takes an
-// interrupted change back, and an incomplete journal is dropped.
+// interrupted change back, and an incomplete journal is dropped. The journal
+// is played back only onto its own files, readers that may not play it back
+// see the committed state, and nothing else standing at the journal's name
+// is followed, read whole, or deleted.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
 
 #include "dbase_test_util.h"
 #include "storage/file_io.h"
+#include "storage/journal.h"
 #include "storage/table.h"
+#include "table_support.h"
 
 namespace fileio = storage::fileio;
+namespace journal = storage::journal;
 using dbtest::readBytes;
 using dbtest::writeBytes;
 
@@ -108,16 +119,16 @@ TEST(WriteJournal, JournalLeftBehindTakesTheChangeBackAndAnIncompleteOneIsDroppe
   }
   EXPECT_EQ(readBytes(a).substr(0, 6), "01XXXX");
   std::string why;
-  EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::RolledBack) << why;
+  EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::RolledBack) << why;
   EXPECT_EQ(readBytes(a), "0123456789");
   EXPECT_EQ(readBytes(b), "abcdefghij");
   EXPECT_NE(::access(j.c_str(), F_OK), 0);
-  EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::None);
-  // A journal cut short (the process died while writing it) or not ours is
-  // dropped: the files were never touched.
-  for (const std::string& junk : {std::string("KMSJRNL1\x01\x02"), std::string(64, 'x')}) {
+  EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::None);
+  // A journal cut short (the process died while writing it) is dropped: the
+  // files were never touched.
+  for (const std::string& junk : {std::string("KMSJRNL2\x01\x02"), std::string("KMSJ")}) {
     writeBytes(j, junk);
-    EXPECT_EQ(fileio::recover(j, why), fileio::Recovery::Discarded);
+    EXPECT_EQ(journal::recover(j, {a, b}, why), journal::Recovery::Discarded);
     EXPECT_NE(::access(j.c_str(), F_OK), 0);
     EXPECT_EQ(readBytes(a), "0123456789");
   }
@@ -143,4 +154,359 @@ TEST(WriteJournal, ChangesOfTwoTablesOpenTogetherStayApart) {
   ::close(again);
   outer.commit();
   EXPECT_EQ(readBytes(f.a), "A123456789");
+}
+
+namespace {
+
+using storage::DbError;
+using storage::Table;
+using namespace tablesupport;
+
+// Every file of a folder, names and bytes.
+std::string folder(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    files[e.path().filename().string()] = e.is_regular_file() ? readBytes(e.path().string()) : "?";
+  std::string all;
+  for (const auto& [name, bytes] : files) all += name + ":" + bytes + ";";
+  return all;
+}
+
+int priceOf(Table& t, int recNo) {
+  t.setRecNo(recNo);
+  return t.fieldByName("PRICE").asInteger();
+}
+
+// A change of record 3's price to 4242 that stops after `passes` writes into
+// the files (all of them when large), leaving its journal.
+void interruptPriceChange(Table& w, int passes = 1000) {
+  w.setRecNo(3);
+  w.edit();
+  w.fieldByName("PRICE").setAsInteger(4242);
+  {
+    dbtest::StopsMidChange device(passes);
+    EXPECT_THROW(w.post(), DbError);
+  }
+  w.cancel();
+}
+
+// What the engine tells the operator on its own, while it lives.
+struct Told {
+  std::vector<std::string> texts;
+  Told() {
+    journal::setNotifier([this](const std::string& t) { texts.push_back(t); });
+  }
+  ~Told() { journal::setNotifier(nullptr); }
+};
+
+}  // namespace
+
+// A table whose change was interrupted shows a reader that may not take the
+// change back (another program holds it for writing, the files may not be
+// written, the file system is read-only) the state before the change, writes
+// nothing, and says why it is read-only.
+TEST_F(TableTest, ReaderOfAnInterruptedChangeSeesTheCommittedState) {
+  // "" when the reader shows record 3 as committed, with the reason.
+  auto look = [](Table& r) -> std::string {
+    if (!r.readOnly()) return "opened writable; ";
+    const std::string why = r.readOnlyReason();
+    std::string out;
+    if (why.find("прерванное изменение") == std::string::npos || why.find("для записи") == std::string::npos)
+      out += "reason: " + why + "; ";
+    if (priceOf(r, 3) != 30) out += "price " + std::to_string(priceOf(r, 3)) + " shown; ";
+    return out;
+  };
+  std::string skipped;
+  // Another writer holds the table: its change stops half-way, the reader
+  // refreshes.
+  {
+    const std::string p = path("locked/goods.db");
+    std::filesystem::create_directories(path("locked"));
+    makeGoods(p, 30);
+    Table w, r;
+    w.setTableName(p);
+    w.open();
+    r.setTableName(p);
+    r.open();
+    interruptPriceChange(w);
+    const std::string before = folder(path("locked"));
+    r.refresh();
+    EXPECT_EQ(look(r), "");
+    EXPECT_EQ(folder(path("locked")), before) << "the reader wrote";
+    r.close();
+    w.close();
+    Table next;  // the next writer takes the change back
+    next.setTableName(p);
+    next.open();
+    EXPECT_FALSE(next.readOnly()) << next.readOnlyReason();
+    EXPECT_EQ(priceOf(next, 3), 30);
+  }
+  // The files may not be written.
+  {
+    namespace fs = std::filesystem;
+    const std::string p = path("ro/goods.db");
+    fs::create_directories(path("ro"));
+    makeGoods(p, 30);
+    {
+      Table w;
+      w.setTableName(p);
+      w.open();
+      interruptPriceChange(w);
+    }
+    fs::permissions(dir.path().toStdString(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(path("ro"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    for (const auto& e : fs::directory_iterator(path("ro")))
+      fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string before = folder(path("ro"));
+    const bool ran = dbtest::inChild([&]() -> std::string {
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return dbtest::kSkip;
+      Table r;
+      r.setTableName(p);
+      r.open();
+      return look(r);
+    });
+    if (!ran) skipped += "cannot drop root's rights here; ";
+    EXPECT_EQ(folder(path("ro")), before) << "the reader wrote";
+  }
+  // The file system turned read-only.
+  const bool ran = dbtest::inSmallTmpfs("1m", [&](const dbtest::ScratchDir& d) -> std::string {
+    const std::string p = d.file("goods.db");
+    makeGoods(p, 30);
+    {
+      Table w;
+      w.setTableName(p);
+      w.open();
+      interruptPriceChange(w);
+    }
+    if (::mount(nullptr, d.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return "remount";
+    Table r;
+    r.setTableName(p);
+    r.open();
+    return look(r);
+  });
+  if (!ran) skipped += "no mount namespace here";
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+// A journal is played back only onto the files it was written for: beside
+// files restored from a backup, or beside another table of the same name,
+// it restores nothing, is kept under another name, the operator is told
+// once, and the table opens as its files are.
+TEST_F(TableTest, JournalOfOtherFilesIsSetAsideAndNothingRestored) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> make;  // goods.db and a foreign journal in dir
+  };
+  auto copyFolder = [](const std::string& from, const std::string& to) {
+    fs::create_directories(to);
+    for (const auto& e : fs::directory_iterator(from))
+      fs::copy_file(e.path(), fs::path(to) / e.path().filename(), fs::copy_options::overwrite_existing);
+  };
+  const std::vector<Case> cases = {
+      {"files restored from a backup",
+       [&](const std::string& d) {
+         makeGoods(d + "/goods.db", 20);
+         copyFolder(d, d + "/../backup");
+         Table w;
+         w.setTableName(d + "/goods.db");
+         w.open();
+         for (int i = 21; i <= 40; ++i) addGoods(w, i, "MORE " + std::to_string(i), "", 7 * i);
+         interruptPriceChange(w);
+         w.close();
+         for (const auto& e : fs::directory_iterator(d + "/../backup"))
+           fs::copy_file(e.path(), fs::path(d) / e.path().filename(), fs::copy_options::overwrite_existing);
+       }},
+      {"the journal of another table of that name",
+       [&](const std::string& d) {
+         const std::string other = d + "/../other";
+         fs::create_directories(other);
+         makeGoods(other + "/goods.db", 40);
+         {
+           Table w;
+           w.setTableName(other + "/goods.db");
+           w.open();
+           interruptPriceChange(w, 2);
+         }
+         makeGoods(d + "/goods.db", 20);
+         fs::copy_file(other + "/goods.db-journal", d + "/goods.db-journal");
+       }},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string d = path("case" + std::to_string(++n) + "/table");
+    fs::create_directories(d);
+    c.make(d);
+    const std::string p = d + "/goods.db", j = p + "-journal";
+    const std::string journalBytes = readBytes(j);
+    ASSERT_FALSE(journalBytes.empty());
+    fs::remove(j);
+    const std::string files = folder(d);
+    dbtest::writeBytes(j, journalBytes);
+    Told told;
+    Table t;
+    t.setTableName(p);
+    ASSERT_NO_THROW(t.open());
+    EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+    EXPECT_EQ(t.recordCount(), 20);
+    EXPECT_EQ(priceOf(t, 3), 30);
+    t.close();
+    EXPECT_EQ(readBytes(j + "-set-aside"), journalBytes);
+    fs::remove(j + "-set-aside");
+    EXPECT_EQ(folder(d), files) << "a byte was restored";
+    ASSERT_EQ(told.texts.size(), 1u);
+    EXPECT_NE(told.texts[0].find("goods.db-journal-set-aside"), std::string::npos) << told.texts[0];
+    EXPECT_NE(told.texts[0].find(p + "»"), std::string::npos) << told.texts[0];
+    t.open();  // told once
+    EXPECT_EQ(told.texts.size(), 1u);
+  }
+}
+
+// What stands at the journal's name is never followed, read whole, or
+// deleted: a link there fails the change without touching its target; a
+// FIFO, a huge file, a text, or a journal whose contents lie about the
+// table's files is kept under another name, the operator told, the table
+// opened as its files are.
+TEST_F(TableTest, NothingButOurOwnJournalIsWrittenReadOrDeletedAtItsName) {
+  namespace fs = std::filesystem;
+  const std::string p = path("goods.db"), j = p + "-journal", victim = path("victim.txt");
+  makeGoods(p, 30);
+  const std::string victimText = "keep me\n";
+  // While the table is open: a change finds a link at the journal's name;
+  // it fails, and the refresh after it sets the link aside.
+  struct Link {
+    const char* what;
+    std::function<void()> make;
+  };
+  const std::vector<Link> links = {
+      {"symbolic link", [&] { fs::create_symlink(victim, j); }},
+      {"hard link", [&] { fs::create_hard_link(victim, j); }},
+      {"dangling link", [&] { fs::create_symlink(path("elsewhere.bin"), j); }},
+  };
+  for (const Link& l : links) {
+    SCOPED_TRACE(l.what);
+    dbtest::writeBytes(victim, victimText);
+    Table t;
+    t.setTableName(p);
+    t.open();
+    l.make();
+    t.setRecNo(3);
+    t.edit();
+    t.fieldByName("PRICE").setAsInteger(4242);
+    EXPECT_THROW(t.post(), DbError);
+    t.cancel();
+    EXPECT_EQ(readBytes(victim), victimText);
+    EXPECT_FALSE(fs::exists(path("elsewhere.bin")));
+    // The failed change's refresh kept the link under another name.
+    EXPECT_FALSE(fs::exists(fs::symlink_status(j)));
+    EXPECT_TRUE(fs::exists(fs::symlink_status(j + "-set-aside"))) << "removed";
+    fs::remove(j + "-set-aside");
+  }
+  // Before an open: what stands at the name is set aside, not read.
+  auto lie = [&](journal::FileImage f) {
+    dbtest::writeBytes(j, journal::encode({f}));
+  };
+  const off_t size = off_t(fs::file_size(p));
+  struct Thing {
+    const char* what;
+    std::function<void()> make;
+  };
+  const std::vector<Thing> things = {
+      {"FIFO", [&] { ASSERT_EQ(::mkfifo(j.c_str(), 0644), 0); }},
+      {"3 GB file", [&] { ASSERT_EQ(::truncate((dbtest::writeBytes(j, "KMSJRNL2"), j).c_str(), off_t(3) << 30), 0); }},
+      {"text", [&] { dbtest::writeBytes(j, "не журнал\n"); }},
+      {"symbolic link", [&] { fs::create_symlink(victim, j); }},
+      {"a journal that cuts another file", [&] { lie({victim, 0, 0, 8, {}, journal::piecesOf("keep me\n", 0, 8, {})}); }},
+      {"a journal that cuts the table to nothing",
+       [&] { lie({p, 0, 0, size, {}, journal::piecesOf(std::string(size_t(size), 'x'), 0, size, {})}); }},
+      {"a journal that stretches the table to 1 TB", [&] { lie({p, off_t(1) << 40, size, size, {}, {}}); }},
+      {"a journal of the first format", [&] {
+         std::string one = "KMSJRNL1F";
+         one += std::string("\x08\x00", 2) + "goods.db" + std::string(8, '\0') + "E";
+         std::uint64_t h = 1469598103934665603ULL;
+         for (unsigned char c : one) h = (h ^ c) * 1099511628211ULL;
+         for (int i = 0; i < 8; ++i) one.push_back(char(h >> (8 * i)));
+         dbtest::writeBytes(j, one);
+       }},
+  };
+  for (const Thing& th : things) {
+    SCOPED_TRACE(th.what);
+    dbtest::writeBytes(victim, victimText);
+    const std::string files = folder(dir.path().toStdString());
+    th.make();
+    struct stat was {};
+    ASSERT_EQ(::lstat(j.c_str(), &was), 0);
+    // In a child, so that an open that hangs fails the test instead.
+    const bool ran = dbtest::inChild([&]() -> std::string {
+      ::alarm(20);
+      Told told;
+      Table t;
+      t.setTableName(p);
+      t.open();
+      if (t.readOnly()) return "read-only: " + t.readOnlyReason();
+      if (t.recordCount() != 30) return "records lost";
+      if (told.texts.size() != 1) return "told " + std::to_string(told.texts.size()) + " times";
+      return "";
+    });
+    ASSERT_TRUE(ran);
+    struct stat now {};
+    ASSERT_EQ(::lstat((j + "-set-aside").c_str(), &now), 0) << "not kept";
+    EXPECT_EQ(now.st_ino, was.st_ino);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(j)));
+    fs::remove(j + "-set-aside");
+    EXPECT_EQ(folder(dir.path().toStdString()), files) << "a file was changed";
+  }
+}
+
+// A change flushes each file it wrote and the folder where its journal was
+// made and removed, not the whole file system.
+TEST_F(TableTest, ChangeFlushesTheFilesItWrote) {
+  struct Recorder : storage::fileio::Layer {
+    storage::fileio::Layer* before = &storage::fileio::current();
+    std::set<std::pair<dev_t, ino_t>> written, flushed;
+    Recorder() { storage::fileio::install(this); }
+    ~Recorder() override { storage::fileio::install(before); }
+    static std::pair<dev_t, ino_t> id(int fd) {
+      struct stat st {};
+      ::fstat(fd, &st);
+      return {st.st_dev, st.st_ino};
+    }
+    ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+      written.insert(id(fd));
+      return before->pwrite(fd, data, size, offset);
+    }
+    int ftruncate(int fd, off_t length) override {
+      written.insert(id(fd));
+      return before->ftruncate(fd, length);
+    }
+    int fsync(int fd) override {
+      flushed.insert(id(fd));
+      return before->fsync(fd);
+    }
+  };
+  const std::string p = path("goods.db");
+  makeGoods(p, 30);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    size_t files;  // the fewest files it writes (the journal among them)
+  };
+  const std::vector<Case> cases = {
+      {"a price", [&] { t.setRecNo(3); t.edit(); t.fieldByName("PRICE").setAsInteger(77); t.post(); }, 3},
+      {"a new record (data and every index)", [&] { addGoods(t, 31, "NEW", "", 5); }, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorder rec;
+    c.change();
+    EXPECT_GE(rec.written.size(), c.files);
+    for (const auto& f : rec.written) EXPECT_TRUE(rec.flushed.count(f)) << "a written file was not flushed";
+    struct stat folderStat {};
+    ASSERT_EQ(::stat(dir.path().toStdString().c_str(), &folderStat), 0);
+    EXPECT_TRUE(rec.flushed.count({folderStat.st_dev, folderStat.st_ino})) << "the folder was not flushed";
+  }
 }

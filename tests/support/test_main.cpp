@@ -14,7 +14,6 @@ namespace {
 // test reads back. The flushes themselves are timed in the benchmarks.
 struct NoFlush : storage::fileio::Layer {
   int fsync(int) override { return 0; }
-  int syncfs(int) override { return 0; }
 };
 
 }  // namespace
