@@ -250,6 +250,10 @@ static journal::FileImage imageOf(const Change::Pending& p) {
   img.size = p.disk;
   img.cut = std::min(p.low, p.disk);
   img.newSize = p.size;
+  struct stat st {};
+  if (::fstat(p.fd, &st) != 0) throw DbError(errorText("прочитать файл", p.path, errno));
+  img.dev = st.st_dev;
+  img.ino = st.st_ino;
   std::vector<off_t> splits{img.cut, p.size};
   for (const auto& [a, bytes] : p.runs) {
     splits.push_back(a);

@@ -148,9 +148,17 @@ std::function<void(const std::string&)>& notifier() {
   return n;
 }
 
-void tell(const std::string& text) {
+int holds = 0;                   // HoldNotices alive
+std::vector<std::string> held;  // what they hold back
+
+void say(const std::string& text) {
   if (notifier()) notifier()(text);
   else std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void tell(const std::string& text) {
+  if (holds > 0) held.push_back(text);
+  else say(text);
 }
 
 // ---------------------------------------------------------------- reading
@@ -275,7 +283,9 @@ Found inspect(const std::string& journal, const std::vector<std::string>& tableF
   found.dev = st.st_dev;
   found.ino = st.st_ino;
   found.verdict = Verdict::NotOurs;
-  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+  // Another name of the same file (a copy of the folder made with hard
+  // links) takes nothing from it: it is only read, and its name removed.
+  if (!S_ISREG(st.st_mode)) {
     found.why = "это не файл журнала, а ссылка или особый файл";
     return found;
   }
@@ -330,12 +340,28 @@ Found inspect(const std::string& journal, const std::vector<std::string>& tableF
     }
   found.why = fitsTable(found.files, tableFiles);
   if (!found.why.empty()) return found;
-  for (const FileImage& f : found.files) {
-    const int t = ::open(f.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  // The table's files are reached by their names as the table reaches them,
+  // links followed; the files found are the ones played back onto.
+  for (FileImage& f : found.files) {
+    const int t = ::open(f.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (t < 0) {
       found.why = fileio::errorText("открыть файл", f.path, errno);
       return found;
     }
+    struct stat file {};
+    if (::fstat(t, &file) != 0) {
+      found.verdict = Verdict::Unreadable;
+      found.why = fileio::errorText("прочитать файл", f.path, errno);
+      ::close(t);
+      return found;
+    }
+    if (!S_ISREG(file.st_mode)) {
+      ::close(t);
+      found.why = "файл " + quotedPath(fileName(f.path)) + " не обычный файл";
+      return found;
+    }
+    f.dev = file.st_dev;
+    f.ino = file.st_ino;
     try {
       found.why = matchesFile(f, t);
     } catch (const DbError& e) {
@@ -450,13 +476,17 @@ void remove(const std::string& journal, dev_t dev, ino_t ino) {
 
 std::string playBack(const std::vector<FileImage>& files) {
   for (const FileImage& f : files) {
-    const int fd = ::open(f.path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(f.path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return fileio::errorText("открыть для записи файл", f.path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_dev != f.dev || st.st_ino != f.ino) {
+      ::close(fd);
+      return "Не удаётся записать файл " + quotedPath(f.path) + ": под его именем теперь другой файл";
+    }
     std::string err;
     for (const Range& g : f.old)
       if (err.empty() && !fileio::writeAll(fd, g.old.data(), g.old.size(), g.offset))
         err = fileio::errorText("записать файл", f.path, errno);
-    struct stat st {};
     if (err.empty() && (::fstat(fd, &st) != 0 || st.st_size != f.size) && fileio::current().ftruncate(fd, f.size) != 0)
       err = fileio::errorText("записать файл", f.path, errno);
     if (err.empty() && fileio::current().fsync(fd) != 0) err = fileio::errorText("записать файл", f.path, errno);
@@ -510,9 +540,7 @@ CommittedView::CommittedView(const std::string& journal, const std::vector<std::
   if (found.verdict != Verdict::Ours) return;
   std::vector<fileio::ReadView::File> files;
   for (const FileImage& f : found.files) {
-    struct stat st {};
-    if (::stat(f.path.c_str(), &st) != 0) return;
-    fileio::ReadView::File v{st.st_dev, st.st_ino, f.size, {}};
+    fileio::ReadView::File v{f.dev, f.ino, f.size, {}};
     for (const Range& g : f.old) v.runs[g.offset] = g.old;  // apart from each other
     files.push_back(std::move(v));
   }
@@ -522,5 +550,20 @@ CommittedView::CommittedView(const std::string& journal, const std::vector<std::
 CommittedView::~CommittedView() = default;
 
 void setNotifier(std::function<void(const std::string&)> n) { notifier() = std::move(n); }
+
+HoldNotices::HoldNotices() { ++holds; }
+
+HoldNotices::~HoldNotices() {
+  if (--holds > 0) return;
+  std::vector<std::string> texts;
+  texts.swap(held);
+  for (const std::string& text : texts) {
+    try {
+      say(text);
+    } catch (...) {  // a listener that fails: the text still reaches stderr
+      std::fprintf(stderr, "%s\n", text.c_str());
+    }
+  }
+}
 
 }  // namespace storage::journal

@@ -38,6 +38,10 @@ struct FileImage {
   off_t newSize = -1;  // after the change (-1: a journal of the first format)
   std::vector<Range> old;
   std::vector<Piece> grown;  // what the change wrote past the old size
+  // The file itself, as the change or the check of its journal found it
+  // (its name may be a link to it): playback writes into no other file.
+  dev_t dev = 0;
+  ino_t ino = 0;
 };
 
 // Pieces of new contents `bytes` at `at`, split at every multiple of kPiece
@@ -54,7 +58,9 @@ int create(const std::string& journal);
 // folder; throws DbError when the name cannot be removed.
 void remove(const std::string& journal, dev_t dev, ino_t ino);
 
-// Puts the old bytes back and cuts each file to its old size, flushed.
+// Puts the old bytes back and cuts each file to its old size, flushed,
+// reaching each file by its name as the table does (through links) but
+// writing only when the name still leads to the file dev/ino.
 // Returns "" or what failed.
 std::string playBack(const std::vector<FileImage>& files);
 
@@ -94,5 +100,17 @@ class CommittedView {
 // Tells the operator something the engine did on its own (UTF-8). The
 // program shows it in a message box; without a listener it goes to stderr.
 void setNotifier(std::function<void(const std::string&)> notifier);
+
+// While one lives, what the engine tells the operator waits, and it is told
+// when the last one goes. An open holds them, so that a box that stays up
+// comes after the open has let go of the table's locks: other programs can
+// read the table meanwhile.
+class HoldNotices {
+ public:
+  HoldNotices();
+  ~HoldNotices();
+  HoldNotices(const HoldNotices&) = delete;
+  HoldNotices& operator=(const HoldNotices&) = delete;
+};
 
 }  // namespace storage::journal

@@ -393,20 +393,28 @@ struct TableImpl {
     stamp = std::move(read.stamp);
   }
   std::unique_ptr<Backend> readTable(const std::string& p, std::vector<std::string>& records) {
+    journal::HoldNotices notices;  // told once the locks below are let go
     journalReason.clear();
     const std::string j = fileio::journalPath(p);
+    std::string failed;  // why the change left behind could not be taken back
     for (int attempt = 0;; ++attempt) {
       {
         ReadLock shared(p);
         struct stat st {};
         if (attempt > 0 || !lock.held() || ::lstat(j.c_str(), &st) != 0) {
+          // A change that was not taken back is not shown.
           std::optional<journal::CommittedView> view;
-          if (!lock.held()) view.emplace(j, format().files(p));
+          if (!lock.held() || !failed.empty()) view.emplace(j, format().files(p));
           std::unique_ptr<Backend> fresh = format().open(p);
           records = fresh->readAll();
           read.files = format().files(p);
           read.stamp = stampOf(read.files);
-          if (view && view->interrupted())
+          if (!failed.empty())
+            journalReason = "прерванное изменение таблицы " + quotedPath(p) + " отменить не удалось (" + failed +
+                            (view->interrupted() ? "); она показана без него"
+                                                 : "); она показана такой, какой её хранят файлы, и может "
+                                                   "содержать часть этого изменения");
+          else if (view && view->interrupted())
             journalReason = "в таблице " + quotedPath(p) +
                             " осталось прерванное изменение; она показана без него, а отменит его "
                             "следующая программа, которая откроет таблицу для записи";
@@ -414,14 +422,13 @@ struct TableImpl {
         }
       }
       ChangeLock exclusive(lock);
-      std::string why;
-      if (journal::recover(j, format().files(p), why) == journal::Recovery::Failed)
-        journalReason = "прерванное изменение таблицы " + p + " отменить не удалось: " + why;
+      if (journal::recover(j, format().files(p), failed) != journal::Recovery::Failed) failed.clear();
     }
   }
 
   void open() {
     if (be) return;
+    journal::HoldNotices notices;  // told once the table is open
     const std::string p = path();
     std::error_code ec;
     if (!fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " не существует");

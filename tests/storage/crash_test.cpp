@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -315,41 +317,42 @@ class CrashTest : public TableTest {
     if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ADD_FAILURE() << "recovering child ended with status " << status;
     return false;
   }
-};
 
-TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
-  ASSERT_TRUE(pxcheck::available());
-  const char* seedText = std::getenv("KMS_CRASH_SEED");
-  const unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : 20261207u;
-  const char* killsText = std::getenv("KMS_CRASH_KILLS");
-  const int kills = killsText ? std::atoi(killsText) : 210;
-  std::mt19937 rng(seed);
-
-  Model model;
-  {
+  // The goods table with 600 records, as the model holds them.
+  Model fill(std::mt19937& rng) {
+    Model model;
     Table t;
     t.setTableName(db());
     defineGoods(t);
     t.createTable();
     t.open();
     t.beginBatch();
-    std::vector<Op> fill;
-    for (int i = 1; i <= 600; ++i) fill.push_back({Kind::Append, 2 * i, 0, randomGoods(rng, i)});
-    for (const Op& op : fill) {
+    for (int i = 1; i <= 600; ++i) {
+      const Op op{Kind::Append, 2 * i, 0, randomGoods(rng, i)};
       perform(t, model, op);
       applyOp(model, op);
     }
     t.endBatch();
+    return model;
   }
-  Outcome out;
+
+  // Kills writers until `kills` died and checks the table after each;
+  // `leftBehind` sees each journal a killed writer left before it is played back.
+  void killWriters(Model& model, std::mt19937& rng, int kills, Outcome& out,
+                   const std::function<void()>& leftBehind = {});
+};
+
+void CrashTest::killWriters(Model& model, std::mt19937& rng, int kills, Outcome& out,
+                            const std::function<void()>& leftBehind) {
   for (int k = 0; out.kills < kills && k < 3 * kills; ++k) {
     const Death death = Death(k % 4);
     const std::vector<Op> ops = plan(rng, model, 8);
     bool killed = false;
     const std::string got = runChild(killed, model, ops, death, rng);
     out.kills += killed;
-    if (death == Death::InRecovery && ::access((db() + "-journal").c_str(), F_OK) == 0)
-      out.inRecovery += dieInRecovery(rng);
+    const bool journalLeft = ::access((db() + "-journal").c_str(), F_OK) == 0;
+    if (journalLeft && leftBehind) leftBehind();
+    if (death == Death::InRecovery && journalLeft) out.inRecovery += dieInRecovery(rng);
     // What the child reported is on disk; the next change may or may not be.
     Model before = model;
     std::size_t done = 0;
@@ -379,6 +382,18 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
     // pxlib reads the data and every index; they agree with each other.
     ASSERT_EQ(pxcheck::verify(db(), path("goods.PX"), indexes()), "") << "kill " << k;
   }
+}
+
+TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
+  ASSERT_TRUE(pxcheck::available());
+  const char* seedText = std::getenv("KMS_CRASH_SEED");
+  const unsigned seed = seedText ? unsigned(std::strtoul(seedText, nullptr, 10)) : 20261207u;
+  const char* killsText = std::getenv("KMS_CRASH_KILLS");
+  const int kills = killsText ? std::atoi(killsText) : 210;
+  std::mt19937 rng(seed);
+  Model model = fill(rng);
+  Outcome out;
+  ASSERT_NO_FATAL_FAILURE(killWriters(model, rng, kills, out));
   std::printf("crash test (seed %u): %d kills, %d more while checking or playing back a journal; change in "
               "flight kept %d, dropped %d; between changes or finished %d; changes failed by the device %d\n",
               seed, out.kills, out.inRecovery, out.inFlightKept, out.inFlightDropped, out.betweenChanges,
@@ -387,6 +402,34 @@ TEST_F(CrashTest, KilledWriterLeavesTheTableBeforeOrAfterEachChange) {
   EXPECT_GT(out.inRecovery, 0);
   EXPECT_GT(out.inFlightKept, 0);
   EXPECT_GT(out.inFlightDropped, 0);
+}
+
+// The table's files are links: the main file and an index are symbolic
+// links to files in another folder, and each journal a killed writer leaves
+// gets a second name, as a copy of the folder made with hard links gives
+// it. The next writer still takes the change back through them.
+TEST_F(CrashTest, TableWhoseFilesAreLinksKeepsItsRollback) {
+  namespace fs = std::filesystem;
+  ASSERT_TRUE(pxcheck::available());
+  std::mt19937 rng(26);
+  Model model = fill(rng);
+  fs::create_directories(path("elsewhere"));
+  fs::create_directories(path("copy"));
+  for (const std::string name : {"goods.db", "goods.XG4"}) {
+    fs::rename(path(name), path("elsewhere/" + name));
+    fs::create_symlink(path("elsewhere/" + name), path(name));
+  }
+  int linked = 0;
+  Outcome out;
+  ASSERT_NO_FATAL_FAILURE(killWriters(model, rng, 16, out, [&] {
+    const std::string copy = path("copy/goods.db-journal");
+    fs::remove(copy);
+    fs::create_hard_link(db() + "-journal", copy);
+    ++linked;
+  }));
+  EXPECT_GT(linked, 4);
+  EXPECT_GT(out.inFlightKept + out.inFlightDropped, 4);
+  EXPECT_TRUE(fs::is_symlink(db()) && fs::is_symlink(path("goods.XG4")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "dbase_test_util.h"
 #include "storage/backend.h"
@@ -376,3 +377,35 @@ TEST(DbaseSafety, AppendOfAnotherProgramWithoutALockIsNotOverwritten) {
   EXPECT_EQ(*f->value(5, 5), "my memo");
 }
 
+// A table whose memo file is a symbolic link to a file in another folder
+// keeps its rollback: a memo change stopped after any of its writes is taken
+// back by the next open, through the link, and its journal is not set aside.
+TEST(DbaseSafety, LinkedMemoFileKeepsTheRollback) {
+  namespace fs = std::filesystem;
+  for (int passes : {0, 1, 2, 1000}) {
+    SCOPED_TRACE(passes);
+    ScratchDir dir;
+    const std::string path = dir.copy({"cars.dbf", "cars.dbt"}), memo = dir.file("memo/cars.dbt");
+    fs::create_directories(dir.file("memo"));
+    fs::rename(dir.file("cars.dbt"), memo);
+    fs::create_symlink(memo, dir.file("cars.dbt"));
+    const std::string dbf0 = readBytes(path), dbt0 = readBytes(memo);
+    {
+      storage::Table t;
+      t.setTableName(path);
+      t.open();
+      t.edit();
+      t.fieldByName("DESCR").setAsString(std::string(700, 'm'));
+      StopsMidChange device(passes);
+      EXPECT_THROW(t.post(), DbError);
+      t.cancel();
+    }
+    storage::Table t;
+    t.setTableName(path);
+    t.open();
+    EXPECT_FALSE(t.readOnly()) << t.readOnlyReason();
+    EXPECT_TRUE(readBytes(path) == dbf0 && readBytes(memo) == dbt0) << "the change was not taken back";
+    EXPECT_FALSE(fs::exists(path + "-journal") || fs::exists(path + "-journal-set-aside"));
+    EXPECT_TRUE(fs::is_symlink(dir.file("cars.dbt")));
+  }
+}

@@ -11,12 +11,15 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "dbase_test_util.h"
 #include "storage/file_io.h"
+#include "storage/file_lock.h"
 #include "storage/journal.h"
 #include "storage/table.h"
+#include "support/file_access.h"
 #include "table_support.h"
 
 namespace fileio = storage::fileio;
@@ -509,4 +512,88 @@ TEST_F(TableTest, ChangeFlushesTheFilesItWrote) {
     ASSERT_EQ(::stat(dir.path().toStdString().c_str(), &folderStat), 0);
     EXPECT_TRUE(rec.flushed.count({folderStat.st_dev, folderStat.st_ino})) << "the folder was not flushed";
   }
+}
+
+// A writer that cannot take back the change left behind opens the table
+// read-only and says why: where the journal can be read, the table shows
+// the state before the change; where it cannot, the reason says that the
+// change may show. The journal stays, and the next open that can play it
+// back does.
+TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::function<std::shared_ptr<void>(const std::string& journal)> hinder;  // while it lives
+    const char* reason;  // a part of the read-only reason
+  };
+  const std::vector<Case> cases = {
+      {"the device fails during the playback",
+       [](const std::string&) { return std::make_shared<dbtest::BrokenDevice>(0); }, "показана без него"},
+      {"the journal cannot be read by this user",
+       [](const std::string& j) -> std::shared_ptr<void> {
+         fs::permissions(j, fs::perms::none);
+         return std::make_shared<WithoutFileOverride>();
+       },
+       "нет прав доступа"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string p = path(std::to_string(++n) + ".db"), j = p + "-journal";
+    makeGoods(p, 30);
+    {
+      Table w;
+      w.setTableName(p);
+      w.open();
+      interruptPriceChange(w);
+    }
+    ASSERT_TRUE(fs::exists(j));
+    {
+      std::shared_ptr<void> hindered = c.hinder(j);
+      Table t;
+      t.setTableName(p);
+      t.open();
+      EXPECT_TRUE(t.readOnly());
+      const std::string why = t.readOnlyReason();
+      EXPECT_NE(why.find("отменить не удалось"), std::string::npos) << why;
+      EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+      if (why.find("показана без него") != std::string::npos) {
+        EXPECT_EQ(priceOf(t, 3), 30);
+      }
+    }
+    EXPECT_TRUE(fs::exists(j)) << "the journal was not kept";
+    EXPECT_FALSE(fs::exists(j + "-set-aside"));
+    fs::permissions(j, fs::perms::owner_read | fs::perms::owner_write);
+    Table next;
+    next.setTableName(p);
+    next.open();
+    EXPECT_FALSE(next.readOnly()) << next.readOnlyReason();
+    EXPECT_EQ(priceOf(next, 3), 30);
+    EXPECT_FALSE(fs::exists(j));
+  }
+}
+
+// What the engine tells the operator as it reads a table (a journal set
+// aside) comes once the table is no longer locked: another program reads
+// the table while the box is up.
+TEST_F(TableTest, NoticeComesWhenTheTableIsNoLongerLocked) {
+  const std::string p = path("goods.db"), j = p + "-journal";
+  makeGoods(p, 30);
+  std::vector<std::string> others;  // per notice: "" or what another reader met
+  journal::setNotifier([&](const std::string&) {
+    try {
+      storage::ReadLock other(p);
+      others.push_back("");
+    } catch (const DbError& e) {
+      others.push_back(e.what());
+    }
+  });
+  Table t;
+  t.setTableName(p);
+  dbtest::writeBytes(j, "не журнал\n");
+  t.open();
+  dbtest::writeBytes(j, "не журнал\n");
+  t.refresh();
+  journal::setNotifier(nullptr);
+  EXPECT_EQ(others, (std::vector<std::string>{"", ""}));
 }
