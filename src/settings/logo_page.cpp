@@ -177,9 +177,9 @@ bool TForm1::AskSaveLogoChanges() {
     case dialogs::Answer::Cancel:
       return false;
     case dialogs::Answer::Yes:
-      // A failed save ends the asking action too, so the drawing stays.
-      saveLogo();
-      return true;
+      // A save that does not happen (dialog cancelled, replace refused, a
+      // write that fails) ends the asking action too, so the drawing stays.
+      return saveLogo();
     default:
       return true;
   }
@@ -233,18 +233,19 @@ void TForm1::SpeedButton34Click() {
   });
 }
 
-void TForm1::saveLogo() {
+bool TForm1::saveLogo() {
   dialogs::FileRequest req;
   req.title = QStringLiteral("Сохранение логотипа");
   req.filter = QStringLiteral("рисунки (*.kmi)|*.kmi");
   req.fileName = SaveDialog2FileName;
   const auto name = dialogs::current().saveFile(req);
-  if (!name || !dialogs::confirmReplace(*name, false)) return;
+  if (!name || !dialogs::confirmReplace(*name, false)) return false;
   SaveDialog2FileName = *name;
   // The flag is cleared only once the whole file is in place: a failed save
   // leaves the drawing marked as unsaved.
   logo::writeLogoFile(*name, PackLogoRaster());
   LogoModified = false;
+  return true;
 }
 
 // Save the logo to a file.

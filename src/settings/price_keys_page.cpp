@@ -20,6 +20,10 @@ namespace {
 
 constexpr int kKeys = 54;
 
+// The key loops have no Stop of their own; a close of the window ends them
+// at the next key rather than keeping the window for all 54.
+bool stoppedByClose(const TForm1& form) { return form.closeWaitsForRun(); }
+
 // Gives the grid the input focus when it can take it.
 void focusGrid(StringGrid* grid) {
   if (grid->isVisible() && grid->isEnabled()) grid->setFocus();
@@ -58,6 +62,7 @@ void TForm1::Button7Click() {
     if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для чтения настроек клавиш цен"), row, timeOut))
       return;
     for (int k = 1; k <= kKeys; ++k) {
+      if (stoppedByClose(*this)) return;  // the keys read so far stay
       clock_::sleep(200);
       switch (ScaleSelectHandshake(row, timeOut, 20)) {
         case HandshakeResult::Accepted:
@@ -88,8 +93,13 @@ void TForm1::Button8Click() {
     int row = -1, timeOut = 0;
     if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для записи таблицы клавиш цен"), row, timeOut))
       return;
-    int skipped = 0;  // keys whose handshake got no reply
+    int skipped = 0;    // keys whose handshake got no reply
+    int notStarted = 0;  // keys left when a close ended the loop
     for (int k = 1; k <= kKeys; ++k) {
+      if (stoppedByClose(*this)) {
+        notStarted = kKeys - k + 1;
+        break;
+      }
       clock_::sleep(200);
       StringGrid2->select(1, k);
       focusGrid(StringGrid2);
@@ -112,14 +122,14 @@ void TForm1::Button8Click() {
       if (!SendPrSet(*cell, k, timeOut))
         return say("В процессе обмена возникли ошибки. Повторите попытку записи еще раз.");
     }
-    // Success is claimed only when every key was written.
-    if (skipped == 0)
+    // Success is claimed only when every key was written; the scale's
+    // silence is named only when it is the whole reason.
+    if (skipped + notStarted == 0)
       say("Запись таблицы клавиш цен произведена.");
     else
-      dialogs::message(QStringLiteral("Не записано клавиш цен: %1 из %2. Весы не ответили на запрос для этих "
-                                      "клавиш. Повторите попытку записи еще раз.")
-                           .arg(skipped)
-                           .arg(kKeys));
+      dialogs::message(QStringLiteral("Не записано клавиш цен: %1 из %2. ").arg(skipped + notStarted).arg(kKeys) +
+                       (notStarted == 0 ? QStringLiteral("Весы не ответили на запрос для этих клавиш. ") : QString()) +
+                       QStringLiteral("Повторите попытку записи еще раз."));
     StringGrid2->select(1, 1);
   });
 }

@@ -173,5 +173,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
+bool TForm1::closeWaitsForRun() const { return closeAfterRun_ && closeAfterRun_->isActive(); }
 
 void TForm1::N2Click() { close(); }

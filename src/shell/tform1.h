@@ -51,6 +51,8 @@ class TForm1 : public QMainWindow {
   bool LogoModified = false;  // the logo editor's changed flag
   unsigned char TransferCancelled = 0;  // set by the Stop buttons
   bool ScaleBusy = false;     // a scale operation or long table loop runs
+  // True while a close waits for the running operation to end.
+  bool closeWaitsForRun() const;
 
   void FormCreate();
   void FormCloseQuery(bool& CanClose);
@@ -239,7 +241,8 @@ class TForm1 : public QMainWindow {
   void ShowLogoRaster(const std::string& Raster);
   void RedrawLogoEditField();
   // The question whether to save a changed logo; false when the operator
-  // cancels (the asking action then ends). A save that fails throws.
+  // cancels or the save does not happen (the asking action then ends). A
+  // save that fails throws.
   bool AskSaveLogoChanges();
   QString SaveDialog2FileName = QStringLiteral("noname01");  // the last chosen name
 
@@ -463,7 +466,10 @@ class TForm1 : public QMainWindow {
   // The scale check of the test page: handshake probe of every row.
   void checkScales(int t);
   void buildLogoPage();
-  void saveLogo();  // the steps of SpeedButton35Click; throws on failure
+  // The steps of SpeedButton35Click: true when the file was written, false
+  // when the operator cancelled the dialog or refused the replace; throws
+  // when the write fails.
+  bool saveLogo();
   std::optional<QFont> fontDialog1Font_;
   // Runs while a close waits for the operation it stopped to end, then
   // closes the window.

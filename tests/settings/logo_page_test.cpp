@@ -241,14 +241,6 @@ TEST_F(LogoPageTest, EveryAnswerOfTheSaveQuestion) {
     EXPECT_EQ(raster(form), drawn);
     EXPECT_TRUE(form->LogoModified);
 
-    // Yes, save dialog cancelled: the action goes on all the same.
-    dlg.answers = {Answer::Yes};
-    dlg.files.push_back(std::nullopt);
-    run();
-    expectAsked();
-    EXPECT_TRUE(a.wentOn());
-    EXPECT_EQ(form->LogoModified, a.button == std::string("SpeedButton36"));
-
     // Yes and saved: the drawing is in the file, then the action goes on.
     const std::string second = draw(250);
     dlg.answers = {Answer::Yes};

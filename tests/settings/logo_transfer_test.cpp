@@ -2,7 +2,9 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QToolButton>
+#include <deque>
 #include <functional>
+#include <optional>
 
 #include "link/link_fixture.h"
 #include "logo_fixture.h"
@@ -89,21 +91,53 @@ TEST_F(LogoTransferTest, ReadAsksFirstWhenTheLogoChanged) {
   EXPECT_EQ(raster(form), drawn);
   EXPECT_TRUE(form->LogoModified);
 
-  // Yes, save dialog cancelled: the read replaces the unsaved logo.
-  dlg.answers = {Answer::Yes};
-  dlg.files.push_back(std::nullopt);
-  read();
-  EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kRead}));
-  EXPECT_EQ(raster(form), logotest::pattern(2));
-
-  // Yes and saved: the read logo goes to the file first.
-  scale.setLogo(logotest::pattern(3));
+  // Yes and saved: the drawing goes to the file first.
   dlg.answers = {Answer::Yes};
   dlg.files.push_back(path("before.kmi"));
   read();
   EXPECT_EQ(dlg.take(), (QStringList{kQuestion, kRead}));
-  EXPECT_EQ(readFile("before.kmi"), logotest::pattern(2));
-  EXPECT_EQ(raster(form), logotest::pattern(3));
+  EXPECT_EQ(readFile("before.kmi"), drawn);
+  EXPECT_EQ(raster(form), logotest::pattern(2));
+}
+
+// A save asked for by new, open, import or a read from the scale that does
+// not happen (its dialog cancelled, the replace of an existing file refused)
+// ends that action as Cancel does: the drawing and its flag stay, no other
+// dialog follows and the scale is not contacted.
+TEST_F(LogoTransferTest, ASaveThatDoesNotHappenEndsTheActionThatAsked) {
+  writeFile("kept.kmi", logotest::pattern(4));
+  scale.setLogo(logotest::pattern(5));
+  click(form, 1, 1);
+  const std::string drawn = raster(form);
+  const QString replace = QStringLiteral("?: ВНИМАНИЕ !\r\nФайл %1 уже существует и будет заменен.\r\nПродолжить ?")
+                              .arg(path("kept.kmi"));
+  struct Save {
+    const char* what;
+    std::deque<Answer> answers;
+    std::optional<QString> file;
+    QStringList shown;
+  };
+  const Save saves[] = {
+      {"dialog cancelled", {Answer::Yes}, std::nullopt, {kQuestion}},
+      {"replace refused", {Answer::Yes, Answer::No}, path("kept.kmi"), {kQuestion, replace}},
+  };
+  const int connections = scale.connectionCount();
+  for (const char* button : {"SpeedButton33", "SpeedButton34", "SpeedButton36", "SpeedButton38"}) {
+    for (const Save& s : saves) {
+      SCOPED_TRACE(std::string(button) + ", " + s.what);
+      dlg.answers = s.answers;
+      dlg.files = {s.file};
+      find<QToolButton>(button)->click();
+      EXPECT_EQ(dlg.take(), s.shown);
+      EXPECT_TRUE(dlg.answers.empty() && dlg.files.empty());
+      EXPECT_EQ(raster(form), drawn);
+      EXPECT_TRUE(editFieldShowsPreview(form));
+      EXPECT_TRUE(form->LogoModified);
+    }
+  }
+  EXPECT_EQ(readFile("kept.kmi"), logotest::pattern(4));
+  EXPECT_EQ(scale.connectionCount(), connections);
+  EXPECT_TRUE(scale.requests().empty());
 }
 
 TEST_F(LogoTransferTest, EveryFailureHasItsMessageAndLeavesTheLogo) {

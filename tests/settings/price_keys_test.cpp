@@ -1,5 +1,8 @@
 // The sub-page "Клавиши цен" against the emulated scale: reading, writing
 // and the defaults of the 54 price keys.
+#include <QFile>
+#include <QTest>
+
 #include "settings_fixture.h"
 #include "shell/string_grid.h"
 
@@ -176,6 +179,55 @@ TEST_F(PriceKeysPage, WriteStopsOnAWrongReplyOrARefusedKey) {
   EXPECT_EQ(dlg.take(), QStringList{kWriteFailed});
   EXPECT_EQ(written().size(), 10u);
   EXPECT_TRUE(form->TcpClient1.Connected());
+}
+
+// Closing the window during a read or a write of the keys ends the loop at
+// the next key; the write says how many keys it did not write; the window
+// stays with the run's last message and closes after the run.
+TEST_F(PriceKeysPage, CloseDuringAReadOrWriteEndsItAtTheNextKey) {
+  struct Case {
+    const char* what;
+    QPushButton* TForm1::*button;
+    int command;
+    std::size_t turnsBefore;  // requests of the command made at the turn that closes
+    QStringList end;
+  };
+  const Case cases[] = {
+      {"read", &TForm1::Button7, 0x96, 5, {}},
+      {"write", &TForm1::Button8, 0x8B, 4,
+       {QStringLiteral("Не записано клавиш цен: 49 из 54. Повторите попытку записи еще раз.")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stop();
+    start();
+    configure(std::to_string(kScale));
+    form->Edit32->setText(QString::number(kTimeOut));
+    form->ComboBox3->setEditText(name());
+    for (int k = 1; k <= 54; ++k) scale.setPriceKey(k, 500 + k);
+    fillCells(100);
+    scale.clearRequests();
+    form->show();
+    QFile::remove(path("total.cfg"));
+    bool asked = false, closedAtOnce = true, shownAtEnd = false;
+    clk.onTurn = [&] {
+      if (asked || scale.requestsOf(c.command).size() < c.turnsBefore) return;
+      asked = true;
+      closedAtOnce = form->close();
+    };
+    dlg.onMessage = [&](const QString&) { shownAtEnd = form->isVisible(); };
+    (form->*c.button)->click();
+    clk.onTurn = nullptr;
+    dlg.onMessage = nullptr;
+    ASSERT_TRUE(asked);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(scale.requestsOf(c.command).size(), 5u);
+    EXPECT_EQ(dlg.take(), c.end);
+    EXPECT_EQ(shownAtEnd, !c.end.isEmpty());
+    EXPECT_EQ(column(), c.command == 0x96 ? numbers(501, 505) + numbers(106, 154) : numbers(101, 154));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
+    EXPECT_TRUE(QFile::exists(path("total.cfg")));
+  }
 }
 
 TEST_F(PriceKeysPage, OpeningFailuresAndTheBusyFlag) {
