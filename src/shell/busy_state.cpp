@@ -35,6 +35,28 @@ constexpr const char* kRefusedWhileBusy[] = {
 }  // namespace
 
 void TForm1::ShowBusy(bool busy) {
+  // The scale lists take no keys, wheel or clicks and open no drop-down while
+  // an operation runs: the one in use keeps naming the scale that the run
+  // talks to. Each keeps its text. They go first, so that the focus leaving a
+  // button disabled below never lands in one of them.
+  QComboBox* const lists[] = {ComboBox2, ComboBox3, ComboBox6, ComboBox7, ComboBox8};
+  for (QComboBox* c : lists) {
+    if (!c) continue;
+    if (busy && focusWidget() == c) {
+      // Keys typed on go to the list's page, which does nothing with them,
+      // rather than to the next control (Stop would take a blank).
+      focusedScaleList_ = c;
+      scaleListFocusHolder_ = c->parentWidget();
+      scaleListFocusHolder_->setFocus(Qt::OtherFocusReason);
+    }
+    c->setEnabled(!busy);
+  }
+  if (!busy && focusedScaleList_) {
+    // The list gets the focus back unless the operator has moved it meanwhile.
+    if (focusWidget() == scaleListFocusHolder_) focusedScaleList_->setFocus(Qt::OtherFocusReason);
+    focusedScaleList_ = nullptr;
+    scaleListFocusHolder_ = nullptr;
+  }
   for (const char* name : kRefusedWhileBusy) {
     const QString n = QString::fromLatin1(name);
     if (auto* b = findChild<QAbstractButton*>(n, Qt::FindChildrenRecursively))

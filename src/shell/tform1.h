@@ -82,7 +82,7 @@ class TForm1 : public QMainWindow {
   // The keyword help of the program.
   void HelpKeyword(const QString& keyword);
   // Shows the entries that a running operation refuses as disabled (or
-  // enables them again at its end).
+  // enables them again at its end); the scale lists take no input meanwhile.
   void ShowBusy(bool busy);
   // Set while a load, a read, the base check or a renumbering walks Table1's
   // current record: nothing the operator does may move or change the table
@@ -471,6 +471,10 @@ class TForm1 : public QMainWindow {
   // when the write fails.
   bool saveLogo();
   std::optional<QFont> fontDialog1Font_;
+  // The scale list that had the keyboard focus when an operation started,
+  // and the page that holds the focus for it while the operation runs.
+  QComboBox* focusedScaleList_ = nullptr;
+  QWidget* scaleListFocusHolder_ = nullptr;
   // Runs while a close waits for the operation it stopped to end, then
   // closes the window.
   QTimer* closeAfterRun_ = nullptr;
