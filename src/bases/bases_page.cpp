@@ -102,3 +102,7 @@ void TForm1::fitGridColumns(bool force) {
 }
 
 bool TForm1::commitGridEdit() { return !DataSource1 || DataSource1->commitEdit(); }
+
+void TForm1::storeChangedRecord() {
+  if (Table1.active() && Table1.modified()) Table1.post();
+}

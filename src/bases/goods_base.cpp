@@ -156,49 +156,44 @@ std::string TForm1::replacedFileIfNotATable(const std::string& fileName) {
 }
 
 void TForm1::createGoodsTable(const std::string& fileName, int startWidth, bool passEvents) {
-  Table1.close();
-  // The Paradox type first: "db1" means db1.db, whatever base was open.
-  Table1.setTableType(storage::TableType::Paradox);
-  Table1.setTableName(fileName);
-  if (Table1.exists()) Table1.deleteTable();
-  if (passEvents) clock_::processEvents();
-  Table1.setTableType(storage::TableType::Paradox);
-  auto& fields = Table1.fieldDefs();
-  fields.clear();
+  std::vector<storage::FieldDef> fields;
   for (const FieldSpec& s : kGoodsFields) fields.push_back(fieldDef(*this, s, startWidth));
-  auto& indexes = Table1.indexDefs();
-  indexes.clear();
-  indexes.push_back({"", "NO", storage::ixPrimary});
+  std::vector<storage::IndexDef> indexes = {{"", "NO", storage::ixPrimary}};
   for (const auto& ix : kGoodsIndexes) {
     std::string list = Ass(ix[1]);
     if (ix[2]) list += ";" + Ass(ix[2]);
     indexes.push_back({ix[0], list, storage::ixCaseInsensitive});
   }
-  Table1.createTable();
-  if (passEvents) clock_::processEvents();
-  // An order chosen for an earlier table must not keep the new one closed.
-  Table1.setIndexFieldNames("");
-  Table1.open();
+  createTable(fileName, fields, indexes, passEvents);
 }
 
 void TForm1::createMessagesTable(const std::string& fileName) {
+  std::vector<storage::FieldDef> fields = {{"NO", FieldType::AutoInc, 0, false},
+                                           {Ass("MSGNO"), FieldType::Integer, 0, true}};
+  for (int i = 1; i <= 8; ++i)
+    fields.push_back({Ass("LINE" + std::to_string(i)), FieldType::String, 50, false});
+  const std::vector<storage::IndexDef> indexes = {{"", "NO", storage::ixPrimary},
+                                                  {"indMSGNO", Ass("MSGNO"), storage::ixCaseInsensitive}};
+  createTable(fileName, fields, indexes, false);
+}
+
+void TForm1::createTable(const std::string& fileName, const std::vector<storage::FieldDef>& fields,
+                         const std::vector<storage::IndexDef>& indexes, bool passEvents) {
+  // A field map that cannot make a table is refused while the open table
+  // and the table to be replaced are still there.
+  storage::checkDefinitions(fields, indexes);
   Table1.close();
   // The Paradox type first: "db1" means db1.db, whatever base was open.
   Table1.setTableType(storage::TableType::Paradox);
   Table1.setTableName(fileName);
   if (Table1.exists()) Table1.deleteTable();
+  if (passEvents) clock_::processEvents();
   Table1.setTableType(storage::TableType::Paradox);
-  auto& fields = Table1.fieldDefs();
-  fields.clear();
-  fields.push_back({"NO", FieldType::AutoInc, 0, false});
-  fields.push_back({Ass("MSGNO"), FieldType::Integer, 0, true});
-  for (int i = 1; i <= 8; ++i)
-    fields.push_back({Ass("LINE" + std::to_string(i)), FieldType::String, 50, false});
-  auto& indexes = Table1.indexDefs();
-  indexes.clear();
-  indexes.push_back({"", "NO", storage::ixPrimary});
-  indexes.push_back({"indMSGNO", Ass("MSGNO"), storage::ixCaseInsensitive});
+  Table1.fieldDefs() = fields;
+  Table1.indexDefs() = indexes;
   Table1.createTable();
+  if (passEvents) clock_::processEvents();
+  // An order chosen for an earlier table must not keep the new one closed.
   Table1.setIndexFieldNames("");
   Table1.open();
 }
@@ -223,15 +218,17 @@ void TForm1::labelGoodsFields(bool firstRecord) {
 void TForm1::N3Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     const auto name = askNewBaseName(true);
     if (!name) return;
+    storeChangedRecord();
     try {
       createGoodsTable(*name, 17, true);
       Table1.insert();
       labelGoodsFields(true);
       Table1.post();
     } catch (...) {
-      // A base that cannot be made ends the steps without a message.
+      showCreationError();
     }
     Button22Click();
   });
@@ -240,18 +237,23 @@ void TForm1::N3Click() {
 void TForm1::N4Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     const auto name = askNewBaseName(false);
     if (!name) return;
+    storeChangedRecord();
     try {
       createMessagesTable(*name);
       Table1.insert();
       Table1.fieldByName("NO").setVisible(false);
       Table1.fieldByName(Ass("MSGNO")).setAsInteger(1);  // left unstored in the grid
     } catch (...) {
+      showCreationError();
     }
     Button22Click();
   });
 }
+
+void TForm1::showCreationError() { dialogs::error(errorTextToUnicode(currentErrorText())); }
 
 void TForm1::ToolButton2Click() {
   guarded([this] {
@@ -296,10 +298,9 @@ void TForm1::ToolButton2Click() {
 void TForm1::N10Click() {
   guarded([this] {
     if (TableWalking || !commitGridEdit()) return;
-    try {
-      Table1.refresh();
-    } catch (...) {
-    }
+    if (!Table1.active()) return;  // nothing open, nothing to store
+    // A record that cannot be stored stays pending; the reason is shown.
+    Table1.refresh();
   });
 }
 
@@ -309,33 +310,53 @@ void TForm1::N11Click() {
     if (!commitGridEdit()) return;
     const QString lastName = SaveDialog1FileName;
     const auto name = runSaveDialog1();
-    if (!name) return;
-    try {
-      const std::string target = name->toLocal8Bit().constData();
-      storage::Table replaced;
-      replaced.setTableType(Table1.tableType());
-      replaced.setTableName(target);
-      if (replaced.exists()) {
-        std::error_code ec;
-        // The open table under its own name: there is nothing to rename.
-        if (std::filesystem::equivalent(replaced.filePath(), Table1.filePath(), ec)) return;
-        // Only a table is replaced, and only when the operator says so; a
-        // No ends the entry as a cancelled dialog does.
-        if (!opensAsTable(replaced)) return;
-        if (!dialogs::confirmReplace(QString::fromLocal8Bit(replaced.filePath().c_str()), true)) {
-          SaveDialog1FileName = lastName;
-          return;
-        }
+    if (!name || Table1.tableName().empty()) return;
+    const std::string target = name->toLocal8Bit().constData();
+    storage::Table replaced;
+    replaced.setTableType(Table1.tableType());
+    replaced.setTableName(target);
+    const bool replacing = replaced.exists();
+    if (replacing) {
+      std::error_code ec;
+      // The open table under its own name: there is nothing to rename.
+      if (std::filesystem::equivalent(replaced.filePath(), Table1.filePath(), ec)) return;
+      // Only a table of the open table's kind is replaced, and only when the
+      // operator says so; a No ends the entry as a cancelled dialog does.
+      if (!opensAsTable(replaced)) {
+        const storage::TableType kind = Table1.tableType() == storage::TableType::Default
+                                            ? typeByExtension(Table1.filePath())
+                                            : Table1.tableType();
+        dialogs::message(QStringLiteral("Файл %1 не является таблицей %2 и не будет заменен. "
+                                        "База не переименована: укажите другое имя файла.")
+                             .arg(QString::fromLocal8Bit(replaced.filePath().c_str()),
+                                  kind == storage::TableType::DBase ? QStringLiteral("dBase")
+                                                                    : QStringLiteral("Paradox")));
+        return;
       }
-      // What was typed is stored before the table is closed; a record that
-      // cannot be stored keeps the table open with it.
-      if (Table1.active() && Table1.modified()) Table1.post();
-      if (replaced.exists()) replaced.deleteTable();
-      Table1.close();
-      Table1.renameTable(target);
-      Table1.open();
-    } catch (...) {
+      if (!dialogs::confirmReplace(QString::fromLocal8Bit(replaced.filePath().c_str()), true)) {
+        SaveDialog1FileName = lastName;
+        return;
+      }
     }
+    // What was typed is stored first, and every check that can refuse the
+    // rename runs before anything is deleted or closed: a refusal shows its
+    // reason and leaves both tables as they were, the open one open.
+    storeChangedRecord();
+    Table1.checkRename(target, replacing);
+    if (replacing) replaced.deleteTable();
+    const bool wasOpen = Table1.active();
+    Table1.close();
+    try {
+      Table1.renameTable(target);
+    } catch (...) {
+      // The table stays open under its own name; the rename's reason is shown.
+      try {
+        if (wasOpen) Table1.open();
+      } catch (...) {
+      }
+      throw;
+    }
+    Table1.open();
   });
 }
 

@@ -199,13 +199,23 @@ class TForm1 : public QMainWindow {
   // that an entry acting on the table sees it; false when the field refused
   // the text (its error was shown and the entry does nothing).
   bool commitGridEdit();
-  // The creation steps of a new base: closes Table1, deletes a table of that
-  // name, defines and creates the goods table (START startWidth characters
-  // wide) or the messages table with every field named through Ass, clears
-  // the field order and opens the new table. passEvents lets pending events
-  // run after the deletion and after the creation. Throws on failure.
+  // Stores a changed pending record of Table1 before an entry closes the
+  // table (an unchanged one is left to the close, which drops it); throws
+  // the engine's reason when it cannot be stored, the record staying pending.
+  void storeChangedRecord();
+  // The creation steps of a new base: the goods table (START startWidth
+  // characters wide) or the messages table, every field named through Ass.
+  // createTable checks the definitions first (a field map that cannot make a
+  // table leaves the open table open and nothing deleted), then closes
+  // Table1, deletes a table of that name, creates the new one, clears the
+  // field order and opens it. passEvents lets pending events run after the
+  // deletion and after the creation. Throws on failure.
   void createGoodsTable(const std::string& fileName, int startWidth, bool passEvents);
   void createMessagesTable(const std::string& fileName);
+  void createTable(const std::string& fileName, const std::vector<storage::FieldDef>& fields,
+                   const std::vector<storage::IndexDef>& indexes, bool passEvents);
+  // Shows why a new base was not made (call only inside a catch block).
+  static void showCreationError();
   // On the open goods table: hides NO and gives each field its display
   // label, LIFE right-aligned; with firstRecord also the values of the first
   // record of a new goods base. Throws at the first field not found.

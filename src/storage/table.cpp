@@ -1088,20 +1088,24 @@ TableType Table::tableType() const { return d_->type; }
 std::vector<FieldDef>& Table::fieldDefs() { return d_->fieldDefs; }
 std::vector<IndexDef>& Table::indexDefs() { return d_->indexDefs; }
 
+void checkDefinitions(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].name.empty()) throw DbError("Не задано имя поля");
+    for (std::size_t k = 0; k < i; ++k)
+      if (sameName(fields[k].name, fields[i].name)) throw DbError("Повторяющееся имя поля " + quotedText(fields[i].name));
+  }
+  for (const IndexDef& ix : indexes)
+    for (const std::string& n : splitFieldList(ix.fields))
+      if (std::none_of(fields.begin(), fields.end(), [&](const FieldDef& f) { return sameName(f.name, n); }))
+        throw DbError("Поле индекса " + quotedText(n) + " не найдено");
+}
+
 void Table::createTable() {
   d_->checkInactive();
   const std::string p = d_->path();
   std::error_code ec;
   if (fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " уже существует");
-  const auto& defs = d_->fieldDefs;
-  for (std::size_t i = 0; i < defs.size(); ++i) {
-    if (defs[i].name.empty()) throw DbError("Не задано имя поля");
-    for (std::size_t k = 0; k < i; ++k)
-      if (sameName(defs[k].name, defs[i].name)) throw DbError("Повторяющееся имя поля " + quotedText(defs[i].name));
-  }
-  for (const IndexDef& ix : d_->indexDefs)
-    for (const std::string& n : splitFieldList(ix.fields))
-      if (d_->fieldIndex(n) < 0) throw DbError("Поле индекса " + quotedText(n) + " не найдено");
+  checkDefinitions(d_->fieldDefs, d_->indexDefs);
   // A journal left by an earlier table of that name is not this table's.
   journal::discard(fileio::journalPath(p), {p});
   // A creation that fails part-way (a full disk) takes away the files it
@@ -1137,8 +1141,12 @@ void Table::deleteTable() {
   journal::discard(fileio::journalPath(p), {p});
 }
 
-void Table::renameTable(const std::string& newName) {
-  d_->checkInactive();
+// The files of the table and the names a rename to newName gives them,
+// main file first; every check that can refuse that rename (before any
+// change left behind is taken back) throws its reason. With replacing, a
+// table at the new name counts as deleted, and must be free to delete.
+std::vector<std::pair<std::string, std::string>> Table::renameMoves(const std::string& newName,
+                                                                    bool replacing) const {
   const std::string from = d_->path();
   TableImpl probe;
   probe.name = newName;
@@ -1146,14 +1154,17 @@ void Table::renameTable(const std::string& newName) {
   const std::string to = probe.path();
   std::error_code ec;
   if (!fs::exists(from, ec)) throw DbError("Таблица " + quotedPath(from) + " не существует");
-  if (fs::exists(to, ec)) throw DbError("Таблица " + quotedPath(to) + " уже существует");
-  if (FileLock::lockedByOther(from))
+  std::vector<std::string> replaced;
+  if (fs::exists(to, ec)) {
+    if (!replacing) throw DbError("Таблица " + quotedPath(to) + " уже существует");
+    if (FileLock::lockedByOther(to))
+      throw DbError("Таблица " + quotedPath(to) + " открыта для записи другим пользователем или программой");
+    replaced = probe.format().files(to);
+  }
+  // The open table's own writer lock is no other program's.
+  if (!d_->lock.held() && FileLock::lockedByOther(from))
     throw DbError("Таблица " + quotedPath(from) + " открыта для записи другим пользователем или программой");
-  // A change left behind names the files as they are called now: it is
-  // taken back before they are renamed.
-  std::string why;
-  if (journal::recover(fileio::journalPath(from), d_->format().files(from), why) == journal::Recovery::Failed)
-    throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
+  if (!d_->journalReason.empty()) throw DbError("Таблицу " + from + " нельзя переименовать: " + d_->journalReason);
   const fs::path toPath(to);
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;
@@ -1162,7 +1173,24 @@ void Table::renameTable(const std::string& newName) {
     else moves.emplace_back(f, toStem + fs::path(f).extension().string());
   }
   for (auto& [a, b] : moves)
-    if (a != from && fs::exists(b, ec)) throw DbError("Файл " + quotedPath(b) + " уже существует");
+    if (a != from && fs::exists(b, ec) && std::find(replaced.begin(), replaced.end(), b) == replaced.end())
+      throw DbError("Файл " + quotedPath(b) + " уже существует");
+  return moves;
+}
+
+void Table::checkRename(const std::string& newName, bool replacing) const { renameMoves(newName, replacing); }
+
+void Table::renameTable(const std::string& newName) {
+  d_->checkInactive();
+  const std::string from = d_->path();
+  renameMoves(newName, false);
+  // A change left behind names the files as they are called now: it is
+  // taken back before they are renamed.
+  std::string why;
+  if (journal::recover(fileio::journalPath(from), d_->format().files(from), why) == journal::Recovery::Failed)
+    throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
+  const std::vector<std::pair<std::string, std::string>> moves = renameMoves(newName, false);
+  std::error_code ec;
   std::vector<std::pair<std::string, std::string>> done;
   for (auto& [a, b] : moves) {
     fs::rename(a, b, ec);

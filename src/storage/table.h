@@ -118,6 +118,10 @@ class Table {
   std::string filePath() const;
   void deleteTable();
   void renameTable(const std::string& newName);
+  // Throws the reason why renaming the table to newName would be refused,
+  // changing nothing; the table may be open. With replacing, a table of
+  // that name is taken as deleted first (it must be free to delete).
+  void checkRename(const std::string& newName, bool replacing) const;
 
   // Opening reads the field and index definitions from the files.
   void open();
@@ -203,7 +207,13 @@ class Table {
   void removeListener(int id);
 
  private:
+  std::vector<std::pair<std::string, std::string>> renameMoves(const std::string& newName,
+                                                               bool replacing) const;
   std::unique_ptr<TableImpl> d_;
 };
+
+// Throws the reason why a table of these definitions cannot be created (a
+// field name empty or given twice, an index on a field that is not there).
+void checkDefinitions(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes);
 
 }  // namespace storage

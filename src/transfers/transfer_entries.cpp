@@ -46,18 +46,19 @@ void TForm1::ToolButton13Click() {
 void TForm1::N12Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
-    try {
-      Table1.refresh();  // stores a pending change of the old table
-    } catch (...) {
-    }
+    if (!commitGridEdit()) return;
+    // Stores a pending change of the old table; one that cannot be stored
+    // keeps that table open and ends the entry with its reason.
+    if (Table1.active()) Table1.refresh();
     const auto name = askNewBaseName(true);
     if (!name) return;
     try {
       createGoodsTable(*name, 18, false);
       labelGoodsFields(false);
     } catch (...) {
-      // A base that cannot be made ends the steps without a message; the
-      // dialog is shown all the same.
+      // No read into a table that was not made.
+      showCreationError();
+      return;
     }
     Form4->showRange();
   });
@@ -68,15 +69,20 @@ void TForm1::N12Click() {
 void TForm1::N13Click() {
   guarded([this] {
     if (ScaleBusy) return;  // a new table now would pull the running one away
+    if (!commitGridEdit()) return;
     const auto name = askNewBaseName(false);
     if (!name) return;
+    storeChangedRecord();
+    bool made = true;
     try {
       createMessagesTable(*name);
       Table1.insert();
       Table1.fieldByName("NO").setVisible(false);
     } catch (...) {
+      showCreationError();
+      made = false;  // no read into a table that was not made
     }
     Button22Click();
-    Form5->showRange();
+    if (made) Form5->showRange();
   });
 }

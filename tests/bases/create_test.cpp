@@ -302,22 +302,39 @@ TEST_F(NewBase, MappedFieldNamesNameTheFieldsAndTheIndexes) {
   EXPECT_EQ(t.indexFieldNames(), "CENA");
 }
 
-TEST_F(NewBase, NamesDifferingOnlyInCaseFailSilentlyAndLeaveTheGridEmpty) {
+// A field map that cannot make a table is refused with the reason before
+// anything is closed or deleted: the open table stays open and the table
+// the operator agreed to replace stays as it was.
+TEST_F(NewBase, AFieldMapThatCannotMakeATableIsRefusedWithTheReason) {
+  newGoods("goods.db");
   newGoods("old.db");
+  addGoods(2, "Apples", 100);
   ASSERT_TRUE(table().active());
-  mapField(2, QStringLiteral("Name"));
-  mapField(3, QStringLiteral("NAME"));
-  dlg.files.push_back(path("goods.db"));
-  form->N3->trigger();
-  EXPECT_EQ(dlg.take().size(), 1);
-  EXPECT_FALSE(table().active());
-  EXPECT_EQ(gridRows(), 0);
-
-  // An empty mapped name fails the same way; the grid takes the next table.
-  mapField(2, QString());
-  mapField(3, QStringLiteral("NAME2"));
-  newGoods("goods2.db");
-  EXPECT_FALSE(table().active());
+  const QString open = QString::fromLocal8Bit(table().tableName().c_str());
+  struct Case {
+    QString name1, name2, error;
+  };
+  const Case cases[] = {
+      {QStringLiteral("Name"), QStringLiteral("NAME"), QStringLiteral("ERROR: Повторяющееся имя поля «NAME»")},
+      {QString(), QStringLiteral("NAME2"), QStringLiteral("ERROR: Не задано имя поля")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error.toStdString());
+    mapField(2, c.name1);
+    mapField(3, c.name2);
+    for (QAction* entry : {form->N3, form->N12}) {
+      dlg.files.push_back(path("goods.db"));
+      dlg.answers = {dialogs::Answer::Yes};
+      entry->trigger();
+      EXPECT_EQ(dlg.take().last(), c.error);
+      ASSERT_TRUE(table().active());
+      EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), open);
+      EXPECT_EQ(gridRows(), 2);
+      EXPECT_EQ(column(path("goods.db"), "PLUNO"), std::vector<std::string>{"1"});
+      EXPECT_FALSE(Form4->isVisible());
+    }
+  }
+  // The messages layout does not use the goods names.
   newMessages("msg.db");
   EXPECT_TRUE(table().active());
   EXPECT_EQ(gridRows(), 1);

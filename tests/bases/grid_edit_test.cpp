@@ -10,7 +10,12 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <optional>
+
 #include "storage/db_navigator.h"
+#include "shell/program.h"
+#include "storage/file_lock.h"
+#include "transfers/range_dialogs.h"
 #include "bases_fixture.h"
 
 namespace {
@@ -148,6 +153,7 @@ TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {
   QTest::keyClick(editor, Qt::Key_Delete);
   dlg.files.push_back(path("renamed.db"));
   form->N11->trigger();
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено")});
   ASSERT_TRUE(table().active());
   EXPECT_EQ(file(), old);
   EXPECT_TRUE(table().modified());
@@ -160,6 +166,103 @@ TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {
   EXPECT_TRUE(dlg.take().isEmpty());
   EXPECT_EQ(file(), path("renamed.db"));
   EXPECT_EQ(column(file(), "PRICE"), (std::vector<std::string>{"777", "120"}));
+}
+
+// Save and Rename show why what was typed cannot be stored: another program
+// holds the table, or the PLU number is left empty. The edit stays pending
+// in the open table and the file keeps its records; once the table is free,
+// a Save stores it, exactly once.
+TEST_F(GridEdit, SaveAndRenameShowWhyTheRecordIsNotStored) {
+  const QString goods = file();
+  const QString busy = QStringLiteral("ERROR: Таблица «") + goods +
+                       QStringLiteral("» занята: её читает или изменяет другая программа. "
+                                      "Изменение не записано, его можно повторить");
+  const QString noPlu = QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено");
+  struct Case {
+    QAction* entry;
+    int newPlu;  // a new record with this PLU number (-1: the first record edited)
+    bool held;
+    const char* title;
+    const char* typed;
+  };
+  const Case cases[] = {
+      {form->N10, -1, true, "Цена", "777"},
+      {form->N11, 3, true, "Наименование 1", "Plums"},
+      {form->N10, -1, false, "Номер PLU", ""},
+      {form->N11, 0, false, "Наименование 1", "no number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.typed) + " " + c.entry->objectName().toStdString());
+    const auto names = column(goods, "NAME1");
+    const auto prices = column(goods, "PRICE");
+    if (c.newPlu >= 0) table().append();
+    if (c.newPlu > 0) table().fieldByName("PLUNO").setAsInteger(c.newPlu);
+    QLineEdit* editor = type(QString::fromUtf8(c.title), QString::fromUtf8(c.typed));
+    ASSERT_NE(editor, nullptr);
+    if (!*c.typed) QTest::keyClick(editor, Qt::Key_Delete);
+    std::optional<storage::ReadLock> other;  // another program reading the table
+    if (c.held) other.emplace(QFile::encodeName(goods).toStdString());
+    if (c.entry == form->N11) dlg.files.push_back(path("renamed.db"));
+    c.entry->trigger();
+    EXPECT_EQ(dlg.take(), QStringList{c.held ? busy : noPlu});
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(file(), goods);
+    EXPECT_TRUE(table().modified());
+    EXPECT_FALSE(QFileInfo::exists(path("renamed.db")));
+    EXPECT_EQ(column(goods, "NAME1"), names);
+    EXPECT_EQ(column(goods, "PRICE"), prices);
+    if (!c.held) {
+      table().cancel();
+      continue;
+    }
+    other.reset();
+    form->N10->trigger();
+    EXPECT_TRUE(dlg.take().isEmpty());
+    EXPECT_FALSE(table().modified());
+    EXPECT_EQ(column(goods, "PRICE").size(), prices.size() + (c.newPlu >= 0 ? 1 : 0));
+    EXPECT_EQ(shownColumn("NAME1").size(), prices.size() + (c.newPlu >= 0 ? 1 : 0));
+  }
+  EXPECT_EQ(column(goods, "PRICE"), (std::vector<std::string>{"777", "120", ""}));
+  EXPECT_EQ(column(goods, "NAME1"), (std::vector<std::string>{"", "Pears", "Plums"}));
+}
+
+// A new base, and a new table for a read, store what is being typed into the
+// open table before they close it. A record that cannot be stored keeps that
+// table open with the reason, and the table the new one would replace stays.
+TEST_F(GridEdit, NewBaseStoresWhatWasTypedFirst) {
+  const QString goods = file();
+  newGoods("other.db");
+  openTable(goods);
+  ASSERT_EQ(file(), goods);
+  const QString noPlu = QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено");
+  for (QAction* entry : {form->N3, form->N4, form->N12, form->N13}) {
+    const QString name = entry->objectName();
+    SCOPED_TRACE(name.toStdString());
+    QLineEdit* editor = type(QStringLiteral("Номер PLU"), QString());
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    dlg.files = {path("other.db")};
+    dlg.answers = {dialogs::Answer::Yes};
+    entry->trigger();
+    EXPECT_EQ(dlg.take().last(), noPlu);
+    EXPECT_EQ(file(), goods);
+    EXPECT_TRUE(table().modified());
+    EXPECT_EQ(column(path("other.db"), "PLUNO"), std::vector<std::string>{"1"});
+    EXPECT_FALSE(Form4->isVisible() || Form5->isVisible());
+    table().cancel();
+    dlg.files.clear();
+    dlg.answers.clear();
+
+    type(QStringLiteral("Наименование 1"), QStringLiteral("TYPED ") + name);
+    dlg.files = {path(name + ".db")};
+    entry->trigger();
+    dlg.take();
+    EXPECT_EQ(file(), path(name + ".db"));
+    EXPECT_EQ(column(goods, "NAME1")[0], "TYPED " + name.toStdString());
+    Form4->hide();
+    Form5->hide();
+    openTable(goods);
+  }
 }
 
 // Closing the program stores what was typed; a text the field refuses or a

@@ -205,7 +205,7 @@ TEST_F(OpenBase, InitialDirectoryFollowsThePickedScale) {
   EXPECT_TRUE(dlg.take().isEmpty());
 }
 
-TEST_F(OpenBase, SaveStoresAChangedRecordAndIsSilentWithoutATable) {
+TEST_F(OpenBase, SaveStoresAChangedRecordOrSaysWhyAndIsSilentWithoutATable) {
   form->N10->trigger();
   EXPECT_TRUE(dlg.take().isEmpty());
   const QString file = goodsBase();
@@ -216,11 +216,11 @@ TEST_F(OpenBase, SaveStoresAChangedRecordAndIsSilentWithoutATable) {
   form->N10->trigger();
   EXPECT_EQ(t.state(), storage::State::Browse);
   EXPECT_EQ(column(file, "PRICE")[0], "4242");
-  // A record that cannot be stored stays pending, without a message.
+  // A record that cannot be stored stays pending, with the reason.
   t.append();
   t.fieldByName("NAME1").setAsString("no number");
   form->N10->trigger();
-  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено")});
   EXPECT_EQ(t.state(), storage::State::Insert);
 }
 
@@ -242,6 +242,60 @@ TEST_F(OpenBase, RenameMovesTheTableAndShowsTheRawFields) {
   // "Применить" gives the settings back.
   form->Button22->click();
   EXPECT_EQ(gridTitles().first(), QStringLiteral("Номер PLU"));
+}
+
+// A rename onto another table is checked whole before anything is deleted
+// or closed: refused, it says why, and both tables stay as they were, the
+// open one open. A name that holds no table of the open table's kind is
+// refused with a message, the file left alone.
+TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
+  newGoods("old.db");
+  for (int plu = 2; plu <= 5; ++plu) addGoods(plu, "old", plu);
+  const QString goods = goodsBase();
+  const QString old = path("old.db");
+  const std::vector<std::string> oldPlus = {"1", "2", "3", "4", "5"};
+  writeFile("notes.db", "not a table");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(KMS_TESTDATA_DIR "/tables/dbase/dbase_03.dbf"), path("other.dbf")));
+  const QString asked = QStringLiteral("?: ВНИМАНИЕ !\r\nФайл %1 уже существует.\r\nВсе записи этой "
+                                       "базы будут удалены.\r\nПродолжить ?");
+  const QString held = QStringLiteral("ERROR: Таблица «%1» открыта для записи другим пользователем или программой");
+  const QString notTable = QStringLiteral("Файл %1 не является таблицей Paradox и не будет заменен. "
+                                          "База не переименована: укажите другое имя файла.");
+  struct Case {
+    QString target, lockedFile;  // the new name; a table another program holds for writing
+    QStringList shown;
+  };
+  const Case cases[] = {
+      {old, goods, {asked.arg(old), held.arg(goods)}},
+      {old, old, {asked.arg(old), held.arg(old)}},
+      {path("notes.db"), {}, {notTable.arg(path("notes.db"))}},
+      {path("other.dbf"), {}, {notTable.arg(path("other.dbf"))}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target.toStdString() + " " + c.lockedFile.toStdString());
+    storage::FileLock other;
+    if (c.lockedFile == goods) table().close();
+    if (!c.lockedFile.isEmpty()) {
+      ASSERT_EQ(other.acquire(QFile::encodeName(c.lockedFile).toStdString()), storage::FileLock::Result::Locked);
+    }
+    if (c.lockedFile == goods) {
+      openTable(goods);  // read-only: the other program writes it
+      dlg.take();
+    }
+    const std::string notesBytes = readFile("notes.db");
+    dlg.files.push_back(c.target);
+    dlg.answers = {dialogs::Answer::Yes};
+    form->N11->trigger();
+    EXPECT_EQ(dlg.take(), c.shown);
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), goods);
+    EXPECT_EQ(table().recordCount(), 5);
+    other.release();
+    EXPECT_EQ(column(old, "PLUNO"), oldPlus);
+    EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
+    EXPECT_EQ(readFile("notes.db"), notesBytes);
+    EXPECT_TRUE(QFileInfo::exists(path("other.dbf")));
+  }
 }
 
 TEST_F(OpenBase, FontDialogSetsTheGridFont) {
