@@ -1166,6 +1166,17 @@ std::vector<std::pair<std::string, std::string>> Table::renameMoves(const std::s
     throw DbError("Таблица " + quotedPath(from) + " открыта для записи другим пользователем или программой");
   if (!d_->journalReason.empty()) throw DbError("Таблицу " + from + " нельзя переименовать: " + d_->journalReason);
   const fs::path toPath(to);
+  // A rename moves names within one disk; refused before anything is
+  // deleted, since a table being replaced there would be gone for nothing.
+  const auto deviceOf = [](const fs::path& file) {
+    struct stat st {};
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    return ::stat(folder.c_str(), &st) == 0 ? std::optional<dev_t>(st.st_dev) : std::nullopt;
+  };
+  const std::optional<dev_t> fromDevice = deviceOf(from), toDevice = deviceOf(toPath);
+  if (fromDevice && toDevice && *fromDevice != *toDevice)
+    throw DbError("Таблицу " + quotedPath(from) + " нельзя переименовать в " + quotedPath(to) +
+                  ": новое имя указывает на другой диск");
   const std::string toStem = (toPath.parent_path() / toPath.stem()).string();
   std::vector<std::pair<std::string, std::string>> moves;
   for (const std::string& f : d_->format().files(from)) {

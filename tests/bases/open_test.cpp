@@ -3,6 +3,8 @@
 #include <QTabWidget>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 #include <map>
 
 #include "bases_fixture.h"
@@ -296,6 +298,31 @@ TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
     EXPECT_EQ(readFile("notes.db"), notesBytes);
     EXPECT_TRUE(QFileInfo::exists(path("other.dbf")));
   }
+}
+
+TEST_F(OpenBase, RenameOntoATableOnAnotherDiskIsRefusedBeforeItIsDeleted) {
+  // A memory file system stands in for the other disk.
+  QTemporaryDir shm(QStringLiteral("/dev/shm/kms-XXXXXX"));
+  struct stat here {}, there {};
+  if (!shm.isValid() || ::stat(QFile::encodeName(path("")).constData(), &here) != 0 ||
+      ::stat(QFile::encodeName(shm.path()).constData(), &there) != 0 || here.st_dev == there.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  const QString far = shm.path() + "/far.db";
+  dlg.files.push_back(far);
+  form->N3->trigger();
+  dlg.take();
+  const std::vector<std::string> farPlus = column(far, "PLUNO");
+  const QString goods = goodsBase();
+  dlg.files.push_back(far);
+  dlg.answers = {dialogs::Answer::Yes};
+  form->N11->trigger();
+  const QStringList shown = dlg.take();
+  ASSERT_EQ(shown.size(), 2);
+  EXPECT_TRUE(shown[1].endsWith(QStringLiteral("новое имя указывает на другой диск"))) << shown[1].toStdString();
+  EXPECT_EQ(column(far, "PLUNO"), farPlus);
+  ASSERT_TRUE(table().active());
+  EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), goods);
+  EXPECT_EQ(table().recordCount(), 5);
 }
 
 TEST_F(OpenBase, FontDialogSetsTheGridFont) {
