@@ -189,6 +189,7 @@ TEST(WriteJournal, JournalHoldsEveryRunAndItsPiecesAsWritten) {
        {put(100, 50, 'a'), put(20000, 30, 'b'), cutTo(15000), put(14990, 40, 'c'), put(30000, 9, 'd'),
         cutTo(25000), put(44000, 700, 'e')}},
       {"a cut, then writes over what was cut and past the end", overCut},
+      {"a cut that stays, writes before it", {put(3000, 10, 'k'), cutTo(20000), put(19990, 8, 'l'), cutTo(19995)}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -231,15 +232,16 @@ TEST(WriteJournal, JournalHoldsEveryRunAndItsPiecesAsWritten) {
       for (off_t pos = from; pos < to;) {
         off_t next = pos + 1;
         while (next < to && next % journal::kPiece != 0 && !splits.count(next)) ++next;
-        const std::string have = now.substr(size_t(pos), size_t(std::clamp<off_t>(size - pos, 0, next - pos)));
+        const std::string have = pos < size ? now.substr(size_t(pos), size_t(std::min(size, next) - pos)) : "";
         out.push_back(journal::piecesOf(have, pos, next - pos, {}).at(0));
         pos = next;
       }
       return out;
     };
     journal::FileImage want{path, off_t(old.size()), low, size, {}, {}};
-    for (const auto& [a, b] : runs)
-      if (a < std::min(b, low)) want.old.push_back({a, old.substr(size_t(a), size_t(std::min(b, low) - a)), pieces(a, std::min(b, low))});
+    for (const auto& [a, end] : runs)
+      if (const off_t b = std::min(end, low); a < b)
+        want.old.push_back({a, old.substr(size_t(a), size_t(b - a)), pieces(a, b)});
     if (low < want.size) want.old.push_back({low, old.substr(size_t(low)), pieces(low, want.size)});
     if (size > want.size) want.grown = pieces(want.size, size);
 
