@@ -259,6 +259,7 @@ static journal::FileImage imageOf(const Change::Pending& p) {
     splits.push_back(a);
     splits.push_back(a + off_t(bytes.size()));
   }
+  std::sort(splits.begin(), splits.end());
   auto newBytes = [&](off_t a, off_t b) {
     std::string s(size_t(b - a), '\0');
     s.resize(readOver(p.fd, p.path, s.data(), s.size(), a, p.size, img.cut, p.runs));

@@ -414,8 +414,7 @@ std::string setAside(const std::string& journal, const std::string& table, const
 
 }  // namespace
 
-std::vector<Piece> piecesOf(const std::string& bytes, off_t at, off_t span, std::vector<off_t> splits) {
-  std::sort(splits.begin(), splits.end());
+std::vector<Piece> piecesOf(const std::string& bytes, off_t at, off_t span, const std::vector<off_t>& splits) {
   std::vector<Piece> out;
   const off_t end = at + span;
   auto split = splits.begin();

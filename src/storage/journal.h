@@ -45,8 +45,9 @@ struct FileImage {
 };
 
 // Pieces of new contents `bytes` at `at`, split at every multiple of kPiece
-// and at the given offsets (where the change's writes and cuts begin and end).
-std::vector<Piece> piecesOf(const std::string& bytes, off_t at, off_t span, std::vector<off_t> splits);
+// and at the given offsets (where the change's writes and cuts begin and end),
+// which come sorted: one list serves every range of a file.
+std::vector<Piece> piecesOf(const std::string& bytes, off_t at, off_t span, const std::vector<off_t>& splits);
 
 std::string encode(const std::vector<FileImage>& files);
 

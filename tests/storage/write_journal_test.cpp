@@ -159,6 +159,119 @@ TEST(WriteJournal, ChangesOfTwoTablesOpenTogetherStayApart) {
   EXPECT_EQ(readBytes(f.a), "A123456789");
 }
 
+// The journal a change writes for one file, against a plain model of it:
+// the old bytes of every run of writes (touching writes make one run), cut
+// at the smallest size the change cut the file to, then of what was cut; the
+// pieces split at each sector and wherever a run or a cut begins or ends,
+// each with the hash of what the change left there. Recovery checks a file
+// against these pieces, so they stay as they are, however many writes.
+TEST(WriteJournal, JournalHoldsEveryRunAndItsPiecesAsWritten) {
+  struct Op {
+    off_t at;
+    std::string bytes;  // empty: the file is cut to `at`
+  };
+  auto put = [](off_t at, size_t n, char c) { return Op{at, std::string(n, c)}; };
+  auto cutTo = [](off_t at) { return Op{at, {}}; };
+  std::vector<Op> many, backwards;
+  for (int i = 0; i < 3000; ++i) many.push_back(put(off_t(i) * 11 + 5, 3, char('A' + i % 26)));
+  for (int i = 400; i > 0; --i) backwards.push_back(put(off_t(i) * 97, 1 + i % 5, char('a' + i % 26)));
+  std::vector<Op> overCut{cutTo(1000)};
+  for (int i = 0; i < 2000; ++i) overCut.push_back(put(1003 + off_t(i) * 23, 2 + i % 3, char('0' + i % 10)));
+  const struct {
+    const char* name;
+    std::vector<Op> ops;
+  } cases[] = {
+      {"one write in a sector", {put(700, 20, 'x')}},
+      {"a write across sectors, on their edges", {put(500, 1100, 'x'), put(2048, 512, 'y')}},
+      {"3,000 separate writes", many},
+      {"writes out of order, some touching or overlapping",
+       {put(900, 10, 'p'), put(910, 5, 'q'), put(895, 7, 'r'), put(5000, 600, 's')}},
+      {"backwards, sparse", backwards},
+      {"growth past the end, and the header", {put(39990, 3000, 'g'), put(0, 4, 'h'), put(45000, 2, 'i')}},
+      {"a cut, writes before and past it, growth",
+       {put(100, 50, 'a'), put(20000, 30, 'b'), cutTo(15000), put(14990, 40, 'c'), put(30000, 9, 'd'),
+        cutTo(25000), put(44000, 700, 'e')}},
+      {"a cut, then writes over what was cut and past the end", overCut},
+      {"a cut that stays, writes before it", {put(3000, 10, 'k'), cutTo(20000), put(19990, 8, 'l'), cutTo(19995)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dbtest::ScratchDir dir;
+    const std::string path = dir.file("t.bin"), j = dir.file("t.bin-journal");
+    const std::string old(40000, '.');
+    writeBytes(path, old);
+    const int fd = ::open(path.c_str(), O_RDWR);
+
+    // The model: the new bytes, the runs and the smallest cut.
+    std::string now = old;
+    std::map<off_t, off_t> runs;
+    off_t low = off_t(old.size());
+    for (const Op& op : c.ops) {
+      if (op.bytes.empty()) {
+        now.resize(size_t(op.at));
+        low = std::min(low, op.at);
+        for (auto it = runs.begin(); it != runs.end();)
+          if (it->first >= op.at) it = runs.erase(it);
+          else (it->second = std::min(it->second, op.at)), ++it;
+        continue;
+      }
+      off_t a = op.at, b = op.at + off_t(op.bytes.size());
+      if (off_t(now.size()) < b) now.resize(size_t(b), '\0');
+      now.replace(size_t(a), op.bytes.size(), op.bytes);
+      for (auto it = runs.begin(); it != runs.end();)
+        if (it->first <= b && it->second >= a) {
+          a = std::min(a, it->first), b = std::max(b, it->second);
+          it = runs.erase(it);
+        } else {
+          ++it;
+        }
+      runs[a] = b;
+    }
+    const off_t size = off_t(now.size());
+    std::set<off_t> splits{low, size};
+    for (const auto& [a, b] : runs) splits.insert({a, b});
+    auto pieces = [&](off_t from, off_t to) {
+      std::vector<journal::Piece> out;
+      for (off_t pos = from; pos < to;) {
+        off_t next = pos + 1;
+        while (next < to && next % journal::kPiece != 0 && !splits.count(next)) ++next;
+        const std::string have = pos < size ? now.substr(size_t(pos), size_t(std::min(size, next) - pos)) : "";
+        out.push_back(journal::piecesOf(have, pos, next - pos, {}).at(0));
+        pos = next;
+      }
+      return out;
+    };
+    journal::FileImage want{path, off_t(old.size()), low, size, {}, {}};
+    for (const auto& [a, end] : runs)
+      if (const off_t b = std::min(end, low); a < b)
+        want.old.push_back({a, old.substr(size_t(a), size_t(b - a)), pieces(a, b)});
+    if (low < want.size) want.old.push_back({low, old.substr(size_t(low)), pieces(low, want.size)});
+    if (size > want.size) want.grown = pieces(want.size, size);
+
+    // What the change writes into its journal.
+    struct KeepsJournal : dbtest::StopsMidChange {
+      std::string bytes;
+      KeepsJournal() : StopsMidChange(0) {}
+      ssize_t pwrite(int fd, const void* data, size_t n, off_t at) override {
+        if (journal(fd)) bytes.replace(size_t(at), n, static_cast<const char*>(data), n);
+        return ::pwrite(fd, data, n, at);
+      }
+      int ftruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
+      int fsync(int fd) override { return ::fsync(fd); }
+    } device;
+    {
+      fileio::Change change(j);
+      for (const Op& op : c.ops)
+        if (op.bytes.empty()) fileio::truncate(fd, path, op.at);
+        else fileio::writeAt(fd, path, op.bytes.data(), op.bytes.size(), op.at);
+      change.commit();
+    }
+    ::close(fd);
+    EXPECT_TRUE(device.bytes == journal::encode({want})) << device.bytes.size() << " bytes written";
+    EXPECT_TRUE(readBytes(path) == now);
+  }
+}
+
 namespace {
 
 using storage::DbError;
