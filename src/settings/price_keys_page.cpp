@@ -20,10 +20,6 @@ namespace {
 
 constexpr int kKeys = 54;
 
-// The key loops have no Stop of their own; a close of the window ends them
-// at the next key rather than keeping the window for all 54.
-bool stoppedByClose(const TForm1& form) { return form.closeWaitsForRun(); }
-
 // Gives the grid the input focus when it can take it.
 void focusGrid(StringGrid* grid) {
   if (grid->isVisible() && grid->isEnabled()) grid->setFocus();
@@ -62,7 +58,9 @@ void TForm1::Button7Click() {
     if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для чтения настроек клавиш цен"), row, timeOut))
       return;
     for (int k = 1; k <= kKeys; ++k) {
-      if (stoppedByClose(*this)) return;  // the keys read so far stay
+      // The key loops have no Stop of their own; a close of the window ends
+      // them at the next key rather than keeping the window for all 54.
+      if (closeWaitsForRun()) return;  // the keys read so far stay
       clock_::sleep(200);
       switch (ScaleSelectHandshake(row, timeOut, 20)) {
         case HandshakeResult::Accepted:
@@ -96,7 +94,7 @@ void TForm1::Button8Click() {
     int skipped = 0;    // keys whose handshake got no reply
     int notStarted = 0;  // keys left when a close ended the loop
     for (int k = 1; k <= kKeys; ++k) {
-      if (stoppedByClose(*this)) {
+      if (closeWaitsForRun()) {  // the window is being closed
         notStarted = kKeys - k + 1;
         break;
       }

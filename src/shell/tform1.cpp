@@ -137,7 +137,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
     CanClose = false;
     return;
   }
-  if (Table1.active() && Table1.modified()) Table1.post();
+  storeChangedRecord();
   QDir::setCurrent(StartDir);
   if (CheckBox3->isChecked()) {
     textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));
