@@ -156,6 +156,7 @@ TEST_F(ParadoxWrite, InsertsEditsAndDeletesKeepEveryIndexInStep) {
 }
 
 TEST_F(ParadoxWrite, TenThousandRecordsRenumberedThroughTheirOwnIndex) {
+  if (kSanitizedBuild) GTEST_SKIP() << kLargeTableSkipped;
   Table t;
   createGoods(t, "big");
   const int n = 10000;
@@ -511,6 +512,7 @@ TEST_F(ParadoxWrite, AFreeListIntoLiveBlocksIsNeverUsed) {
 // reads the index, finds its levels' counts in agreement and fetches every
 // record through it; a post rewrites only a few index blocks.
 TEST_F(ParadoxWrite, HundredThousandRecordsKeepAnIndexPxlibReads) {
+  if (kSanitizedBuild) GTEST_SKIP() << kLargeTableSkipped;
   ASSERT_TRUE(pxcheck::available());
   Table t;
   t.setTableName(path("h.db"));
@@ -624,6 +626,7 @@ TEST_F(ParadoxWrite, SecondaryIndexBehindItsDataIsRebuilt) {
 // through the index, the next add is refused by name with nothing written,
 // and a table past the limit (as an earlier version wrote them) is only read.
 TEST_F(ParadoxWrite, KeyedTableStopsAtTheBlocksItsIndexCanName) {
+  if (kSanitizedBuild) GTEST_SKIP() << kLargeTableSkipped;
   ASSERT_TRUE(pxcheck::available());
   const int limit = 32767;
   Table t;
