@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <optional>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
@@ -162,27 +163,36 @@ void TForm1::ComboBox1Change() {
     // A typed text selects no item: it names no logo number and writes nothing.
     const int logo = ComboBox1->currentIndex();
     if (logo < 0) return;
+    // No table, or one without a logo field (messages): nothing to write.
+    storage::Field* field = Table1.active() ? Table1.findField(Ass("LOGOTYPE")) : nullptr;
+    if (!field) return;
     // A record the operator is still editing keeps what was typed in it when
     // it cannot be stored: only the logo number is put back.
     const bool typed = (Table1.state() == storage::State::Edit || Table1.state() == storage::State::Insert) &&
                        Table1.modified();
-    storage::Field* field = nullptr;
-    std::string before;
+    std::optional<std::string> before;
     try {
       Table1.edit();
-      field = &Table1.fieldByName(Ass("LOGOTYPE"));
       before = field->asString();
       field->setAsInteger(logo);
       Table1.post();
     } catch (...) {
       try {
-        if (!typed) {
-          if (Table1.active()) Table1.cancel();
-        } else if (field) {
-          field->setAsString(before);
-        }
+        if (!typed) Table1.cancel();
+        else if (before) field->setAsString(*before);
       } catch (...) {
       }
+      // The list shows again what the record holds; the guard shows why.
+      int held = -1;
+      QString text;
+      try {
+        text = ansi::U(field->asString());
+        held = field->asInteger();
+      } catch (...) {
+      }
+      ComboBox1->setCurrentIndex(held >= 0 && held <= 2 ? held : -1);
+      if (ComboBox1->currentIndex() < 0) ComboBox1->setEditText(text);
+      throw;
     }
   });
 }

@@ -267,10 +267,13 @@ void TForm1::ToolButton2Click() {
     } catch (...) {
     }
     ComboBox2->hidePopup();
+    const auto name = runOpenDialog1();
+    if (!name) return;
+    // What was typed is stored first: a record that cannot be stored keeps
+    // the old table open with it, and the reason is shown.
+    storeChangedRecord();
     try {
-      const auto name = runOpenDialog1();
-      if (!name) return;
-      Table1.setIndexFieldNames("");  // stores a pending change of the old table first
+      Table1.setIndexFieldNames("");
       Table1.close();
       const std::string file = name->toLocal8Bit().constData();
       Table1.setTableName(file);
@@ -376,6 +379,9 @@ void sortBy(TForm1& f, const char* logical) {
     // A new order under a running walk would make it skip or repeat records.
     if (f.ScaleBusy || !f.commitGridEdit()) return;
     const std::string name = f.Ass(logical);
+    // A record that cannot be stored keeps the order as it is, with the
+    // reason: the message below is for the field and its index.
+    f.storeChangedRecord();
     try {
       f.Table1.setIndexFieldNames(name);
     } catch (...) {

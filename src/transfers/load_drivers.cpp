@@ -43,6 +43,7 @@ struct LoadRun {
   int failures = 0;
   int inRange = 0;  // records of the range visited by the send pass
   int sent = 0;     // records the scale accepted
+  storage::Bookmark lastSent{};  // the last of them
 
   void run();
   // ScaleSelectHandshake with its retry rule; false after its message.
@@ -95,10 +96,20 @@ void LoadRun::run() {
     if (!key) return say(unreadable);
     if (*key >= low && *key <= high) {
       ++inRange;
+      const int before = sent;
       if (!send(*key)) return;
+      if (sent > before) lastSent = t.getBookmark();
     }
     t.next();
     clock_::processEvents();
+  }
+  // The walk goes on to the table's last record; the table ends on the last
+  // record sent (the first when none was), where the operator looks next.
+  try {
+    if (lastSent.valid()) t.gotoBookmark(lastSent);
+    else t.first();
+  } catch (const storage::DbError&) {
+    // That record is gone: the table stays where the walk ended.
   }
   if (sent > 0) return say(kSent);
   // Nothing went to the scale: that is said, not passed off as a transfer.

@@ -293,12 +293,13 @@ TEST_F(BaseCheck, LogoChoiceOnARecordBeingTypedKeepsWhatWasTyped) {
   auto* combo = find<QComboBox>("ComboBox1");
   auto& t = table();
   // A new record with a name but no PLU number cannot be stored: it stays
-  // pending with its name, and without the logo number.
+  // pending with its name, without the logo number, and the reason is shown.
   t.insert();
   t.fieldByName("NAME1").setAsString("typed");
   combo->setCurrentIndex(2);
   emit combo->activated(2);
-  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено")});
+  EXPECT_EQ(combo->currentIndex(), 0);
   ASSERT_EQ(t.state(), storage::State::Insert);
   EXPECT_EQ(t.fieldByName("NAME1").asString(), "typed");
   EXPECT_TRUE(t.fieldByName("LOGOTYPE").isNull());
@@ -311,17 +312,19 @@ TEST_F(BaseCheck, LogoChoiceOnARecordBeingTypedKeepsWhatWasTyped) {
   t.first();
   t.edit();
   t.fieldByName("PRICE").setAsInteger(77);
+  combo->setCurrentIndex(2);
   emit combo->activated(2);
   EXPECT_EQ(t.state(), storage::State::Browse);
   EXPECT_EQ(column(file, "PRICE")[0], "77");
   EXPECT_EQ(column(file, "LOGOTYPE")[0], "2");
 
-  // A new record in which nothing was typed is simply dropped.
+  // A new record in which nothing was typed is dropped, with the reason.
   t.insert();
+  combo->setCurrentIndex(1);
   emit combo->activated(1);
   EXPECT_EQ(t.state(), storage::State::Browse);
   EXPECT_EQ(t.recordCount(), 5);
-  EXPECT_TRUE(dlg.take().isEmpty());
+  EXPECT_EQ(dlg.take(), QStringList{QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено")});
 }
 
 TEST_F(BaseCheck, WhileALoopRunsAnotherLoopOrANewTableIsRefused) {

@@ -51,6 +51,12 @@ class GridEdit : public BasesTest {
     return editor;
   }
   QString file() const { return QString::fromLocal8Bit(form->Table1.tableName().c_str()); }
+  // The engine's reason while another program reads the open table.
+  QString busy() const {
+    return QStringLiteral("ERROR: Таблица «") + file() +
+           QStringLiteral("» занята: её читает или изменяет другая программа. "
+                          "Изменение не записано, его можно повторить");
+  }
 };
 
 TEST_F(GridEdit, SaveStoresTheTextOfTheOpenEditorAndPostIsOfferedAtOnce) {
@@ -174,9 +180,6 @@ TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {
 // a Save stores it, exactly once.
 TEST_F(GridEdit, SaveAndRenameShowWhyTheRecordIsNotStored) {
   const QString goods = file();
-  const QString busy = QStringLiteral("ERROR: Таблица «") + goods +
-                       QStringLiteral("» занята: её читает или изменяет другая программа. "
-                                      "Изменение не записано, его можно повторить");
   const QString noPlu = QStringLiteral("ERROR: Поле «PLUNO» должно быть заполнено");
   struct Case {
     QAction* entry;
@@ -204,7 +207,7 @@ TEST_F(GridEdit, SaveAndRenameShowWhyTheRecordIsNotStored) {
     if (c.held) other.emplace(QFile::encodeName(goods).toStdString());
     if (c.entry == form->N11) dlg.files.push_back(path("renamed.db"));
     c.entry->trigger();
-    EXPECT_EQ(dlg.take(), QStringList{c.held ? busy : noPlu});
+    EXPECT_EQ(dlg.take(), QStringList{c.held ? busy() : noPlu});
     ASSERT_TRUE(table().active());
     EXPECT_EQ(file(), goods);
     EXPECT_TRUE(table().modified());
@@ -224,6 +227,38 @@ TEST_F(GridEdit, SaveAndRenameShowWhyTheRecordIsNotStored) {
   }
   EXPECT_EQ(column(goods, "PRICE"), (std::vector<std::string>{"777", "120", ""}));
   EXPECT_EQ(column(goods, "NAME1"), (std::vector<std::string>{"", "Pears", "Plums"}));
+}
+
+// Open, a sort and the logo choice show why the record is not stored while
+// another program reads the table: the other base is not opened, the order
+// stays, the edit stays pending, and the logo list shows the record's logo.
+TEST_F(GridEdit, OpenSortAndLogoShowWhyTheRecordIsNotStored) {
+  const QString goods = file();
+  newGoods("other.db");
+  openTable(goods);
+  std::optional<storage::ReadLock> other;
+  for (bool open : {true, false}) {
+    type(QStringLiteral("Цена"), QStringLiteral("777"));
+    other.emplace(QFile::encodeName(goods).toStdString());
+    dlg.files.push_back(path("other.db"));
+    open ? form->ToolButton2->click() : form->N6->trigger();
+    EXPECT_EQ(dlg.take(), QStringList{busy()});
+    EXPECT_EQ(file(), goods);
+    EXPECT_TRUE(table().modified());
+    EXPECT_EQ(table().indexFieldNames(), "");
+    other.reset();
+    dlg.files.clear();
+  }
+  form->N10->trigger();
+  other.emplace(QFile::encodeName(goods).toStdString());
+  form->ComboBox1->setCurrentIndex(2);
+  emit form->ComboBox1->activated(2);
+  EXPECT_EQ(dlg.take(), QStringList{busy()});
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+  EXPECT_FALSE(table().modified());
+  other.reset();
+  EXPECT_EQ(column(goods, "PRICE"), (std::vector<std::string>{"777", "120"}));
+  EXPECT_EQ(column(goods, "LOGOTYPE"), (std::vector<std::string>{"0", ""}));
 }
 
 // A new base, and a new table for a read, store what is being typed into the

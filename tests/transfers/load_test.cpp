@@ -45,7 +45,8 @@ TEST_F(LoadGoods, OrderedTableSendsTheRange) {
     EXPECT_EQ(scale.requestsOf(ScaleEmulator::kHandshake).size(), 6u);
     EXPECT_EQ(dlg.take(), QStringList{kSent});
     EXPECT_TRUE(progressHidden());
-    EXPECT_EQ(table().recNo(), 12);  // the last record visited
+    EXPECT_EQ(table().recNo(), 10);  // the last record sent, in the grid too
+    EXPECT_EQ(form->DBGrid1->currentIndex().row(), 9);
   }
 }
 
@@ -310,6 +311,7 @@ TEST_F(LoadGoods, RangeWithoutRecordsSaysNothingWasSent) {
                                                      "номерами PLU от 4000 до 9999.")});
     EXPECT_TRUE(scale.requestsOf(0x82).empty());
     EXPECT_TRUE(progressHidden());
+    EXPECT_EQ(table().recNo(), 1);
   }
   runDialog(Form2, 400, 9999);  // one record is enough for the success text
   EXPECT_EQ(dlg.take(), QStringList{kSent});
@@ -532,7 +534,7 @@ TEST_F(LoadMessages, SkipsEmptyRecordsAndSendsBlankLines) {
     runDialog(Form3, 1, 10);
     EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(dlg.take(), QStringList{kSent});
-    EXPECT_EQ(table().recNo(), 12);
+    EXPECT_EQ(table().recNo(), 10);
   }
   const std::string first = scale.requestsOf(0x84)[0];
   ASSERT_EQ(first.size(), 403u);
