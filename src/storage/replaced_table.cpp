@@ -47,8 +47,8 @@ ReplacedTable::ReplacedTable(const Table& table) : lock_(std::make_unique<FileLo
   }
   for (const std::string& f : files) {
     if (const int err = moveNoReplace(f, f + suffix)) {
-      restore();
-      throw DbError(fileio::errorText("переименовать файл", f, err));
+      const std::string kept = restore();
+      throw DbError(fileio::errorText("переименовать файл", f, err) + (kept.empty() ? "" : "; " + kept));
     }
     moved_.emplace_back(f, f + suffix);
   }
