@@ -381,9 +381,12 @@ void TForm1::N11Click() {
       Table1.renameTable(target, replacing);
     } catch (...) {
       // Both tables stay as they were, the open one open under its own
-      // name; the rename's reason is shown.
+      // name and shown as after opening it; the rename's reason is shown.
       try {
-        if (wasOpen) Table1.open();
+        if (wasOpen) {
+          Table1.open();
+          Button22Click();
+        }
       } catch (...) {
       }
       throw;

@@ -346,6 +346,7 @@ TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
     ASSERT_TRUE(table().active());
     EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), goods);
     EXPECT_EQ(table().recordCount(), 5);
+    EXPECT_FALSE(table().fieldByName("NO").visible());  // shown as it was
     EXPECT_TRUE(QDir(path("w")).entryList({"*-replaced*"}).isEmpty());
   }
 }
