@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTableView>
 #include <filesystem>
+#include <optional>
 
 #include "bases/field_labels.h"
 #include "platform/ansi.h"
@@ -13,6 +14,7 @@
 #include "platform/guard.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
+#include "storage/replaced_table.h"
 
 using storage::FieldType;
 
@@ -179,19 +181,48 @@ void TForm1::createMessagesTable(const std::string& fileName) {
 
 void TForm1::createTable(const std::string& fileName, const std::vector<storage::FieldDef>& fields,
                          const std::vector<storage::IndexDef>& indexes, bool passEvents) {
-  // A field map that cannot make a table is refused while the open table
-  // and the table to be replaced are still there.
+  // A field map that cannot make a table, or a table there that another
+  // program holds, is refused while the open table is still open.
   storage::checkDefinitions(fields, indexes);
+  storage::Table target;
+  target.setTableType(storage::TableType::Paradox);  // "db1" means db1.db, whatever base was open
+  target.setTableName(fileName);
+  std::error_code ec;
+  const bool replacesOpen = Table1.active() && target.exists() &&
+                            std::filesystem::equivalent(target.filePath(), Table1.filePath(), ec);
+  (replacesOpen ? Table1 : target).checkReplace();
+  const std::string oldName = Table1.tableName(), oldOrder = Table1.indexFieldNames();
+  const storage::TableType oldType = Table1.tableType();
+  const bool wasOpen = Table1.active();
   Table1.close();
-  // The Paradox type first: "db1" means db1.db, whatever base was open.
-  Table1.setTableType(storage::TableType::Paradox);
-  Table1.setTableName(fileName);
-  if (Table1.exists()) Table1.deleteTable();
-  if (passEvents) clock_::processEvents();
-  Table1.setTableType(storage::TableType::Paradox);
-  Table1.fieldDefs() = fields;
-  Table1.indexDefs() = indexes;
-  Table1.createTable();
+  // The table of that name is only moved aside until the new one is made; a
+  // failure before puts it back and opens the old base again.
+  std::optional<storage::ReplacedTable> replaced;
+  try {
+    if (target.exists()) replaced.emplace(target);
+    if (passEvents) clock_::processEvents();
+    Table1.setTableType(storage::TableType::Paradox);
+    Table1.setTableName(fileName);
+    Table1.fieldDefs() = fields;
+    Table1.indexDefs() = indexes;
+    Table1.createTable();
+  } catch (...) {
+    const std::string kept = replaced ? replaced->restore() : std::string();
+    try {
+      Table1.close();
+      Table1.setTableType(oldType);
+      Table1.setTableName(oldName);
+      Table1.setIndexFieldNames(oldOrder);
+      if (wasOpen) {
+        Table1.open();
+        Button22Click();
+      }
+    } catch (...) {
+    }
+    if (!kept.empty()) throw storage::DbError(currentErrorText() + "; " + kept);
+    throw;
+  }
+  if (replaced) replaced->drop();
   if (passEvents) clock_::processEvents();
   // An order chosen for an earlier table must not keep the new one closed.
   Table1.setIndexFieldNames("");
@@ -346,15 +377,19 @@ void TForm1::N11Click() {
     // reason and leaves both tables as they were, the open one open.
     storeChangedRecord();
     Table1.checkRename(target, replacing);
-    if (replacing) replaced.deleteTable();
     const bool wasOpen = Table1.active();
     Table1.close();
     try {
-      Table1.renameTable(target);
+      // The replaced table is deleted only once the rename is done.
+      Table1.renameTable(target, replacing);
     } catch (...) {
-      // The table stays open under its own name; the rename's reason is shown.
+      // Both tables stay as they were, the open one open under its own
+      // name and shown as after opening it; the rename's reason is shown.
       try {
-        if (wasOpen) Table1.open();
+        if (wasOpen) {
+          Table1.open();
+          Button22Click();
+        }
       } catch (...) {
       }
       throw;

@@ -16,6 +16,7 @@ std::string osReason(int err) {
 #endif
     case EROFS: return "диск доступен только для чтения";
     case EEXIST: return "файл уже существует";
+    case EXDEV: return "новое имя находится на другом диске или в другой точке монтирования";
     case EBUSY:
     case ETXTBSY: return "файл занят";
     case EIO: return "ошибка ввода-вывода";

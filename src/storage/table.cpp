@@ -21,6 +21,7 @@
 #include "storage/file_io.h"
 #include "storage/file_lock.h"
 #include "storage/journal.h"
+#include "storage/replaced_table.h"
 
 namespace storage {
 
@@ -1127,13 +1128,20 @@ bool Table::exists() const {
 }
 
 std::string Table::filePath() const { return d_->path(); }
+std::vector<std::string> Table::files() const { return d_->format().files(d_->path()); }
+
+void Table::checkReplace() const {
+  const std::string p = d_->path();
+  if (d_->be ? !d_->lockReason.empty() : exists() && FileLock::lockedByOther(p))
+    throw DbError("Таблица " + quotedPath(p) + " открыта для записи другим пользователем или программой");
+}
 
 void Table::deleteTable() {
   d_->checkInactive();
   const std::string p = d_->path();
   std::error_code ec;
   if (!fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " не существует");
-  if (FileLock::lockedByOther(p)) throw DbError("Таблица " + quotedPath(p) + " открыта для записи другим пользователем или программой");
+  checkReplace();
   for (const std::string& f : d_->format().files(p)) {
     fs::remove(f, ec);
     if (ec) throw DbError(fileio::errorText("удалить файл", f, ec.value()));
@@ -1191,28 +1199,48 @@ std::vector<std::pair<std::string, std::string>> Table::renameMoves(const std::s
 
 void Table::checkRename(const std::string& newName, bool replacing) const { renameMoves(newName, replacing); }
 
-void Table::renameTable(const std::string& newName) {
+void Table::renameTable(const std::string& newName, bool replacing) {
   d_->checkInactive();
   const std::string from = d_->path();
-  renameMoves(newName, false);
+  renameMoves(newName, replacing);
+  // The table is held for the rename, so that no other program starts
+  // writing it between the checks and the last file moved.
+  struct Unlock {
+    FileLock& lock;
+    ~Unlock() { lock.release(); }
+  } unlock{d_->lock};
+  if (d_->lock.acquire(from) == FileLock::Result::Busy) throw DbError(d_->lock.errorText());
   // A change left behind names the files as they are called now: it is
   // taken back before they are renamed.
   std::string why;
   if (journal::recover(fileio::journalPath(from), d_->format().files(from), why) == journal::Recovery::Failed)
     throw DbError("Таблицу " + from + " нельзя переименовать: прерванное изменение не отменено: " + why);
-  const std::vector<std::pair<std::string, std::string>> moves = renameMoves(newName, false);
-  std::error_code ec;
+  // A table being replaced is only moved aside until the rename is done.
+  std::optional<ReplacedTable> replaced;
+  if (replacing) {
+    Table target;
+    target.setTableType(d_->type);
+    target.setTableName(newName);
+    if (target.exists()) replaced.emplace(target);
+  }
   std::vector<std::pair<std::string, std::string>> done;
-  for (auto& [a, b] : moves) {
-    fs::rename(a, b, ec);
-    if (ec) {
-      const int err = ec.value();
-      for (auto& [x, y] : done) fs::rename(y, x, ec);
-      throw DbError(fileio::errorText("переименовать файл", a, err));
+  try {
+    const std::vector<std::pair<std::string, std::string>> moves = renameMoves(newName, false);
+    std::error_code ec;
+    for (auto& [a, b] : moves) {
+      fs::rename(a, b, ec);
+      if (ec) throw DbError(fileio::errorText("переименовать файл", a, ec.value()));
+      done.emplace_back(a, b);
     }
-    done.emplace_back(a, b);
+  } catch (const DbError& e) {
+    std::error_code ec;
+    for (auto& [x, y] : done) fs::rename(y, x, ec);
+    const std::string kept = replaced ? replaced->restore() : std::string();
+    if (!kept.empty()) throw DbError(std::string(e.what()) + "; " + kept);
+    throw;
   }
   d_->name = newName;
+  if (replaced) replaced->drop();
 }
 
 void Table::open() { d_->open(); }

@@ -116,8 +116,16 @@ class Table {
   // The table's main file: the name, with the format's extension when it
   // has none.
   std::string filePath() const;
+  // Every file of the table as they exist, main file first.
+  std::vector<std::string> files() const;
+  // Throws the reason why the table this component names could not be
+  // deleted or replaced now: another program holds it for writing (this
+  // component's own lock, when it is open, is no other program's).
+  void checkReplace() const;
   void deleteTable();
-  void renameTable(const std::string& newName);
+  // With replacing, a table under newName is moved aside first and removed
+  // only once the rename is done; a rename that fails puts it back.
+  void renameTable(const std::string& newName, bool replacing = false);
   // Throws the reason why renaming the table to newName would be refused,
   // changing nothing; the table may be open. With replacing, a table of
   // that name is taken as deleted first (it must be free to delete).

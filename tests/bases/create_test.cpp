@@ -8,6 +8,7 @@
 
 #include "shell/program.h"
 #include "storage/db_navigator.h"
+#include "storage/file_lock.h"
 #include "transfers/range_dialogs.h"
 
 #include "bases_fixture.h"
@@ -104,6 +105,7 @@ TEST_F(NewBase, ReplacingAnExistingFileIsAskedFirst) {
            (base ? QStringLiteral(" уже существует.\r\nВсе записи этой базы будут удалены.\r\nПродолжить ?")
                  : QStringLiteral(" уже существует и будет заменен.\r\nПродолжить ?"));
   };
+  newGoods("held.db");
   newGoods("goods.db");
   addGoods(2, "Apples", 100);
   addGoods(3, "Pears", 120);
@@ -130,6 +132,26 @@ TEST_F(NewBase, ReplacingAnExistingFileIsAskedFirst) {
     EXPECT_FALSE(Form4->isVisible());
     EXPECT_FALSE(Form5->isVisible());
   }
+  // A table there that another program holds: Yes is refused with the
+  // reason before the open base is closed.
+  const QString held = path("held.db");
+  storage::FileLock other;
+  ASSERT_EQ(other.acquire(held.toStdString()), storage::FileLock::Result::Locked);
+  for (const auto& e : entries) {
+    SCOPED_TRACE(e.entry->objectName().toStdString());
+    dlg.files.push_back(held);
+    dlg.answers = {dialogs::Answer::Yes};
+    e.entry->trigger();
+    EXPECT_EQ(dlg.take(), (QStringList{e.note, asked(held, true),
+                                       "ERROR: Таблица «" + held + "» открыта для записи другим пользователем или программой"}));
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(table().tableName(), goods.toStdString());
+    EXPECT_EQ(table().recordCount(), 3);
+    EXPECT_FALSE(Form4->isVisible());
+    EXPECT_FALSE(Form5->isVisible());
+  }
+  other.release();
+  EXPECT_EQ(column(held, "PLUNO"), std::vector<std::string>{"1"});
   // The default name "goods" means goods.db; Yes replaces it as before.
   dlg.files.push_back(path("goods"));
   dlg.answers = {dialogs::Answer::Yes};

@@ -4,11 +4,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sched.h>
+#include <iostream>
+#include <optional>
 #include <map>
 
 #include "bases_fixture.h"
 #include "storage/file_lock.h"
+#include "support/file_access.h"
 
 namespace {
 
@@ -297,6 +302,52 @@ TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
     EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
     EXPECT_EQ(readFile("notes.db"), notesBytes);
     EXPECT_TRUE(QFileInfo::exists(path("other.dbf")));
+  }
+
+  // The rename itself refused by the system, once the replaced table is set
+  // aside: the open table's folder not writable by this user (EACCES), and
+  // the new name in a bind mount of the same disk (EXDEV). Both tables stay.
+  QDir().mkpath(path("w"));
+  const QString rejected = QStringLiteral("ERROR: Не удаётся переименовать файл «%1»: %2");
+  for (const bool crossMount : {false, true}) {
+    SCOPED_TRACE(crossMount ? "bind mount" : "folder not writable");
+    for (const QFileInfo& f : QDir(dir->path()).entryInfoList({"old.*"}, QDir::Files)) {
+      QFile::remove(path("w/" + f.fileName()));
+      ASSERT_TRUE(QFile::copy(f.filePath(), path("w/" + f.fileName())));
+    }
+    QString target = path("w/old.db");
+    std::optional<WithoutFileOverride> ordinaryUser;
+    if (crossMount) {
+      QDir().mkpath(path("b"));
+      // A mount namespace of this thread's own keeps the mount from the rest of the system.
+      if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount(QFile::encodeName(path("w")).constData(), QFile::encodeName(path("b")).constData(), nullptr,
+                  MS_BIND, nullptr) != 0) {
+        std::cout << "[  SKIPPED ] no bind mount here\n";
+        continue;
+      }
+      target = path("b/old.db");
+    } else {
+      QFile(dir->path()).setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+      ordinaryUser.emplace();
+      ASSERT_TRUE(ordinaryUser->ok());
+    }
+    dlg.files.push_back(target);
+    dlg.answers = {dialogs::Answer::Yes};
+    form->N11->trigger();
+    ordinaryUser.reset();
+    if (crossMount) ::umount(QFile::encodeName(path("b")).constData());
+    QFile(dir->path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString why = crossMount ? "новое имя находится на другом диске или в другой точке монтирования"
+                                   : "нет прав доступа";
+    EXPECT_EQ(dlg.take(), (QStringList{asked.arg(target), rejected.arg(goods, why)}));
+    const QString kept = path("w/old.db");  // the same files, seen outside the mount
+    EXPECT_EQ(QFileInfo::exists(kept) ? column(kept, "PLUNO") : std::vector<std::string>{}, oldPlus);
+    ASSERT_TRUE(table().active());
+    EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), goods);
+    EXPECT_EQ(table().recordCount(), 5);
+    EXPECT_FALSE(table().fieldByName("NO").visible());  // shown as it was
+    EXPECT_TRUE(QDir(path("w")).entryList({"*-replaced*"}).isEmpty());
   }
 }
 

@@ -1,7 +1,10 @@
 // The component semantics the program relies on.
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "storage/replaced_table.h"
 #include "table_support.h"
 
 using namespace storage;
@@ -60,6 +63,33 @@ TEST_F(TableTest, CreateExistsRenameDeleteMoveEveryCompanionFile) {
   t.deleteTable();
   EXPECT_FALSE(t.exists());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path().toStdString()), fs::directory_iterator()), 1);
+
+  // A process killed while a table it replaces is set aside leaves its files
+  // under names that say so: no table takes them for its own, and a later
+  // replacement onto the name sets its table aside beside them.
+  t.setTableName(path("old.db"));
+  t.createTable();
+  const std::size_t files = t.files().size();
+  if (::fork() == 0) {
+    try {
+      ReplacedTable aside(t);
+      ::_exit(0);  // killed: nothing put back, nothing removed
+    } catch (...) {
+      ::_exit(1);
+    }
+  }
+  ::wait(nullptr);
+  EXPECT_FALSE(t.exists());
+  t.createTable();
+  EXPECT_EQ(t.files().size(), files);
+  Table other;
+  other.setTableName(path("other.db"));
+  defineGoods(other);
+  other.createTable();
+  other.renameTable(path("old.db"), true);
+  for (const char* f : {"old.db-replaced", "old.PX-replaced", "old.YG5-replaced"})
+    EXPECT_TRUE(fs::exists(path(f))) << f;
+  EXPECT_FALSE(fs::exists(path("old.db-replaced-2")));  // removed once the rename was done
 }
 
 TEST_F(TableTest, CreationRefusesBadDefinitions) {
