@@ -1045,7 +1045,7 @@ std::vector<std::string> paradoxFiles(const std::string& path) {
   std::vector<std::string> r =
       companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB", "TV", "FAM"});
   std::error_code ec;
-  if (fs::exists(path, ec)) r.insert(r.begin(), path);
+  if (fs::exists(fs::symlink_status(path, ec))) r.insert(r.begin(), path);  // a link out of reach too
   return r;
 }
 
