@@ -399,12 +399,11 @@ int openRegular(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw DbError(errorText("открыть файл", path, errno));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = errno;
-    const bool regular = S_ISREG(st.st_mode);
+  const int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (err || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    if (regular) throw DbError(errorText("прочитать файл", path, err));
-    throw DbError("Не удаётся открыть файл " + quotedPath(path) + ": это не обычный файл");
+    throw DbError(err ? errorText("прочитать файл", path, err)
+                      : "Не удаётся открыть файл " + quotedPath(path) + ": это не обычный файл");
   }
   return fd;
 }

@@ -482,14 +482,16 @@ void remove(const std::string& journal, dev_t dev, ino_t ino) {
   // names may go by its name alone when it cannot be cut.
   const int fd = ::open(journal.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   int err = fd < 0 ? errno : 0;
+  nlink_t names = st.st_nlink;
   if (fd >= 0) {
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0) err = errno;
-    else if (opened.st_dev == dev && opened.st_ino == ino && opened.st_size > 0 && fileio::current().ftruncate(fd, 0) != 0)
-      err = errno;
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == dev && opened.st_ino == ino;
+    if (same) names = opened.st_nlink;
+    if (same && opened.st_size > 0 && fileio::current().ftruncate(fd, 0) != 0) err = errno;
     ::close(fd);
+    if (!same) return;  // another file stands at the name now
   }
-  if (err && st.st_nlink > 1) throw DbError(fileio::errorText("записать файл", journal, err));
+  if (err && names > 1) throw DbError(fileio::errorText("записать файл", journal, err));
   if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
     throw DbError(fileio::errorText("удалить файл", journal, errno));
   // Once it is gone the files stand as they are: a failed flush of the
