@@ -580,47 +580,39 @@ TEST_F(TableTest, NothingButOurOwnJournalIsWrittenReadOrDeletedAtItsName) {
 // journal: once the change is complete, opening the copy takes nothing back.
 TEST_F(TableTest, FolderCopiedWithHardLinksDuringAChangeTakesNothingBack) {
   namespace fs = std::filesystem;
-  // Links every file of the folder into the copy at the first write into a
-  // table file, the journal complete by then.
-  struct CopyAtFirstWrite : fileio::Layer {
+  // Runs `act` at the first write into a table file, the journal complete.
+  struct AtFirstWrite : fileio::Layer {
     fileio::Layer* before = &fileio::current();
-    std::string from, to;
-    bool copied = false;
-    CopyAtFirstWrite(std::string f, std::string t) : from(std::move(f)), to(std::move(t)) { fileio::install(this); }
-    ~CopyAtFirstWrite() override { fileio::install(before); }
+    std::function<void()> act;
+    explicit AtFirstWrite(std::function<void()> a) : act(std::move(a)) { fileio::install(this); }
+    ~AtFirstWrite() override { fileio::install(before); }
     ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
-      if (!copied && !dbtest::StopsMidChange::journal(fd)) {
-        copied = true;
-        fs::create_directories(to);
-        for (const auto& e : fs::directory_iterator(from)) fs::create_hard_link(e.path(), to / e.path().filename());
-      }
+      if (act && !dbtest::StopsMidChange::journal(fd)) std::exchange(act, nullptr)();
       return before->pwrite(fd, data, size, offset);
     }
   };
   const std::string p = path("live/goods.db"), copy = path("copy/goods.db");
   fs::create_directories(path("live"));
+  fs::create_directories(path("copy"));
   makeGoods(p, 30);
-  Table live;
-  live.setTableName(p);
-  live.open();
-  {
-    CopyAtFirstWrite device(path("live"), path("copy"));
-    live.setRecNo(3);
-    live.edit();
-    live.fieldByName("PRICE").setAsInteger(4242);
-    live.post();
-    ASSERT_TRUE(device.copied);
-  }
-  live.close();
-  ASSERT_TRUE(fs::exists(copy + "-journal"));
   Table t;
+  t.setTableName(p);
+  t.open();
+  {
+    AtFirstWrite device([&] {
+      for (const auto& e : fs::directory_iterator(path("live"))) fs::create_hard_link(e.path(), path("copy") / e.path().filename());
+    });
+    t.setRecNo(3);
+    t.edit();
+    t.fieldByName("PRICE").setAsInteger(4242);
+    t.post();
+  }
+  t.close();
+  ASSERT_TRUE(fs::exists(copy + "-journal"));
   t.setTableName(copy);
   t.open();
-  EXPECT_EQ(priceOf(t, 3), 4242);
-  t.close();
+  EXPECT_EQ(priceOf(t, 3), 4242);  // the live table's record: the files are shared
   EXPECT_FALSE(fs::exists(copy + "-journal") || fs::exists(copy + "-journal-set-aside"));
-  live.open();
-  EXPECT_EQ(priceOf(live, 3), 4242);
 }
 
 // A change flushes each file it wrote and the folder where its journal was
