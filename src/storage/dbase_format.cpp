@@ -286,7 +286,7 @@ void createDbf(const std::string&, const std::vector<FieldDef>&, const std::vect
 std::vector<std::string> dbfFiles(const std::string& path) {
   std::vector<std::string> r = companionFiles(path, {"DBT", "MDX", "NDX", "FPT", "CDX"});
   std::error_code ec;
-  if (std::filesystem::exists(path, ec)) r.insert(r.begin(), path);
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) r.insert(r.begin(), path);  // a link out of reach too
   return r;
 }
 

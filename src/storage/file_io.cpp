@@ -395,9 +395,21 @@ void checkStillThere(int fd, const std::string& path) {
     throw DbError("Не удаётся записать файл " + quotedPath(path) + ": файл заменён после открытия таблицы");
 }
 
-std::string readWhole(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int openRegular(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw DbError(errorText("открыть файл", path, errno));
+  struct stat st {};
+  const int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (err || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw DbError(err ? errorText("прочитать файл", path, err)
+                      : "Не удаётся открыть файл " + quotedPath(path) + ": это не обычный файл");
+  }
+  return fd;
+}
+
+std::string readWhole(const std::string& path) {
+  const int fd = openRegular(path, O_RDONLY);
   std::string bytes;
   if (const ReadView::File* v = viewed(fd)) {
     bytes.resize(size_t(v->size));

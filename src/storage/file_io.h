@@ -117,4 +117,9 @@ std::string errorText(const char* what, const std::string& path, int err);
 // The whole file; throws DbError when it cannot be read.
 std::string readWhole(const std::string& path);
 
+// Opens a table's file (flags: O_RDONLY or O_RDWR): a regular file only, and
+// without waiting on whatever else stands at the name (a FIFO, a device).
+// Returns the descriptor; throws DbError naming the path.
+int openRegular(const std::string& path, int flags);
+
 }  // namespace storage::fileio

@@ -76,7 +76,7 @@ FileLock& FileLock::operator=(FileLock&& o) noexcept {
 FileLock::Result FileLock::acquire(const std::string& path) {
   release();
   error_.clear();
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error_ = fileio::errorText("открыть для записи файл", path, errno);
     return Result::NoAccess;
@@ -106,7 +106,7 @@ void FileLock::release() {
 }
 
 bool FileLock::lockedByOther(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct flock fl = byteLock(F_WRLCK, kWriterByte);
   bool busy = ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
@@ -134,7 +134,7 @@ void FileLock::endChange() {
 }
 
 ReadLock::ReadLock(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) return;
   // Behind a change that waits, then beside the other readers.
   long left = kLongWaitMs * 1000L;

@@ -174,16 +174,21 @@ struct Found {
   std::vector<FileImage> files;
 };
 
+// -1 when the file cannot be reached now.
 off_t sizeOnDisk(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 // The most a journal of these files can hold: their old bytes (which may
 // lie beyond where an interrupted change cut them) and the pieces of the new.
+// A file out of reach may be as large as any.
 off_t boundFor(const std::vector<std::string>& tableFiles) {
   off_t total = 0;
-  for (const std::string& f : tableFiles) total += std::min(sizeOnDisk(f), kLargestFile);
+  for (const std::string& f : tableFiles) {
+    const off_t size = sizeOnDisk(f);
+    total += size < 0 ? kLargestFile : std::min(size, kLargestFile);
+  }
   return 2 * total + (off_t(256) << 20);
 }
 
@@ -262,8 +267,11 @@ std::string fitsTable(const std::vector<FileImage>& files, const std::vector<std
     if (grown != std::uint64_t(std::max<off_t>(0, f.newSize - f.size)))
       return "рост файла " + quotedPath(name) + " описан неверно";
     // What the file no longer holds (it was cut) comes back from the
-    // journal only: no byte of it is made up.
-    off_t from = std::min(sizeOnDisk(f.path), f.size);
+    // journal only: no byte of it is made up. (A file out of reach now is
+    // checked when it is opened.)
+    const off_t now = sizeOnDisk(f.path);
+    if (now < 0) continue;
+    off_t from = std::min(now, f.size);
     for (const auto& [a, b] : covered)
       if (a <= from) from = std::max(from, b);  // (an empty range covers nothing)
     if (from < f.size) return "журнал не хранит прежних байтов файла " + quotedPath(name);
@@ -341,40 +349,45 @@ Found inspect(const std::string& journal, const std::vector<std::string>& tableF
   found.why = fitsTable(found.files, tableFiles);
   if (!found.why.empty()) return found;
   // The table's files are reached by their names as the table reaches them,
-  // links followed; the files found are the ones played back onto.
+  // links followed; the files found are the ones played back onto. A file
+  // that cannot be reached or read now (its folder not mounted, closed to
+  // this user, something else at its name) says nothing against the
+  // journal: it is kept for an open that reaches every file, and the files
+  // reached are checked all the same.
+  std::string outOfReach;
   for (FileImage& f : found.files) {
     const int t = ::open(f.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (t < 0) {
-      found.why = fileio::errorText("открыть файл", f.path, errno);
-      return found;
-    }
     struct stat file {};
-    if (::fstat(t, &file) != 0) {
-      found.verdict = Verdict::Unreadable;
-      found.why = fileio::errorText("прочитать файл", f.path, errno);
-      ::close(t);
-      return found;
+    if (t < 0 || ::fstat(t, &file) != 0) {
+      if (outOfReach.empty()) outOfReach = fileio::errorText(t < 0 ? "открыть файл" : "прочитать файл", f.path, errno);
+      if (t >= 0) ::close(t);
+      continue;
     }
     if (!S_ISREG(file.st_mode)) {
       ::close(t);
-      found.why = "файл " + quotedPath(fileName(f.path)) + " не обычный файл";
+      if (outOfReach.empty()) outOfReach = "файл " + quotedPath(f.path) + " не обычный файл";
+      continue;
+    }
+    std::string differs;
+    try {
+      differs = matchesFile(f, t);
+    } catch (const DbError& e) {
+      if (outOfReach.empty()) outOfReach = e.what();
+      ::close(t);
+      continue;
+    }
+    ::close(t);
+    if (!differs.empty()) {
+      found.why = "файл " + quotedPath(fileName(f.path)) + ": " + differs;
       return found;
     }
     f.dev = file.st_dev;
     f.ino = file.st_ino;
-    try {
-      found.why = matchesFile(f, t);
-    } catch (const DbError& e) {
-      ::close(t);
-      found.verdict = Verdict::Unreadable;
-      found.why = e.what();
-      return found;
-    }
-    ::close(t);
-    if (!found.why.empty()) {
-      found.why = "файл " + quotedPath(fileName(f.path)) + ": " + found.why;
-      return found;
-    }
+  }
+  if (!outOfReach.empty()) {
+    found.verdict = Verdict::Unreadable;
+    found.why = outOfReach;
+    return found;
   }
   found.verdict = Verdict::Ours;
   return found;
@@ -462,6 +475,23 @@ int create(const std::string& journal) {
 void remove(const std::string& journal, dev_t dev, ino_t ino) {
   struct stat st {};
   if (::lstat(journal.c_str(), &st) != 0 || st.st_dev != dev || st.st_ino != ino) return;
+  // Another name of the file (a copy of the folder made with hard links,
+  // perhaps while the change ran) would play the finished change back into
+  // the files it shares: its contents go before its name, and an empty
+  // journal is dropped as one never completed. Only a journal without other
+  // names may go by its name alone when it cannot be cut.
+  const int fd = ::open(journal.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int err = fd < 0 ? errno : 0;
+  nlink_t names = st.st_nlink;
+  if (fd >= 0) {
+    struct stat opened {};
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == dev && opened.st_ino == ino;
+    if (same) names = opened.st_nlink;
+    if (same && opened.st_size > 0 && fileio::current().ftruncate(fd, 0) != 0) err = errno;
+    ::close(fd);
+    if (!same) return;  // another file stands at the name now
+  }
+  if (err && names > 1) throw DbError(fileio::errorText("записать файл", journal, err));
   if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
     throw DbError(fileio::errorText("удалить файл", journal, errno));
   // Once it is gone the files stand as they are: a failed flush of the
@@ -536,14 +566,17 @@ void discard(const std::string& journal, const std::vector<std::string>& tableFi
 
 CommittedView::CommittedView(const std::string& journal, const std::vector<std::string>& tableFiles) {
   Found found = inspect(journal, tableFiles);
-  if (found.verdict != Verdict::Ours) return;
+  // With a file out of reach, the files reached are shown without the change.
+  if (found.verdict != Verdict::Ours && found.verdict != Verdict::Unreadable) return;
+  leftBehind_ = true;
   std::vector<fileio::ReadView::File> files;
   for (const FileImage& f : found.files) {
+    if (f.ino == 0) continue;  // not reached
     fileio::ReadView::File v{f.dev, f.ino, f.size, {}};
     for (const Range& g : f.old) v.runs[g.offset] = g.old;  // apart from each other
     files.push_back(std::move(v));
   }
-  view_ = std::make_unique<fileio::ReadView>(std::move(files));
+  if (!files.empty()) view_ = std::make_unique<fileio::ReadView>(std::move(files));
 }
 
 CommittedView::~CommittedView() = default;

@@ -55,8 +55,10 @@ std::string encode(const std::vector<FileImage>& files);
 // the name (nor a link's target). Returns the descriptor; throws DbError.
 int create(const std::string& journal);
 // Removes the journal that was made (or read) as file dev/ino if it still
-// stands at its name: never another file put there meanwhile. Flushes the
-// folder; throws DbError when the name cannot be removed.
+// stands at its name: never another file put there meanwhile. Its contents
+// are cut first, so that no other name of it plays the change back. Flushes
+// the folder; throws DbError when the name cannot be removed, or the file
+// has other names and cannot be cut.
 void remove(const std::string& journal, dev_t dev, ino_t ino);
 
 // Puts the old bytes back and cuts each file to its old size, flushed,
@@ -93,9 +95,13 @@ class CommittedView {
   CommittedView& operator=(const CommittedView&) = delete;
   // True when an interrupted change is laid aside in the view.
   bool interrupted() const { return view_ != nullptr; }
+  // True when a change of ours is left behind, laid aside or not (a file or
+  // the journal out of reach).
+  bool leftBehind() const { return leftBehind_; }
 
  private:
   std::unique_ptr<fileio::ReadView> view_;
+  bool leftBehind_ = false;
 };
 
 // Tells the operator something the engine did on its own (UTF-8). The

@@ -36,8 +36,7 @@ void wr32(char* p, std::uint32_t v) {
 // ---------------------------------------------------------------- RawFile
 
 RawFile::RawFile(const std::string& path, bool writable) : writable_(writable), path_(path) {
-  fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd_ < 0) throw DbError(fileio::errorText("открыть файл", path, errno));
+  fd_ = fileio::openRegular(path, writable ? O_RDWR : O_RDONLY);
 }
 RawFile::~RawFile() { close(); }
 RawFile::RawFile(RawFile&& o) noexcept : fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)) {

@@ -391,16 +391,19 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     const auto ys = companionFiles(path, {"Y" + ext.substr(2)});
     s.yPath = ys.empty() ? fs::path(x).replace_extension(yExt).string() : ys.front();
     Header xh;
-    bool xWhole = true;
+    bool xWhole = true, opened = false;
     try {
       RawFile xf(x, false);
+      opened = true;
       xh = readHeader(xf);
       if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
         throw DbError("не индексный файл");
       xWhole = holdsItsBlocks(xf, xh);
-    } catch (const DbError&) {
+    } catch (const DbError& e) {
       // The records stay readable; changing them would leave the index behind.
-      if (reason_.empty()) reason_ = "индексный файл " + quotedPath(fs::path(x).filename().string()) + " повреждён";
+      if (reason_.empty())
+        reason_ = "индексный файл " + quotedPath(fs::path(x).filename().string()) +
+                  (opened ? std::string(" повреждён") : " недоступен (" + std::string(e.what()) + ")");
       continue;
     }
     const bool keyed = xh.fileType == 5 || xh.fileType == 8;
@@ -1042,7 +1045,7 @@ std::vector<std::string> paradoxFiles(const std::string& path) {
   std::vector<std::string> r =
       companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB", "TV", "FAM"});
   std::error_code ec;
-  if (fs::exists(path, ec)) r.insert(r.begin(), path);
+  if (fs::exists(fs::symlink_status(path, ec))) r.insert(r.begin(), path);  // a link out of reach too
   return r;
 }
 

@@ -406,8 +406,17 @@ struct TableImpl {
           // A change that was not taken back is not shown.
           std::optional<journal::CommittedView> view;
           if (!lock.held() || !failed.empty()) view.emplace(j, format().files(p));
-          std::unique_ptr<Backend> fresh = format().open(p);
-          records = fresh->readAll();
+          std::unique_ptr<Backend> fresh;
+          try {
+            fresh = format().open(p);
+            records = fresh->readAll();
+          } catch (const DbError& e) {
+            if (!view || !view->leftBehind()) throw;
+            throw DbError(std::string(e.what()) + "; в таблице " + quotedPath(p) + " осталось прерванное изменение" +
+                          (failed.empty() ? "" : " (отменить его не удалось: " + failed + ")") +
+                          ": его отменит следующая программа, которая откроет таблицу для записи, когда ей будут "
+                          "доступны все файлы таблицы");
+          }
           read.files = format().files(p);
           read.stamp = stampOf(read.files);
           if (!failed.empty())
@@ -415,10 +424,11 @@ struct TableImpl {
                             (view->interrupted() ? "); она показана без него"
                                                  : "); она показана такой, какой её хранят файлы, и может "
                                                    "содержать часть этого изменения");
-          else if (view && view->interrupted())
-            journalReason = "в таблице " + quotedPath(p) +
-                            " осталось прерванное изменение; она показана без него, а отменит его "
-                            "следующая программа, которая откроет таблицу для записи";
+          else if (view && view->leftBehind())
+            journalReason = "в таблице " + quotedPath(p) + " осталось прерванное изменение; она показана " +
+                            (view->interrupted() ? "без него" : "такой, какой её хранят файлы, и может содержать "
+                                                                "часть этого изменения") +
+                            ", а отменит его следующая программа, которая откроет таблицу для записи";
           return fresh;
         }
       }
@@ -432,7 +442,9 @@ struct TableImpl {
     journal::HoldNotices notices;  // told once the table is open
     const std::string p = path();
     std::error_code ec;
-    if (!fs::exists(p, ec)) throw DbError("Таблица " + quotedPath(p) + " не существует");
+    // A link whose target is out of reach is opened as far as it goes.
+    if (!fs::exists(p, ec) && !fs::is_symlink(fs::symlink_status(p, ec)))
+      throw DbError("Таблица " + quotedPath(p) + " не существует");
     lockReason = lockForWriting(lock, p);
     std::vector<std::string> records;
     try {

@@ -2,6 +2,7 @@
 // the table read-only with the reason, and nothing is written. Also the
 // readings of timestamps that hold no moment.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -417,4 +418,38 @@ TEST_F(CompanionCheck, TimestampsThatHoldNoMomentReadEmpty) {
   t.open();
   t.last();
   EXPECT_EQ(t.fieldByName("Timestamp").asString(), "31.12.9999 00:00:01");
+}
+
+// A FIFO where a table's file is looked for is not waited on: the open
+// returns, the table read-only with the reason or refused with it.
+TEST_F(CompanionCheck, SpecialFileAtATableFilesNameIsNotWaitedOn) {
+  makeGoods("goods", 20);
+  DbaseCase cars;
+  const struct {
+    std::string file, table, why;  // why: a part of the reason
+  } cases[] = {{path("goods.XG0"), path("goods.db"), "«goods.XG0» недоступен"},
+               {path("goods.YG0"), path("goods.db"), "goods.YG0"},
+               {path("goods.PX"), path("goods.db"), "goods.PX недоступен для чтения"},
+               {path("goods.VAL"), path("goods.db"), "goods.VAL недоступен для чтения"},
+               {path("goods.db"), path("goods.db"), "не обычный файл"},
+               {cars.dbt, cars.dbf, "не обычный файл"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string kept = c.file + ".kept";
+    if (fs::exists(c.file)) fs::rename(c.file, kept);
+    ASSERT_EQ(::mkfifo(c.file.c_str(), 0644), 0);
+    EXPECT_TRUE(dbtest::inChild([&]() -> std::string {
+      ::alarm(20);
+      try {
+        Table t;
+        t.setTableName(c.table);
+        t.open();
+        return t.readOnlyReason().find(c.why) == std::string::npos ? "reason: " + t.readOnlyReason() : "";
+      } catch (const DbError& e) {
+        return std::string(e.what()).find(c.why) == std::string::npos ? e.what() : "";
+      }
+    }));
+    fs::remove(c.file);
+    if (fs::exists(kept)) fs::rename(kept, c.file);
+  }
 }

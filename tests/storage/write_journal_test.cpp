@@ -575,6 +575,46 @@ TEST_F(TableTest, NothingButOurOwnJournalIsWrittenReadOrDeletedAtItsName) {
   }
 }
 
+// A copy of the table's folder made with hard links (as backup tools make
+// them) while a change is written shares the table's files and the change's
+// journal: once the change is complete, opening the copy takes nothing back.
+TEST_F(TableTest, FolderCopiedWithHardLinksDuringAChangeTakesNothingBack) {
+  namespace fs = std::filesystem;
+  // Runs `act` at the first write into a table file, the journal complete.
+  struct AtFirstWrite : fileio::Layer {
+    fileio::Layer* before = &fileio::current();
+    std::function<void()> act;
+    explicit AtFirstWrite(std::function<void()> a) : act(std::move(a)) { fileio::install(this); }
+    ~AtFirstWrite() override { fileio::install(before); }
+    ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+      if (act && !dbtest::StopsMidChange::journal(fd)) std::exchange(act, nullptr)();
+      return before->pwrite(fd, data, size, offset);
+    }
+  };
+  const std::string p = path("live/goods.db"), copy = path("copy/goods.db");
+  fs::create_directories(path("live"));
+  fs::create_directories(path("copy"));
+  makeGoods(p, 30);
+  Table t;
+  t.setTableName(p);
+  t.open();
+  {
+    AtFirstWrite device([&] {
+      for (const auto& e : fs::directory_iterator(path("live"))) fs::create_hard_link(e.path(), path("copy") / e.path().filename());
+    });
+    t.setRecNo(3);
+    t.edit();
+    t.fieldByName("PRICE").setAsInteger(4242);
+    t.post();
+  }
+  t.close();
+  ASSERT_TRUE(fs::exists(copy + "-journal"));
+  t.setTableName(copy);
+  t.open();
+  EXPECT_EQ(priceOf(t, 3), 4242);  // the live table's record: the files are shared
+  EXPECT_FALSE(fs::exists(copy + "-journal") || fs::exists(copy + "-journal-set-aside"));
+}
+
 // A change flushes each file it wrote and the folder where its journal was
 // made and removed, not the whole file system.
 TEST_F(TableTest, ChangeFlushesTheFilesItWrote) {
@@ -630,29 +670,62 @@ TEST_F(TableTest, ChangeFlushesTheFilesItWrote) {
 // A writer that cannot take back the change left behind opens the table
 // read-only and says why: where the journal can be read, the table shows
 // the state before the change; where it cannot, the reason says that the
-// change may show. The journal stays, and the next open that can play it
-// back does.
+// change may show. A table file out of reach (its folder not mounted, or
+// closed to this user) is no reason to drop the journal: the table shows
+// without the change, or the open is refused naming it. The journal stays,
+// and the next open that can play it back does.
 TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
   namespace fs = std::filesystem;
   struct Case {
     const char* what;
-    std::function<std::shared_ptr<void>(const std::string& journal)> hinder;  // while it lives
-    const char* reason;  // a part of the read-only reason
+    std::function<std::shared_ptr<void>(const std::string& table)> hinder;  // while it lives
+    const char* reason;  // a part of the read-only reason, or of the refusal
+  };
+  auto unreadable = [](const std::string& file) {
+    fs::permissions(file, fs::perms::none);
+    return std::shared_ptr<void>(new WithoutFileOverride, [file](void* user) {
+      delete static_cast<WithoutFileOverride*>(user);
+      fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    });
   };
   const std::vector<Case> cases = {
       {"the device fails during the playback",
        [](const std::string&) { return std::make_shared<dbtest::BrokenDevice>(0); }, "показана без него"},
       {"the journal cannot be read by this user",
-       [](const std::string& j) -> std::shared_ptr<void> {
-         fs::permissions(j, fs::perms::none);
-         return std::make_shared<WithoutFileOverride>();
+       [&](const std::string& p) { return unreadable(p + "-journal"); }, "нет прав доступа"},
+      {"the table's indexes cannot be read by this user",
+       [&](const std::string& p) {
+         std::vector<std::shared_ptr<void>> all;
+         for (const auto& e : fs::directory_iterator(fs::path(p).parent_path()))
+           if (e.path().stem() == "goods" && e.path().extension() != ".db" && e.path().extension() != ".db-journal")
+             all.push_back(unreadable(e.path()));
+         return std::make_shared<std::vector<std::shared_ptr<void>>>(std::move(all));
        },
-       "нет прав доступа"},
+       "показана без него"},
+      {"the table file's folder is not mounted",
+       [](const std::string& p) -> std::shared_ptr<void> {
+         const std::string disk = p + ".disk";
+         fs::create_directories(disk);
+         fs::rename(p, disk + "/table.db");
+         fs::create_symlink(disk + "/table.db", p);
+         fs::rename(disk, disk + "-away");
+         return std::shared_ptr<void>(nullptr, [disk](void*) { fs::rename(disk + "-away", disk); });
+       },
+       "прерванное изменение"},
+      {"the table file is torn and the journal cannot be read by this user",
+       [&](const std::string& p) -> std::shared_ptr<void> {
+         const std::string whole = readBytes(p);
+         writeBytes(p, std::string(0x60, '\xFF') + whole.substr(0x60));
+         auto user = unreadable(p + "-journal");
+         return std::shared_ptr<void>(nullptr, [p, whole, user](void*) { writeBytes(p, whole); });
+       },
+       "прерванное изменение"},
   };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string p = path(std::to_string(++n) + ".db"), j = p + "-journal";
+    fs::create_directories(path(std::to_string(++n)));
+    const std::string p = path(std::to_string(n) + "/goods.db"), j = p + "-journal";
     makeGoods(p, 30);
     {
       Table w;
@@ -662,13 +735,19 @@ TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
     }
     ASSERT_TRUE(fs::exists(j));
     {
-      std::shared_ptr<void> hindered = c.hinder(j);
+      std::shared_ptr<void> hindered = c.hinder(p);
       Table t;
       t.setTableName(p);
-      t.open();
-      EXPECT_TRUE(t.readOnly());
-      const std::string why = t.readOnlyReason();
-      EXPECT_NE(why.find("отменить не удалось"), std::string::npos) << why;
+      std::string why;
+      try {
+        t.open();
+        EXPECT_TRUE(t.readOnly());
+        why = t.readOnlyReason();
+        EXPECT_NE(why.find("отменить не удалось"), std::string::npos) << why;
+      } catch (const DbError& e) {
+        why = e.what();
+        EXPECT_NE(why.find("прерванное изменение"), std::string::npos) << why;
+      }
       EXPECT_NE(why.find(c.reason), std::string::npos) << why;
       if (why.find("показана без него") != std::string::npos) {
         EXPECT_EQ(priceOf(t, 3), 30);
@@ -676,7 +755,6 @@ TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
     }
     EXPECT_TRUE(fs::exists(j)) << "the journal was not kept";
     EXPECT_FALSE(fs::exists(j + "-set-aside"));
-    fs::permissions(j, fs::perms::owner_read | fs::perms::owner_write);
     Table next;
     next.setTableName(p);
     next.open();
