@@ -183,7 +183,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   // window then closes when the run ends, however it ends.
   if (event->type() == QEvent::Show && ScaleBusy) {
     const auto* box = qobject_cast<QMessageBox*>(watched);
-    if (box && box->isModal()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (box && box->isModal()) QCoreApplication::processEvents();
   }
   return QMainWindow::eventFilter(watched, event);
 }
