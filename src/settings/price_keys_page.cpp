@@ -59,8 +59,17 @@ void TForm1::Button7Click() {
       return;
     for (int k = 1; k <= kKeys; ++k) {
       // The key loops have no Stop of their own; a close of the window ends
-      // them at the next key rather than keeping the window for all 54.
-      if (closeWaitsForRun()) return;  // the keys read so far stay
+      // them at the next key rather than keeping the window for all 54. The
+      // keys read so far stay; the box and the selection say where the read
+      // stopped, so that the keys after it are not taken for the scale's
+      // (the close may yet be refused and the page stay).
+      if (closeWaitsForRun()) {
+        StringGrid2->select(1, k);
+        return dialogs::message(
+            QStringLiteral("Чтение прервано. Прочитано клавиш цен: %1 из %2. Повторите попытку чтения еще раз.")
+                .arg(k - 1)
+                .arg(kKeys));
+      }
       clock_::sleep(200);
       switch (ScaleSelectHandshake(row, timeOut, 20)) {
         case HandshakeResult::Accepted:

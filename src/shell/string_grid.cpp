@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -31,6 +33,28 @@ class LiveEditDelegate : public QStyledItemDelegate {
         edit && edit->text() == index.data(Qt::EditRole).toString())
       return;
     QStyledItemDelegate::setEditorData(editor, index);
+  }
+
+ protected:
+  // Home and End move the current cell, as in a table, once the editor's
+  // caret is at that end of the text (or the whole text is selected, as in a
+  // cell just entered); before that they move the caret. With Ctrl they
+  // always move the cell.
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* edit = qobject_cast<QLineEdit*>(object);
+    if (edit && event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      const bool home = key->key() == Qt::Key_Home;
+      if ((home || key->key() == Qt::Key_End) && !(key->modifiers() & Qt::ShiftModifier)) {
+        const bool atEnd =
+            !edit->hasSelectedText() && edit->cursorPosition() == (home ? 0 : int(edit->text().size()));
+        if ((key->modifiers() & Qt::ControlModifier) || atEnd || edit->selectedText() == edit->text()) {
+          QCoreApplication::sendEvent(parent(), event);  // the grid
+          return true;
+        }
+      }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
   }
 };
 
@@ -71,6 +95,18 @@ StringGrid::StringGrid(int cols, int rows, int fixedCols, int fixedRows, QWidget
             col = std::max(col, fixedCols_);
             if (row < rowCount() && col < columnCount()) setCurrentCell(row, col);
           });
+}
+
+QModelIndex StringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  // Home and End: the first and the last editable cell of the row; with Ctrl,
+  // of the first and of the last data row.
+  if ((action == MoveHome || action == MoveEnd) && rowCount() > fixedRows_ && columnCount() > fixedCols_) {
+    const bool home = action == MoveHome;
+    int row = std::clamp(Row(), fixedRows_, rowCount() - 1);
+    if (modifiers & Qt::ControlModifier) row = home ? fixedRows_ : rowCount() - 1;
+    return model()->index(row, home ? fixedCols_ : columnCount() - 1);
+  }
+  return QTableWidget::moveCursor(action, modifiers);
 }
 
 void StringGrid::styleCell(int col, int row) {

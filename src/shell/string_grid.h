@@ -30,6 +30,9 @@ class StringGrid : public QTableWidget {
   // Widens every column whose title or cells do not fit it.
   void widenToContents();
 
+ protected:
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+
  private:
   int titleWidth(int col) const;
 

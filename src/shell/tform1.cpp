@@ -8,6 +8,7 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
 
@@ -50,6 +51,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     closeAfterRun_->stop();
     close();
   });
+  qApp->installEventFilter(this);  // the boxes a run shows, see eventFilter
   guarded([this] { FormCreate(); });
 }
 
@@ -171,6 +173,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
   else
     event->ignore();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // A run is about to show a message box. A close asked for while the run was
+  // blocked (waiting for the scale) may still be queued, and once the box is
+  // up the window system's close of the window behind it is turned away and
+  // lost. Letting it in now, before the box is modal, hands it to the run: the
+  // window then closes when the run ends, however it ends.
+  if (event->type() == QEvent::Show && ScaleBusy) {
+    const auto* box = qobject_cast<QMessageBox*>(watched);
+    if (box && box->isModal()) QCoreApplication::processEvents();
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool TForm1::closeWaitsForRun() const { return closeAfterRun_ && closeAfterRun_->isActive(); }

@@ -1,7 +1,10 @@
 // The sub-page "Клавиши цен" against the emulated scale: reading, writing
 // and the defaults of the 54 price keys.
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include "settings_fixture.h"
 #include "shell/string_grid.h"
@@ -182,20 +185,29 @@ TEST_F(PriceKeysPage, WriteStopsOnAWrongReplyOrARefusedKey) {
 }
 
 // Closing the window during a read or a write of the keys ends the loop at
-// the next key; the write says how many keys it did not write; the window
-// stays with the run's last message and closes after the run.
+// the next key; each end says how many keys it did or did not handle. The
+// window stays with the run's last message and closes after the run, also
+// when the scale falls silent while the close waits: the window system's
+// close, queued meanwhile, is turned away once a box is up, as on a screen.
 TEST_F(PriceKeysPage, CloseDuringAReadOrWriteEndsItAtTheNextKey) {
   struct Case {
     const char* what;
     QPushButton* TForm1::*button;
     int command;
-    std::size_t turnsBefore;  // requests of the command made at the turn that closes
+    // Handshakes and commands sent at the turn at which the close is asked
+    // for. With a silent scale the next command gets no reply and the close,
+    // queued at the last turn before its wait, comes only once that ends.
+    std::size_t handshakes, commands;
+    bool silent;
     QStringList end;
   };
   const Case cases[] = {
-      {"read", &TForm1::Button7, 0x96, 5, {}},
-      {"write", &TForm1::Button8, 0x8B, 4,
+      {"read", &TForm1::Button7, 0x96, 5, 5, false,
+       {QStringLiteral("Чтение прервано. Прочитано клавиш цен: 5 из 54. Повторите попытку чтения еще раз.")}},
+      {"write", &TForm1::Button8, 0x8B, 4, 4, false,
        {QStringLiteral("Не записано клавиш цен: 49 из 54. Повторите попытку записи еще раз.")}},
+      {"read, silent scale", &TForm1::Button7, 0x96, 4, 4, true, {msg::kTransferFailed}},
+      {"write, silent scale", &TForm1::Button8, 0x8B, 5, 4, true, {kWriteFailed}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -207,15 +219,33 @@ TEST_F(PriceKeysPage, CloseDuringAReadOrWriteEndsItAtTheNextKey) {
     for (int k = 1; k <= 54; ++k) scale.setPriceKey(k, 500 + k);
     fillCells(100);
     scale.clearRequests();
+    if (c.silent) scale.inject(c.command, {Fault::Silence, 1, 0, 0, 0, int(c.commands)});
     form->show();
     QFile::remove(path("total.cfg"));
     bool asked = false, closedAtOnce = true, shownAtEnd = false;
-    clk.onTurn = [&] {
-      if (asked || scale.requestsOf(c.command).size() < c.turnsBefore) return;
-      asked = true;
-      closedAtOnce = form->close();
+    auto systemClose = [&] {
+      if (!QApplication::activeModalWidget()) closedAtOnce = form->close();
     };
-    dlg.onMessage = [&](const QString&) { shownAtEnd = form->isVisible(); };
+    clk.onTurn = [&] {
+      if (asked || scale.requestsOf(ScaleEmulator::kHandshake).size() < c.handshakes ||
+          scale.requestsOf(c.command).size() < c.commands)
+        return;
+      asked = true;
+      if (c.silent)
+        QMetaObject::invokeMethod(form, systemClose, Qt::QueuedConnection);
+      else
+        closedAtOnce = form->close();
+    };
+    dlg.onMessage = [&](const QString&) {
+      shownAtEnd = form->isVisible();
+      QMessageBox box(form);  // the box as the screen has it: modal while it is up
+      QTimer answer;
+      QObject::connect(&answer, &QTimer::timeout, &box, [&] {
+        if (QApplication::activeModalWidget() == &box) box.accept();
+      });
+      answer.start(0);
+      box.exec();
+    };
     (form->*c.button)->click();
     clk.onTurn = nullptr;
     dlg.onMessage = nullptr;
@@ -223,8 +253,12 @@ TEST_F(PriceKeysPage, CloseDuringAReadOrWriteEndsItAtTheNextKey) {
     EXPECT_FALSE(closedAtOnce);
     EXPECT_EQ(scale.requestsOf(c.command).size(), 5u);
     EXPECT_EQ(dlg.take(), c.end);
-    EXPECT_EQ(shownAtEnd, !c.end.isEmpty());
-    EXPECT_EQ(column(), c.command == 0x96 ? numbers(501, 505) + numbers(106, 154) : numbers(101, 154));
+    EXPECT_TRUE(shownAtEnd);
+    const int read = c.command == 0x96 ? (c.silent ? 4 : 5) : 0;
+    EXPECT_EQ(column(), numbers(501, 500 + read) + numbers(101 + read, 154));
+    if (!c.silent && read) {
+      EXPECT_EQ(form->StringGrid2->Row(), read + 1);  // the first key not read
+    }
     EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
     EXPECT_TRUE(QFile::exists(path("total.cfg")));
   }

@@ -233,9 +233,31 @@ TEST_F(ConfigTable, LargeTableFileOpens) {
   EXPECT_EQ(grid->cell(0, 100000), "99999");
 }
 
-TEST_F(ConfigTable, TitleRowNeverBecomesTheCurrentRow) {
+// The current cell moves over the data cells only; Home and End reach the
+// first and last of them, from the cell's editor as the operator types.
+TEST_F(ConfigTable, CurrentCellMovesOverTheDataCells) {
   form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet2);
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
   setRows({"1|A", "2|B", "3|C"});
+  grid->setFocus();
+  auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+    QTest::keyClick(QApplication::focusWidget(), k, m);
+    return std::pair{grid->Col(), grid->Row()};
+  };
+  using Cell = std::pair<int, int>;
+  grid->select(3, 2);  // a cell just entered: its text is selected
+  EXPECT_EQ(key(Qt::Key_Home), (Cell{0, 2}));
+  EXPECT_EQ(key(Qt::Key_End), (Cell{8, 2}));
+  EXPECT_EQ(key(Qt::Key_Home, Qt::ControlModifier), (Cell{0, 1}));
+  EXPECT_EQ(key(Qt::Key_End, Qt::ControlModifier), (Cell{8, 3}));
+  grid->select(3, 2);
+  QTest::keyClicks(QApplication::focusWidget(), "12");
+  EXPECT_EQ(key(Qt::Key_Home), (Cell{3, 2}));  // the caret to the start of the text first
+  EXPECT_EQ(key(Qt::Key_Home), (Cell{0, 2}));
+  EXPECT_EQ(grid->cellText(3, 2), QStringLiteral("12"));
+
   grid->select(1, 2);
   // A click on a title cell leaves the current cell where it was.
   auto* header = grid->horizontalHeader();
