@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QTableView>
+#include <exception>
 #include <filesystem>
 #include <optional>
 
@@ -191,9 +192,7 @@ void TForm1::createTable(const std::string& fileName, const std::vector<storage:
   const bool replacesOpen = Table1.active() && target.exists() &&
                             std::filesystem::equivalent(target.filePath(), Table1.filePath(), ec);
   (replacesOpen ? Table1 : target).checkReplace();
-  const std::string oldName = Table1.tableName(), oldOrder = Table1.indexFieldNames();
-  const storage::TableType oldType = Table1.tableType();
-  const bool wasOpen = Table1.active();
+  const OpenedBase before = openedBase();
   Table1.close();
   // The table of that name is only moved aside until the new one is made; a
   // failure before puts it back and opens the old base again.
@@ -208,17 +207,7 @@ void TForm1::createTable(const std::string& fileName, const std::vector<storage:
     Table1.createTable();
   } catch (...) {
     const std::string kept = replaced ? replaced->restore() : std::string();
-    try {
-      Table1.close();
-      Table1.setTableType(oldType);
-      Table1.setTableName(oldName);
-      Table1.setIndexFieldNames(oldOrder);
-      if (wasOpen) {
-        Table1.open();
-        Button22Click();
-      }
-    } catch (...) {
-    }
+    reopenBase(before);
     if (!kept.empty()) throw storage::DbError(currentErrorText() + "; " + kept);
     throw;
   }
@@ -259,7 +248,7 @@ void TForm1::N3Click() {
       labelGoodsFields(true);
       Table1.post();
     } catch (...) {
-      showCreationError();
+      showCurrentError();
     }
     Button22Click();
   });
@@ -278,13 +267,31 @@ void TForm1::N4Click() {
       Table1.fieldByName("NO").setVisible(false);
       Table1.fieldByName(Ass("MSGNO")).setAsInteger(1);  // left unstored in the grid
     } catch (...) {
-      showCreationError();
+      showCurrentError();
     }
     Button22Click();
   });
 }
 
-void TForm1::showCreationError() { dialogs::error(errorTextToUnicode(currentErrorText())); }
+void TForm1::showCurrentError() { dialogs::error(errorTextToUnicode(currentErrorText())); }
+
+TForm1::OpenedBase TForm1::openedBase() const {
+  return {Table1.tableName(), Table1.indexFieldNames(), Table1.tableType(), Table1.active()};
+}
+
+void TForm1::reopenBase(const OpenedBase& base) {
+  try {
+    Table1.close();
+    Table1.setTableType(base.type);
+    Table1.setTableName(base.name);
+    Table1.setIndexFieldNames(base.order);
+    if (base.open) {
+      Table1.open();
+      Button22Click();
+    }
+  } catch (...) {
+  }
+}
 
 void TForm1::ToolButton2Click() {
   guarded([this] {
@@ -303,6 +310,7 @@ void TForm1::ToolButton2Click() {
     // What was typed is stored first: a record that cannot be stored keeps
     // the old table open with it, and the reason is shown.
     storeChangedRecord();
+    const OpenedBase before = openedBase();
     try {
       Table1.setIndexFieldNames("");
       Table1.close();
@@ -315,14 +323,24 @@ void TForm1::ToolButton2Click() {
       } catch (...) {
         // The creation entries make Paradox tables whatever name is chosen,
         // so a ".dbf" may hold one (and a ".db" a dBase table): try the other.
+        // When that fails too, the reason given is the one for the name's kind.
         if (type == storage::TableType::Default) throw;
+        const std::exception_ptr first = std::current_exception();
         Table1.setTableType(type == storage::TableType::Paradox ? storage::TableType::DBase
                                                                 : storage::TableType::Paradox);
-        Table1.open();
+        try {
+          Table1.open();
+        } catch (...) {
+          std::rethrow_exception(first);
+        }
       }
       Button22Click();
     } catch (...) {
-      // A table that cannot be opened ends the entry without a message.
+      // A table that cannot be opened is refused with its reason, and the
+      // base that was open stays open.
+      reopenBase(before);
+      showCurrentError();
+      return;
     }
     if (Table1.active() && Table1.lockedByOtherWriter())
       dialogs::message(QStringLiteral("База данных открыта только для чтения: её изменяет другой пользователь или программа."));
@@ -377,7 +395,7 @@ void TForm1::N11Click() {
     // reason and leaves both tables as they were, the open one open.
     storeChangedRecord();
     Table1.checkRename(target, replacing);
-    const bool wasOpen = Table1.active();
+    const OpenedBase before = openedBase();
     Table1.close();
     try {
       // The replaced table is deleted only once the rename is done.
@@ -385,13 +403,7 @@ void TForm1::N11Click() {
     } catch (...) {
       // Both tables stay as they were, the open one open under its own
       // name and shown as after opening it; the rename's reason is shown.
-      try {
-        if (wasOpen) {
-          Table1.open();
-          Button22Click();
-        }
-      } catch (...) {
-      }
+      reopenBase(before);
       throw;
     }
     Table1.open();

@@ -206,16 +206,30 @@ class TForm1 : public QMainWindow {
   // The creation steps of a new base: the goods table (START startWidth
   // characters wide) or the messages table, every field named through Ass.
   // createTable checks the definitions first (a field map that cannot make a
-  // table leaves the open table open and nothing deleted), then closes
-  // Table1, deletes a table of that name, creates the new one, clears the
-  // field order and opens it. passEvents lets pending events run after the
-  // deletion and after the creation. Throws on failure.
+  // table, or a table there that another program holds, leaves the open
+  // table open and nothing moved), then closes Table1, moves a table of that
+  // name aside, creates the new one (deleting the moved one only then), clears
+  // the field order and opens it; a failure before puts the moved table back
+  // and reopens the old base. passEvents lets pending events run after the
+  // set-aside and after the creation. Throws on failure.
   void createGoodsTable(const std::string& fileName, int startWidth, bool passEvents);
   void createMessagesTable(const std::string& fileName);
   void createTable(const std::string& fileName, const std::vector<storage::FieldDef>& fields,
                    const std::vector<storage::IndexDef>& indexes, bool passEvents);
-  // Shows why a new base was not made (call only inside a catch block).
-  static void showCreationError();
+  // Shows the reason of the error being handled (call only inside a catch
+  // block): why a base was not made or opened.
+  static void showCurrentError();
+  // Table1 as an entry found it (name, kind, order, open or not), so that an
+  // entry that closed it and then failed opens it again, shown as after
+  // opening it. A failure to reopen leaves it closed: the entry's own reason
+  // is the one shown.
+  struct OpenedBase {
+    std::string name, order;
+    storage::TableType type;
+    bool open;
+  };
+  OpenedBase openedBase() const;
+  void reopenBase(const OpenedBase& base);
   // On the open goods table: hides NO and gives each field its display
   // label, LIFE right-aligned; with firstRecord also the values of the first
   // record of a new goods base. Throws at the first field not found.

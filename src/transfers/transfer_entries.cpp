@@ -57,7 +57,7 @@ void TForm1::N12Click() {
       labelGoodsFields(false);
     } catch (...) {
       // No read into a table that was not made.
-      showCreationError();
+      showCurrentError();
       return;
     }
     Form4->showRange();
@@ -79,7 +79,7 @@ void TForm1::N13Click() {
       Table1.insert();
       Table1.fieldByName("NO").setVisible(false);
     } catch (...) {
-      showCreationError();
+      showCurrentError();
       made = false;  // no read into a table that was not made
     }
     Button22Click();

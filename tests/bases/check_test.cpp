@@ -128,13 +128,14 @@ TEST_F(BaseCheck, StopEndsTheCheckWithItsMessageOnly) {
   EXPECT_EQ(form->TransferCancelled, 1);
 }
 
-TEST_F(BaseCheck, CheckOnATableThatFailedToOpenShowsTheEngineError) {
+TEST_F(BaseCheck, CheckAfterAFailedOpenAsksForABase) {
   writeFile("broken.db", "not a table");
   openTable(path("broken.db"));
   form->ToolButton8->click();
   const QStringList shown = dlg.take();
-  ASSERT_EQ(shown.size(), 1);
-  EXPECT_TRUE(shown[0].startsWith(QStringLiteral("ERROR: ")));
+  ASSERT_EQ(shown.size(), 2) << shown.join("|").toStdString();
+  EXPECT_TRUE(shown[0].contains(QStringLiteral("broken.db"))) << shown[0].toStdString();
+  EXPECT_EQ(shown[1], QStringLiteral("Откройте базу товаров или сообщений. Имя текущей базы не определено."));
   EXPECT_TRUE(progressHidden());
   EXPECT_FALSE(form->ScaleBusy);
 }
