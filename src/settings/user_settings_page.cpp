@@ -215,9 +215,11 @@ void TForm1::Button2Click() {
       if (!o) return refuse("Неправильная настройка параметра сдвиг печати. Это число от 1 до 99.");
       const auto w = inRange(Edit4->text(), 0, 6000);
       if (!w) return refuse("Неправильная настройка минимального изменения веса для автопечати. Это число от 0 до 6000.");
-      const auto lf = intconv::tryParse(ansi::A(ComboBox4->currentText()));
+      // A format may be one the lists do not hold, but it goes out as one
+      // byte: a number the byte cannot carry would reach the scale as another.
+      const auto lf = inRange(ComboBox4->currentText(), 0, 255);
       if (!lf) return refuse("Выберите правильный формат этикетки из списка.");
-      const auto bf = intconv::tryParse(ansi::A(ComboBox5->currentText()));
+      const auto bf = inRange(ComboBox5->currentText(), 0, 255);
       if (!bf) return refuse("Выберите правильный формат штрих-кода из списка.");
       department = *d;
       offset = *o;

@@ -3,6 +3,7 @@
 // before a write, and the defaults of the printing options.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QTest>
 
 #include "settings_fixture.h"
 
@@ -129,7 +130,7 @@ TEST_F(UserSettingsPage, ReadFailures) {
 }
 
 TEST_F(UserSettingsPage, WritesSettingsThenShopName) {
-  fill("795", "300", "8", "99", "6000");  // 300 goes out as its low 8 bits
+  fill("795", "44", "8", "99", "6000");
   setFlags(0xA5);
   form->Edit5->setText(QStringLiteral("Ёлка"));
   form->Edit6->setText(QString(40, 'z'));
@@ -180,6 +181,9 @@ TEST_F(UserSettingsPage, FieldsAreCheckedInOrderAfterTheYes) {
       {{"0", "12a", "", "1", "6000"}, kBadLabel},
       {{"0", "12", "", "1", "6000"}, kBadBarcode},
       {{"0", "12", "b", "1", "6000"}, kBadBarcode},
+      {{"0", "256", "1", "1", "6000"}, kBadLabel},  // a format goes out as one byte
+      {{"0", "-1", "1", "1", "6000"}, kBadLabel},
+      {{"0", "12", "$100", "1", "6000"}, kBadBarcode},
   };
   for (const Case& c : cases) {
     fill(c.fields[0], c.fields[1], c.fields[2], c.fields[3], c.fields[4]);
@@ -188,10 +192,20 @@ TEST_F(UserSettingsPage, FieldsAreCheckedInOrderAfterTheYes) {
   EXPECT_TRUE(ping.calls.empty());
   EXPECT_EQ(scale.connectionCount(), 0);
 
-  // The bounds that pass; any integer passes as a format.
-  fill("999", "-1", "$1FF", "99", "6000");
+  // Typed as an operator does: 300 and 264 would reach the scale as 44 and 8.
+  fill("0", "", "", "1", "6000");
+  QTest::keyClicks(form->ComboBox4, "300");
+  QTest::keyClicks(form->ComboBox5, "264");
+  EXPECT_EQ(write(), (QStringList{kQuestion, kBadLabel}));
+  form->ComboBox4->setEditText("");
+  QTest::keyClicks(form->ComboBox4, "30");
+  EXPECT_EQ(write(), (QStringList{kQuestion, kBadBarcode}));
+  EXPECT_TRUE(ping.calls.empty());
+
+  // The bounds that pass; a format not in the list passes.
+  fill("999", "0", "$FF", "99", "6000");
   EXPECT_EQ(write(), (QStringList{kQuestion, kChanged}));
-  EXPECT_EQ(scale.userSettings().substr(0, 6), bytes({9, 9, 9, 0xFF, 0xFF, 99}));
+  EXPECT_EQ(scale.userSettings().substr(0, 6), bytes({9, 9, 9, 0, 0xFF, 99}));
 }
 
 TEST_F(UserSettingsPage, WriteFailures) {
