@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <array>
 
 #include "link/scale_link.h"
 #include "platform/clock.h"
@@ -97,8 +98,26 @@ void TForm1::Button8Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);
     if (busy.refused()) return;
+    // Every cell is checked before the first key is written, so that a bad
+    // cell never leaves the scale with only the keys before it; the keys go
+    // out as they were checked.
+    std::array<int, kKeys + 1> cells{};
+    const auto checkCells = [&](int) {
+      for (int k = 1; k <= kKeys; ++k) {
+        const auto cell = intconv::tryParse(StringGrid2->cell(1, k));
+        if (!cell || *cell < 1 || *cell > 4000) {
+          StringGrid2->select(1, k);
+          say("Проверьте правильность заполнения таблицы клавиш цен. Номер ячейки - это число от 1 до 4000.");
+          focusGrid(StringGrid2);
+          return false;
+        }
+        cells[std::size_t(k)] = *cell;
+      }
+      return true;
+    };
     int row = -1, timeOut = 0;
-    if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для записи таблицы клавиш цен"), row, timeOut))
+    if (!OpenScaleLink(ComboBox3->currentText(), QStringLiteral("Для записи таблицы клавиш цен"), row, timeOut,
+                       checkCells))
       return;
     int skipped = 0;    // keys whose handshake got no reply
     int notStarted = 0;  // keys left when a close ended the loop
@@ -111,12 +130,6 @@ void TForm1::Button8Click() {
       StringGrid2->select(1, k);
       focusGrid(StringGrid2);
       clock_::processEvents();
-      const auto cell = intconv::tryParse(StringGrid2->cell(1, k));
-      if (!cell || *cell < 1 || *cell > 4000) {
-        say("Проверьте правильность заполнения таблицы клавиш цен. Номер ячейки - это число от 1 до 4000.");
-        focusGrid(StringGrid2);
-        return;
-      }
       switch (ScaleSelectHandshake(row, timeOut, 50)) {
         case HandshakeResult::Accepted:
           break;
@@ -126,7 +139,7 @@ void TForm1::Button8Click() {
         case HandshakeResult::WrongReply:
           return say(kWrongReply);
       }
-      if (!SendPrSet(*cell, k, timeOut))
+      if (!SendPrSet(cells[std::size_t(k)], k, timeOut))
         return say("В процессе обмена возникли ошибки. Повторите попытку записи еще раз.");
     }
     // Success is claimed only when every key was written; the scale's

@@ -117,17 +117,39 @@ TEST_F(PriceKeysPage, WritesEveryKey) {
   EXPECT_EQ(column(), numbers(3947, 4000));  // the table is unchanged
 }
 
-TEST_F(PriceKeysPage, WriteStopsAtABadCellAfterTheKeysBefore) {
+// A bad cell anywhere in the table stops the write before the first key is
+// written, with the bad cell selected.
+TEST_F(PriceKeysPage, WriteChecksEveryCellBeforeTheFirstKey) {
+  // Typed as an operator does: "130 " in key 30's cell.
+  form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet3);
+  form->PageControl2->setCurrentWidget(form->TabSheet13);
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  StringGrid* grid = form->StringGrid2;
+  grid->setFocus();
+  grid->select(1, 30);
+  grid->editItem(grid->item(30, 1));
+  QTest::keyClicks(QApplication::focusWidget(), "130 ");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  ASSERT_EQ(grid->cellText(1, 30), QStringLiteral("130 "));
+  grid->select(1, 2);
+  form->Button8->click();
+  EXPECT_EQ(dlg.take(), QStringList{kBadCell});
+  EXPECT_TRUE(scale.requests().empty());
+  EXPECT_TRUE(ping.calls.empty());
+  EXPECT_EQ(grid->Row(), 30);
+
   for (const char* text : {"4001", "0", "-5", "abc", "", " 7 "}) {
-    scale.clearRequests();
     form->Button23->click();
-    form->StringGrid2->setCellText(1, 30, QString::fromLatin1(text));
+    form->StringGrid2->setCellText(1, 54, QString::fromLatin1(text));
     form->Button8->click();
     EXPECT_EQ(dlg.take(), QStringList{kBadCell}) << text;
-    EXPECT_EQ(written().size(), 29u) << text;
-    EXPECT_EQ(form->StringGrid2->Row(), 30);
+    EXPECT_TRUE(written().empty()) << text;
+    EXPECT_EQ(form->StringGrid2->Row(), 54);
     EXPECT_EQ(form->StringGrid2->Col(), 1);
   }
+  form->Button23->click();
   for (const char* text : {"1", "4000", "$FA0"}) {
     scale.clearRequests();
     form->StringGrid2->setCellText(1, 30, QString::fromLatin1(text));
