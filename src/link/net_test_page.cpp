@@ -225,6 +225,15 @@ void TForm1::Button21Click() {
   guarded([this] {
     scalelink::BusyGuard busy(*this);
     if (busy.refused()) return;
+    // Only the addresses of the subnet typed are swept: a prefix that is not
+    // three numbers each with its full stop is refused before any ping, and
+    // the pings go to the canonical form of the three numbers.
+    const auto prefix = ipv4::subnetPrefix(ansi::A(Edit30->text()));
+    if (!prefix) {
+      dialogs::message(QStringLiteral(
+          "Неправильно задана IP - подсеть. Это три числа от 0 до 255, после каждого точка, например 192.168.1."));
+      return;
+    }
     TcpClient1.Close();
     TransferCancelled = 0;
     ShownWhileRunning stop(Button24);
@@ -233,7 +242,7 @@ void TForm1::Button21Click() {
     ListBox4->clear();
     PingReplies.clear();
     clock_::processEvents();
-    fillList(ListBox4, Search(ansi::A(Edit30->text()), t));
+    fillList(ListBox4, Search(*prefix, t));
   });
 }
 

@@ -13,4 +13,9 @@ namespace ipv4 {
 // a part that does not convert into 0..255).
 std::optional<std::string> dotted(const std::string& text);
 
+// A subnet prefix as the sweep takes it: three decimal numbers 0..255, each
+// followed by a full stop, blanks around the whole dropped; "a.b.c." in the
+// canonical form of the three values, or nothing for any other text.
+std::optional<std::string> subnetPrefix(const std::string& text);
+
 }  // namespace ipv4

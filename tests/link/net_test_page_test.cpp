@@ -170,6 +170,31 @@ TEST_F(NetTestPage, SweepPingsOneToTwoHundredFiftyFiveAndNamesWhoAnswered) {
   EXPECT_EQ(form->ListBox4->count(), 0);
 }
 
+// Only three numbers 0..255, each with its full stop, make a prefix; any
+// other text is refused before the first ping and the list keeps its lines.
+TEST_F(NetTestPage, SweepTakesOnlyAPrefixOfThreeNumbers) {
+  const QStringList refused = {QStringLiteral("Неправильно задана IP - подсеть. Это три числа от 0 до 255, "
+                                              "после каждого точка, например 192.168.1.")};
+  auto sweep = [&](const char* typed) {
+    form->Edit30->selectAll();
+    QTest::keyClicks(form->Edit30, QString::fromLatin1(typed));
+    click(form->Button21);
+    return dlg.take();
+  };
+  form->ListBox4->addItem(QStringLiteral("old"));
+  for (const char* typed : {"127.0.0", " 127.0.0.1", "127.0.0.1.", "127.0.256.", "127..0.", "$7F.0.0.", "", "a.b.c."}) {
+    EXPECT_EQ(sweep(typed), refused) << typed;
+    EXPECT_TRUE(ping.calls.empty()) << typed;
+    EXPECT_EQ(items(form->ListBox4), QStringList{"old"});
+  }
+  // Blanks around the prefix are dropped; the pings name the three numbers.
+  ping.answering = {"127.0.0.9"};
+  EXPECT_TRUE(sweep(" 127.000.0. ").isEmpty());
+  EXPECT_EQ(ping.calls.size(), 255u);
+  EXPECT_EQ(ping.calls.front().first, "127.0.0.1");
+  EXPECT_EQ(items(form->ListBox4), QStringList{"127.0.0.9   "});
+}
+
 TEST_F(NetTestPage, SweepWithoutAnswersEndsAtOnce) {
   ping.answering.clear();
   form->ListBox4->addItem(QStringLiteral("old"));
