@@ -409,7 +409,7 @@ int openRegular(const std::string& path, int flags) {
 }
 
 void writeNewFile(const std::string& path, const std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw DbError(errorText("записать файл", path, errno));
   const bool ok = writeAll(fd, bytes.data(), bytes.size(), 0);
   const int err = errno;
