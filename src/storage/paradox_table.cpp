@@ -906,7 +906,6 @@ std::uint8_t pxType(const FieldDef& d, int& size) {
   }
 }
 
-
 void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
                    const std::vector<IndexDef>& indexes) {
   if (fields.empty()) throw DbError("В таблице должно быть хотя бы одно поле");
