@@ -507,6 +507,7 @@ void DbfFile::applySafetyRules(const std::string& path) {
              std::to_string(next) + ") указывает за конец файла (" + std::to_string(blocks) + " блоков)");
   }
   if (::access(path.c_str(), W_OK) != 0) refuse(fileio::errorText("открыть для записи файл", path, errno));
+  refuse(fileio::folderRefusal(path));
 }
 
 // ---------------------------------------------------------------- writing

@@ -408,6 +408,22 @@ int openRegular(const std::string& path, int flags) {
   return fd;
 }
 
+void writeNewFile(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw DbError(errorText("записать файл", path, errno));
+  const bool ok = writeAll(fd, bytes.data(), bytes.size(), 0);
+  const int err = errno;
+  ::close(fd);
+  if (!ok) throw DbError(errorText("записать файл", path, err));
+}
+
+std::string folderRefusal(const std::string& tablePath) {
+  const std::string dir = dirOf(tablePath);
+  // Checked with this process's own rights, as the journal will be made.
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
+  return "её папка " + quotedPath(dir) + " недоступна для записи (" + osReason(errno) + ")";
+}
+
 std::string readWhole(const std::string& path) {
   const int fd = openRegular(path, O_RDONLY);
   std::string bytes;

@@ -114,6 +114,14 @@ void syncDirectory(const std::string& path);
 // "Не удаётся <what> «<path>»: <the OS cause in Russian>", as UTF-8.
 std::string errorText(const char* what, const std::string& path, int err);
 
+// Writes a new table file holding `bytes` (one that stood at the name is
+// cut); throws DbError naming the path and the cause (a full disk).
+void writeNewFile(const std::string& path, const std::string& bytes);
+
+// "" when changes of the table at `tablePath` can be made in its folder
+// (its journal is made and removed there), or why not.
+std::string folderRefusal(const std::string& tablePath);
+
 // The whole file; throws DbError when it cannot be read.
 std::string readWhole(const std::string& path);
 

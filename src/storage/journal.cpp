@@ -174,10 +174,12 @@ struct Found {
   std::vector<FileImage> files;
 };
 
-// -1 when the file cannot be reached now.
+// -1 when the file cannot be reached now: its name leads nowhere, or to
+// something other than a file (a FIFO, a folder), whose size is none of the
+// file's.
 off_t sizeOnDisk(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : -1;
 }
 
 // The most a journal of these files can hold: their old bytes (which may

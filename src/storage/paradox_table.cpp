@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include "platform/os_reason.h"
@@ -150,9 +149,7 @@ void writeVal(const std::string& path, const Header& db, const std::vector<Field
     f.push_back('\0');
   }
   d += f;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(d.data(), static_cast<std::streamsize>(d.size()));
-  if (!out) throw DbError("Не удаётся записать файл " + quotedPath(path));
+  fileio::writeNewFile(path, d);
 }
 
 // ----------------------------------------------------------------- names
@@ -483,6 +480,7 @@ ParadoxBackend::ParadoxBackend(const std::string& path) : path_(path) {
     indexDefs_.push_back(s.def);
     sec_.push_back(std::move(s));
   }
+  refuse(fileio::folderRefusal(path));
 }
 
 std::vector<std::string> ParadoxBackend::readAll() {
@@ -735,7 +733,7 @@ void ParadoxBackend::loadSecondary(Secondary& s) {
   // change) is built again from the data rather than refusing every edit.
   if (s.x.total() != db_.total()) rebuildSecondary(s);
   std::error_code ec;
-  if (!fs::exists(s.yPath, ec)) std::ofstream(s.yPath, std::ios::binary);
+  if (!fs::exists(s.yPath, ec)) fileio::writeNewFile(s.yPath, {});
   s.yFile.emplace(s.yPath, true);
   s.x.openIndex(*s.yFile, s.hasYModel ? &s.yModel : nullptr);
   s.loaded = true;
@@ -804,7 +802,7 @@ void ParadoxBackend::finishChange(bool chainChanged) {
   if (db_.h.keyFields > 0 && chainChanged) {
     if (!pxFile_) {
       const std::string p = withExt(path_, ".PX");
-      std::ofstream(p, std::ios::binary);
+      fileio::writeNewFile(p, {});
       pxFile_.emplace(p, true);
     }
     db_.writeIndex(*pxFile_, pxModel_ ? &*pxModel_ : nullptr);
@@ -908,13 +906,6 @@ std::uint8_t pxType(const FieldDef& d, int& size) {
   }
 }
 
-void writeNewFile(const std::string& path, const std::string& header) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(header.data(), static_cast<std::streamsize>(header.size()));
-  out.close();
-  if (!out) throw DbError("Не удаётся записать файл " + quotedPath(path));
-}
-
 void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
                    const std::vector<IndexDef>& indexes) {
   if (fields.empty()) throw DbError("В таблице должно быть хотя бы одно поле");
@@ -974,7 +965,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
   // Remove stale companions of an earlier table of that name first.
   for (const std::string& c : companionFiles(path, {"PX", "X##", "Y##", "XG#", "YG#", "VAL", "MB"}))
     fs::remove(c);
-  writeNewFile(path, dbHeader);
+  fileio::writeNewFile(path, dbHeader);
 
   if (keyFields) {
     NewHeaderSpec p;
@@ -982,7 +973,7 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
     p.blockKb = blockKb;
     p.tableName = fs::path(withExt(path, ".PX")).filename().string();
     p.fields.assign(pf.begin(), pf.begin() + keyFields);
-    writeNewFile(withExt(path, ".PX"), buildHeader(p));
+    fileio::writeNewFile(withExt(path, ".PX"), buildHeader(p));
   }
   int g = 0;
   for (const IndexDef* ix : secondary) {
@@ -1021,14 +1012,14 @@ void createParadox(const std::string& path, const std::vector<FieldDef>& fields,
     x.indexField = fieldIndex(names[0]) + 1;
     const std::string xp = withExt(path, ".XG" + std::to_string(g));
     x.tableName = fs::path(xp).filename().string();
-    writeNewFile(xp, buildHeader(x));
+    fileio::writeNewFile(xp, buildHeader(x));
     NewHeaderSpec y;
     y.fileType = 7;
     y.blockKb = blockKb;
     y.fields.assign(xf.begin(), xf.end() - 1);
     const std::string yp = withExt(path, ".YG" + std::to_string(g));
     y.tableName = fs::path(yp).filename().string();
-    writeNewFile(yp, buildHeader(y));
+    fileio::writeNewFile(yp, buildHeader(y));
     ++g;
   }
   Header h;

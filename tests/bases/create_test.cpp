@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QToolButton>
+#include <sched.h>
+#include <sys/mount.h>
 
 #include "shell/program.h"
 #include "storage/db_navigator.h"
@@ -360,6 +362,29 @@ TEST_F(NewBase, AFieldMapThatCannotMakeATableIsRefusedWithTheReason) {
   newMessages("msg.db");
   EXPECT_TRUE(table().active());
   EXPECT_EQ(gridRows(), 1);
+}
+
+// A full disk (a small memory file system in this thread's own mount
+// namespace) refuses a new base with its cause, and no file is left of it.
+TEST_F(NewBase, AFullDiskRefusesANewBaseWithItsCause) {
+  const QByteArray disk = QFile::encodeName(path("full"));
+  QDir().mkpath(path("full"));
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=16k") != 0)
+    GTEST_SKIP() << "no mount namespace here";
+  QFile filler(path("full/filler"));
+  ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+  while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+  }
+  filler.close();
+  dlg.files.push_back(path("full/goods.db"));
+  form->N3->trigger();
+  const QStringList shown = dlg.take();
+  EXPECT_EQ(QDir(path("full")).entryList(QDir::Files), QStringList{"filler"});
+  ::umount2(disk.constData(), MNT_DETACH);
+  ASSERT_FALSE(shown.isEmpty());
+  EXPECT_EQ(shown.last(), QStringLiteral("ERROR: Не удаётся записать файл «%1»: на диске нет места").arg(path("full/goods.db")));
+  EXPECT_FALSE(table().active());
 }
 
 TEST_F(NewBase, AnOrderChosenEarlierNeverKeepsANewTableClosed) {

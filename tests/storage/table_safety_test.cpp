@@ -317,17 +317,25 @@ TEST_F(TableTest, TablesWithoutWritePermissionOpenReadOnly) {
   fs::permissions(path("ro"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
   for (const auto& e : fs::directory_iterator(path("ro")))
     fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  // Files the user may write in a folder where the journal cannot be made.
+  const std::string inFolder = path("rofolder/goods.db");
+  fs::create_directories(path("rofolder"));
+  makeGoods(inFolder, 2);
+  for (const auto& e : fs::directory_iterator(path("rofolder"))) fs::permissions(e.path(), fs::perms::all);
+  fs::permissions(path("rofolder"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
   std::string before;
   for (const auto& e : fs::directory_iterator(path("ro"))) before += dbtest::readBytes(e.path().string());
   const bool ran = dbtest::inChild([&]() -> std::string {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return dbtest::kSkip;
     std::string out;
-    for (const std::string& p : {goods, path("ro/cars.dbf")}) {
+    for (const std::string& p : {goods, path("ro/cars.dbf"), inFolder}) {
       try {
         Table t;
         t.setTableName(p);
         t.open();
         if (!t.readOnly()) out += p + " opened writable; ";
+        if (p == inFolder && !dbtest::contains(t.readOnlyReason(), "папка «" + path("rofolder") + "»"))
+          out += "the reason does not name the folder: " + t.readOnlyReason() + "; ";
         if (t.recordCount() < 2) out += p + " lost records; ";
         try {
           t.append();

@@ -688,6 +688,22 @@ TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
       fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     });
   };
+  auto indexesOf = [](const std::string& p) {
+    std::vector<std::string> all;
+    for (const auto& e : fs::directory_iterator(fs::path(p).parent_path()))
+      if (e.path().stem() == "goods" && e.path().extension() != ".db" && e.path().extension() != ".db-journal")
+        all.push_back(e.path());
+    return all;
+  };
+  // Something other than a file at the file's name, the file kept beside.
+  auto standIn = [](const std::string& file, bool folder) {
+    fs::rename(file, file + ".away");
+    EXPECT_TRUE(folder ? fs::create_directory(file) : ::mkfifo(file.c_str(), 0644) == 0);
+    return std::shared_ptr<void>(nullptr, [file](void*) {
+      fs::remove(file);
+      fs::rename(file + ".away", file);
+    });
+  };
   const std::vector<Case> cases = {
       {"the device fails during the playback",
        [](const std::string&) { return std::make_shared<dbtest::BrokenDevice>(0); }, "показана без него"},
@@ -696,12 +712,19 @@ TEST_F(TableTest, FailedRecoveryShowsTheCommittedStateAndKeepsTheJournal) {
       {"the table's indexes cannot be read by this user",
        [&](const std::string& p) {
          std::vector<std::shared_ptr<void>> all;
-         for (const auto& e : fs::directory_iterator(fs::path(p).parent_path()))
-           if (e.path().stem() == "goods" && e.path().extension() != ".db" && e.path().extension() != ".db-journal")
-             all.push_back(unreadable(e.path()));
+         for (const std::string& f : indexesOf(p)) all.push_back(unreadable(f));
          return std::make_shared<std::vector<std::shared_ptr<void>>>(std::move(all));
        },
        "показана без него"},
+      {"FIFOs stand at the names of the table's indexes",
+       [&](const std::string& p) {
+         std::vector<std::shared_ptr<void>> all;
+         for (const std::string& f : indexesOf(p)) all.push_back(standIn(f, false));
+         return std::make_shared<std::vector<std::shared_ptr<void>>>(std::move(all));
+       },
+       "показана без него"},
+      {"a folder stands at the table file's name", [&](const std::string& p) { return standIn(p, true); },
+       "прерванное изменение"},
       {"the table file's folder is not mounted",
        [](const std::string& p) -> std::shared_ptr<void> {
          const std::string disk = p + ".disk";
