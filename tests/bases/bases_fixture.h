@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QStringList>
 #include <QTableView>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <functional>
 #include <ostream>
 #include <string>
@@ -66,6 +69,26 @@ class MessageKinds : public dialogs::Service {
 
  private:
   ScriptedDialogs& inner_;
+};
+
+// Another program's write lock over a whole file, as an office program keeps
+// on a table it has open.
+class WholeFileLock {
+ public:
+  explicit WholeFileLock(const QString& file) : fd_(::open(QFile::encodeName(file).constData(), O_RDWR)) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;  // from the start, to the end (l_len 0)
+    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+  }
+  ~WholeFileLock() { if (fd_ >= 0) ::close(fd_); }
+  WholeFileLock(const WholeFileLock&) = delete;
+  WholeFileLock& operator=(const WholeFileLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
 };
 
 class BasesTest : public GuiTest {

@@ -9,6 +9,7 @@
 #include "shell/program.h"
 #include "storage/db_navigator.h"
 #include "storage/file_lock.h"
+#include "support/file_access.h"
 #include "transfers/range_dialogs.h"
 
 #include "bases_fixture.h"
@@ -151,7 +152,43 @@ TEST_F(NewBase, ReplacingAnExistingFileIsAskedFirst) {
     EXPECT_FALSE(Form5->isVisible());
   }
   other.release();
+  // Held with a lock over the whole file: refused as held, before the question.
+  {
+    WholeFileLock whole(held);
+    ASSERT_TRUE(whole.held());
+    for (const auto& e : entries) {
+      SCOPED_TRACE(e.entry->objectName().toStdString());
+      dlg.files.push_back(held);
+      e.entry->trigger();
+      EXPECT_EQ(dlg.take(), (QStringList{e.note, "ERROR: Таблица «" + held + "» открыта для записи другим пользователем или программой"}));
+      EXPECT_EQ(table().recordCount(), 3);
+    }
+  }
   EXPECT_EQ(column(held, "PLUNO"), std::vector<std::string>{"1"});
+  // The open table itself, read-only here because this user may not write
+  // its files (the folder he may), while another program writes it: Yes is
+  // refused all the same.
+  table().close();
+  ASSERT_EQ(other.acquire(goods.toStdString()), storage::FileLock::Result::Locked);
+  const QStringList goodsFiles = QDir(dir->path()).entryList({"goods.*"}, QDir::Files);
+  for (const QString& f : goodsFiles) QFile(path(f)).setPermissions(QFile::ReadOwner);
+  {
+    WithoutFileOverride user;
+    ASSERT_TRUE(user.ok());
+    openTable(goods);
+    EXPECT_EQ(dlg.take(), QStringList{"База данных открыта только для чтения: её изменяет другой пользователь или программа."});
+    for (const auto& e : entries) {
+      SCOPED_TRACE(e.entry->objectName().toStdString());
+      dlg.files.push_back(goods);
+      dlg.answers = {dialogs::Answer::Yes};
+      e.entry->trigger();
+      EXPECT_EQ(dlg.take(), (QStringList{e.note, asked(goods, true),
+                                         "ERROR: Таблица «" + goods + "» открыта для записи другим пользователем или программой"}));
+      EXPECT_EQ(column(goods, "PLUNO"), three);
+    }
+  }
+  other.release();
+  for (const QString& f : goodsFiles) QFile(path(f)).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
   // The default name "goods" means goods.db; Yes replaces it as before.
   dlg.files.push_back(path("goods"));
   dlg.answers = {dialogs::Answer::Yes};
