@@ -71,24 +71,17 @@ class MessageKinds : public dialogs::Service {
   ScriptedDialogs& inner_;
 };
 
-// Another program's write lock over a whole file, as an office program keeps
-// on a table it has open.
-class WholeFileLock {
- public:
-  explicit WholeFileLock(const QString& file) : fd_(::open(QFile::encodeName(file).constData(), O_RDWR)) {
+// Another program's write lock over a whole file (l_len 0), as an office
+// program keeps on a table it has open; held() is false when not taken.
+struct WholeFileLock {
+  explicit WholeFileLock(const QString& file) : fd(::open(QFile::encodeName(file).constData(), O_RDWR)) {
     struct flock fl {};
     fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;  // from the start, to the end (l_len 0)
-    held_ = fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+    if (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) != 0) ::close(std::exchange(fd, -1));
   }
-  ~WholeFileLock() { if (fd_ >= 0) ::close(fd_); }
-  WholeFileLock(const WholeFileLock&) = delete;
-  WholeFileLock& operator=(const WholeFileLock&) = delete;
-  bool held() const { return held_; }
-
- private:
-  int fd_;
-  bool held_ = false;
+  ~WholeFileLock() { if (fd >= 0) ::close(fd); }
+  bool held() const { return fd >= 0; }
+  int fd;
 };
 
 class BasesTest : public GuiTest {
