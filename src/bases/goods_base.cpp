@@ -155,6 +155,7 @@ std::string TForm1::replacedFileIfNotATable(const std::string& fileName) {
   probe.setTableType(storage::TableType::Paradox);
   probe.setTableName(fileName);
   if (!probe.exists() || opensAsTable(probe)) return {};
+  probe.checkReplace();  // a table another program holds is reported as held
   return probe.filePath();
 }
 
@@ -375,6 +376,7 @@ void TForm1::N11Click() {
       // Only a table of the open table's kind is replaced, and only when the
       // operator says so; a No ends the entry as a cancelled dialog does.
       if (!opensAsTable(replaced)) {
+        replaced.checkReplace();  // a table another program holds is reported as held
         const storage::TableType kind = Table1.tableType() == storage::TableType::Default
                                             ? typeByExtension(Table1.filePath())
                                             : Table1.tableType();

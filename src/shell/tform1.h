@@ -193,7 +193,8 @@ class TForm1 : public QMainWindow {
   // the chosen file name of a new goods (or messages) base, or nothing.
   std::optional<std::string> askNewBaseName(bool goods);
   // The file that a new base of this name would replace when it exists but
-  // does not open as a Paradox table; empty when it may be replaced.
+  // does not open as a Paradox table; empty when it may be replaced. Throws
+  // when another program holds it for writing.
   static std::string replacedFileIfNotATable(const std::string& fileName);
   // Writes what is being typed into a cell of DBGrid1 into its record, so
   // that an entry acting on the table sees it; false when the field refused

@@ -46,19 +46,36 @@ void unlock(int fd, off_t at) {
   ::fcntl(fd, F_OFD_SETLK, &fl);
 }
 
+// Whether what keeps the lock on `at` from being taken is another program's
+// lock over the file (a whole-file lock, as an office program takes on a
+// table it has open), which stays as long as that program keeps the file,
+// rather than one of this engine's lock bytes, which a change lets go.
+bool heldOverFile(int fd, short type, off_t at) {
+  struct flock fl = byteLock(type, at);
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type == F_UNLCK) return false;
+  return fl.l_len <= 0 || fl.l_start < kWriterByte || fl.l_start + fl.l_len > kWaitingByte + 1;
+}
+
 // Waits for a lock, polling with growing pauses, for at most leftUs
-// microseconds, which the wait uses up; false when they run out. A file
-// system that keeps no such locks is left unlocked (true).
-bool waitLock(int fd, short type, off_t at, long& leftUs) {
+// microseconds, which the wait uses up; TimedOut when they run out, Held at
+// once when another program holds the file. A file system that keeps no
+// such locks is left unlocked (Got).
+enum class Taken { Got, TimedOut, Held };
+Taken waitLock(int fd, short type, off_t at, long& leftUs) {
   long pause = 50;  // microseconds
   while (!tryLock(fd, type, at)) {
-    if (errno != EAGAIN && errno != EACCES) return true;
-    if (leftUs <= 0) return false;
+    if (errno != EAGAIN && errno != EACCES) return Taken::Got;
+    if (heldOverFile(fd, type, at)) return Taken::Held;
+    if (leftUs <= 0) return Taken::TimedOut;
     ::usleep(static_cast<useconds_t>(pause));
     leftUs -= pause;
     pause = std::min(pause * 2, 2000L);
   }
-  return true;
+  return Taken::Got;
+}
+
+std::string heldText(const std::string& path) {
+  return "Таблица " + quotedPath(path) + " открыта для записи другим пользователем или программой";
 }
 
 }  // namespace
@@ -85,7 +102,7 @@ FileLock::Result FileLock::acquire(const std::string& path) {
     int err = errno;
     ::close(fd);
     if (err == EAGAIN || err == EACCES) {
-      error_ = "Таблица " + quotedPath(path) + " открыта для записи другим пользователем или программой";
+      error_ = heldText(path);
       return Result::Busy;
     }
     error_ = fileio::errorText("заблокировать файл", path, err);
@@ -120,8 +137,8 @@ void FileLock::beginChange(Wait wait) {
                            " занята: её читает или изменяет другая программа. Изменение не записано, "
                            "его можно повторить";
   long left = (wait == Wait::Brief ? kBriefWaitMs : kLongWaitMs) * 1000L;
-  if (!waitLock(fd_, F_WRLCK, kWaitingByte, left)) throw DbError(busy);
-  if (!waitLock(fd_, F_WRLCK, kDataByte, left)) {
+  if (waitLock(fd_, F_WRLCK, kWaitingByte, left) != Taken::Got) throw DbError(busy);
+  if (waitLock(fd_, F_WRLCK, kDataByte, left) != Taken::Got) {
     unlock(fd_, kWaitingByte);
     throw DbError(busy);
   }
@@ -138,12 +155,15 @@ ReadLock::ReadLock(const std::string& path) {
   if (fd_ < 0) return;
   // Behind a change that waits, then beside the other readers.
   long left = kLongWaitMs * 1000L;
-  const bool ok = waitLock(fd_, F_RDLCK, kWaitingByte, left) && waitLock(fd_, F_RDLCK, kDataByte, left);
+  Taken got = waitLock(fd_, F_RDLCK, kWaitingByte, left);
+  if (got == Taken::Got) got = waitLock(fd_, F_RDLCK, kDataByte, left);
   unlock(fd_, kWaitingByte);
-  if (!ok) {
+  if (got != Taken::Got) {
     ::close(fd_);
     fd_ = -1;
-    throw DbError("Таблица " + path + " занята другой программой: прочитать её не удалось");
+    // A program that holds the whole file is not waited for: it keeps it.
+    throw DbError(got == Taken::Held ? heldText(path) + ": прочитать её не удалось"
+                                    : "Таблица " + path + " занята другой программой: прочитать её не удалось");
   }
 }
 
@@ -153,6 +173,12 @@ ReadLock::~ReadLock() {
 
 std::string lockForWriting(FileLock& lock, const std::string& path) {
   return lock.acquire(path) == FileLock::Result::Busy ? lock.errorText() : std::string();
+}
+
+void lockForReplacing(FileLock& lock, const std::string& path) {
+  const FileLock::Result got = lock.acquire(path);
+  if (got == FileLock::Result::Busy || (got != FileLock::Result::Locked && FileLock::lockedByOther(path)))
+    throw DbError(heldText(path));
 }
 
 }  // namespace storage

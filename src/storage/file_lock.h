@@ -83,4 +83,10 @@ class ChangeLock {
 // when the file cannot be written at all, which the format itself reports).
 std::string lockForWriting(FileLock& lock, const std::string& path);
 
+// Takes the writer's lock on a table about to be moved aside, replaced or
+// renamed; throws when another program holds the table for writing, also
+// when this user may not write its files and so cannot take the lock (the
+// folder decides whether the files can move, not the files).
+void lockForReplacing(FileLock& lock, const std::string& path);
+
 }  // namespace storage

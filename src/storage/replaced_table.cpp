@@ -34,7 +34,7 @@ int moveNoReplace(const std::string& from, const std::string& to) {
 
 ReplacedTable::ReplacedTable(const Table& table) : lock_(std::make_unique<FileLock>()) {
   const std::string path = table.filePath();
-  if (lock_->acquire(path) == FileLock::Result::Busy) throw DbError(lock_->errorText());
+  lockForReplacing(*lock_, path);
   std::vector<std::string> files = table.files();
   if (present(fileio::journalPath(path))) files.push_back(fileio::journalPath(path));
   // One ending for all the files, taken by none of them: leftovers of an

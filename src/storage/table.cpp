@@ -1144,7 +1144,10 @@ std::vector<std::string> Table::files() const { return d_->format().files(d_->pa
 
 void Table::checkReplace() const {
   const std::string p = d_->path();
-  if (d_->be ? !d_->lockReason.empty() : exists() && FileLock::lockedByOther(p))
+  // Without the writer's lock of its own (a table open for reading only, or
+  // files this user may not write) the table may still be another
+  // program's: that is asked of the file.
+  if ((d_->be && !d_->lockReason.empty()) || (!d_->lock.held() && exists() && FileLock::lockedByOther(p)))
     throw DbError("Таблица " + quotedPath(p) + " открыта для записи другим пользователем или программой");
 }
 
@@ -1221,7 +1224,7 @@ void Table::renameTable(const std::string& newName, bool replacing) {
     FileLock& lock;
     ~Unlock() { lock.release(); }
   } unlock{d_->lock};
-  if (d_->lock.acquire(from) == FileLock::Result::Busy) throw DbError(d_->lock.errorText());
+  lockForReplacing(d_->lock, from);
   // A change left behind names the files as they are called now: it is
   // taken back before they are renamed.
   std::string why;
@@ -1258,7 +1261,9 @@ void Table::renameTable(const std::string& newName, bool replacing) {
 void Table::open() { d_->open(); }
 void Table::close() { d_->close(); }
 bool Table::active() const { return d_->be != nullptr; }
-bool Table::lockedByOtherWriter() const { return d_->be && !d_->lockReason.empty(); }
+bool Table::lockedByOtherWriter() const {
+  return d_->be && (!d_->lockReason.empty() || (!d_->lock.held() && FileLock::lockedByOther(d_->path())));
+}
 
 bool Table::readOnly() const {
   return d_->be && (!d_->lockReason.empty() || d_->be->readOnly() || !d_->journalReason.empty());

@@ -138,7 +138,8 @@ class Table {
   void setActive(bool a) { a ? open() : close(); }
   bool readOnly() const;  // opened read-only (file kept safe, or locked)
   std::string readOnlyReason() const;
-  // True when the table is read-only because another writer holds it.
+  // True when the table is open read-only and another writer holds it
+  // (whether or not this user could write its files).
   bool lockedByOtherWriter() const;
 
   // Navigation in the current order. Moving stores a changed pending record

@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QStringList>
 #include <QTableView>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <functional>
 #include <ostream>
 #include <string>
@@ -66,6 +69,19 @@ class MessageKinds : public dialogs::Service {
 
  private:
   ScriptedDialogs& inner_;
+};
+
+// Another program's write lock over a whole file (l_len 0), as an office
+// program keeps on a table it has open; held() is false when not taken.
+struct WholeFileLock {
+  explicit WholeFileLock(const QString& file) : fd(::open(QFile::encodeName(file).constData(), O_RDWR)) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    if (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) != 0) ::close(std::exchange(fd, -1));
+  }
+  ~WholeFileLock() { if (fd >= 0) ::close(fd); }
+  bool held() const { return fd >= 0; }
+  int fd;
 };
 
 class BasesTest : public GuiTest {

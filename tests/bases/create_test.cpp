@@ -11,6 +11,7 @@
 #include "shell/program.h"
 #include "storage/db_navigator.h"
 #include "storage/file_lock.h"
+#include "support/file_access.h"
 #include "transfers/range_dialogs.h"
 
 #include "bases_fixture.h"
@@ -153,7 +154,36 @@ TEST_F(NewBase, ReplacingAnExistingFileIsAskedFirst) {
     EXPECT_FALSE(Form5->isVisible());
   }
   other.release();
+  // Held with a lock over the whole file: refused as held, before the question.
+  {
+    WholeFileLock whole(held);
+    ASSERT_TRUE(whole.held());
+    dlg.files.push_back(held);
+    form->N3->trigger();
+    EXPECT_EQ(dlg.take(), (QStringList{goodsNote, "ERROR: Таблица «" + held + "» открыта для записи другим пользователем или программой"}));
+  }
   EXPECT_EQ(column(held, "PLUNO"), std::vector<std::string>{"1"});
+  // The open table itself, read-only here because this user may not write
+  // its files (the folder he may), while another program writes it: Yes is
+  // refused all the same.
+  table().close();
+  ASSERT_EQ(other.acquire(goods.toStdString()), storage::FileLock::Result::Locked);
+  const QStringList goodsFiles = QDir(dir->path()).entryList({"goods.*"}, QDir::Files);
+  for (const QString& f : goodsFiles) QFile(path(f)).setPermissions(QFile::ReadOwner);
+  {
+    WithoutFileOverride user;
+    ASSERT_TRUE(user.ok());
+    openTable(goods);
+    EXPECT_EQ(dlg.take(), QStringList{"База данных открыта только для чтения: её изменяет другой пользователь или программа."});
+    dlg.files.push_back(goods);
+    dlg.answers = {dialogs::Answer::Yes};
+    form->N3->trigger();
+    EXPECT_EQ(dlg.take(), (QStringList{goodsNote, asked(goods, true),
+                                       "ERROR: Таблица «" + goods + "» открыта для записи другим пользователем или программой"}));
+    EXPECT_EQ(column(goods, "PLUNO"), three);
+  }
+  other.release();
+  for (const QString& f : goodsFiles) QFile(path(f)).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
   // The default name "goods" means goods.db; Yes replaces it as before.
   dlg.files.push_back(path("goods"));
   dlg.answers = {dialogs::Answer::Yes};

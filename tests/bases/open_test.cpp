@@ -273,18 +273,25 @@ TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
   struct Case {
     QString target, lockedFile;  // the new name; a table another program holds for writing
     QStringList shown;
+    bool wholeFile = false;  // held with a lock over the whole file, not asked about
   };
   const Case cases[] = {
       {old, goods, {asked.arg(old), held.arg(goods)}},
       {old, old, {asked.arg(old), held.arg(old)}},
+      {old, old, {held.arg(old)}, true},
       {path("notes.db"), {}, {notTable.arg(path("notes.db"))}},
       {path("other.dbf"), {}, {notTable.arg(path("other.dbf"))}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target.toStdString() + " " + c.lockedFile.toStdString());
     storage::FileLock other;
+    std::optional<WholeFileLock> whole;
+    if (c.wholeFile) {
+      whole.emplace(c.lockedFile);
+      ASSERT_TRUE(whole->held());
+    }
     if (c.lockedFile == goods) table().close();
-    if (!c.lockedFile.isEmpty()) {
+    if (!c.lockedFile.isEmpty() && !c.wholeFile) {
       ASSERT_EQ(other.acquire(QFile::encodeName(c.lockedFile).toStdString()), storage::FileLock::Result::Locked);
     }
     if (c.lockedFile == goods) {
@@ -300,6 +307,7 @@ TEST_F(OpenBase, RenameThatWouldReplaceIsCheckedBeforeAnythingIsDeleted) {
     EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), goods);
     EXPECT_EQ(table().recordCount(), 5);
     other.release();
+    whole.reset();
     EXPECT_EQ(column(old, "PLUNO"), oldPlus);
     EXPECT_EQ(column(goods, "PLUNO").size(), 5u);
     EXPECT_EQ(readFile("notes.db"), notesBytes);
@@ -461,6 +469,14 @@ TEST_F(OpenBase, TableHeldByAnotherWriterOpensForReadingOnly) {
   other.release();
   EXPECT_EQ(column(file, "PLUNO"), (std::vector<std::string>{"1", "7", "3", "9", "5"}));
   EXPECT_EQ(column(file, "LOGOTYPE")[0], "0");
+  // Held with a lock over the whole file, it cannot be read: refused at once
+  // as held, and the open base stays.
+  newGoods("other.db");
+  WholeFileLock whole(file);
+  ASSERT_TRUE(whole.held());
+  openTable(file);
+  EXPECT_EQ(dlg.take(), QStringList{"ERROR: Таблица «" + file + "» открыта для записи другим пользователем или программой: прочитать её не удалось"});
+  EXPECT_EQ(table().tableName(), path("other.db").toStdString());
 }
 
 TEST_F(OpenBase, SortIsRefusedWhileALoopWalksTheTable) {
