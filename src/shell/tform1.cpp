@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
+#include <functional>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
@@ -151,22 +152,18 @@ void TForm1::FormCloseQuery(bool& CanClose) {
   // A file that start-up could not read is not written over: its contents
   // are not in the window. The operator is told once the close goes ahead.
   QStringList kept;
-  if (CheckBox3->isChecked()) {
-    if (settingsRead.config)
-      textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));
+  auto save = [&](bool readAtStart, const char* name, const std::function<void()>& write) {
+    if (readAtStart)
+      write();
     else
-      kept << QString::fromStdString(cwdFile("config.cfg"));
-  }
-  if (CheckBox13->isChecked()) {
-    if (settingsRead.poles)
-      textfile::writeAtomic(cwdFile("poles.cfg"), polesFileBytes());
-    else
-      kept << QString::fromStdString(cwdFile("poles.cfg"));
-  }
-  if (settingsRead.total)
-    TotalSave();
-  else
-    kept << QString::fromStdString(cwdFile("total.cfg"));
+      kept << QString::fromStdString(cwdFile(name));
+  };
+  if (CheckBox3->isChecked())
+    save(settingsRead.config, "config.cfg",
+         [&] { textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows())); });
+  if (CheckBox13->isChecked())
+    save(settingsRead.poles, "poles.cfg", [&] { textfile::writeAtomic(cwdFile("poles.cfg"), polesFileBytes()); });
+  save(settingsRead.total, "total.cfg", [&] { TotalSave(); });
   for (const QString& file : kept)
     dialogs::current().message(
         QStringLiteral("Файл «%1» не записан: при запуске программы его не удалось прочитать, он оставлен как есть.")
