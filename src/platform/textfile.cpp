@@ -17,10 +17,13 @@ namespace {
 // Error texts are Windows-1251 like every text of the program: "Не удаётся
 // <what> «<path>»: <the OS cause>"; the path comes from the file system in
 // UTF-8.
-std::string errorText(const char* what, const std::string& path, int err) {
+std::string errorText(const char* what, const std::string& path, const QString& reason) {
   return ansi::fromUnicode(QStringLiteral("Не удаётся %1 «%2»: %3")
                                .arg(QString::fromUtf8(what),
-                                    QString::fromUtf8(path.data(), qsizetype(path.size())), osErrorText(err)));
+                                    QString::fromUtf8(path.data(), qsizetype(path.size())), reason));
+}
+std::string errorText(const char* what, const std::string& path, int err) {
+  return errorText(what, path, osErrorText(err));
 }
 
 }  // namespace
@@ -28,8 +31,12 @@ std::string errorText(const char* what, const std::string& path, int err) {
 Reader::Reader(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) throw FileError(errorText("открыть файл", path, errno));
-  if (!S_ISREG(st.st_mode)) throw FileError(errorText("открыть файл", path, EISDIR));
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (S_ISDIR(st.st_mode)) throw FileError(errorText("открыть файл", path, EISDIR));
+  if (!S_ISREG(st.st_mode))
+    throw FileError(errorText("открыть файл", path, QStringLiteral("это не обычный файл (канал, сокет или устройство)")));
+  // Non-blocking: a pipe put at the name after the check above must not
+  // hold the program up waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw FileError(errorText("открыть файл", path, errno));
   char buf[65536];
   for (;;) {
@@ -185,9 +192,9 @@ void writeAtomic(const std::string& path, const std::string& bytes) {
   }
 }
 
-bool canOpen(const std::string& path) {
+bool missing(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
 }  // namespace textfile

@@ -47,7 +47,9 @@ std::string joinLines(const std::vector<std::string>& lines);
 // error and leaves the file whole. Throws FileError naming the file.
 void writeAtomic(const std::string& path, const std::string& bytes);
 
-// True when the path names a readable regular file.
-bool canOpen(const std::string& path);
+// True when nothing is at the path, or a symbolic link there names nothing
+// (writeAtomic creates the file it names). A file that is there but cannot
+// be read is not missing.
+bool missing(const std::string& path);
 
 }  // namespace textfile

@@ -11,9 +11,11 @@
 #include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
+#include <functional>
 
 #include "platform/ansi.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/name_lookup.h"
 #include "platform/textfile.h"
@@ -97,25 +99,31 @@ void TForm1::FormCreate() {
   while (!own.isEmpty() && !own.endsWith('.')) own.chop(1);
   Edit30->setText(own);
 
-  // 9. config.cfg, created as one empty row when missing.
+  // 9. config.cfg, created as one empty row when missing. Each settings file
+  // is read whatever became of the one before it; one that is there but
+  // cannot be read is reported, shown by its defaults and left as it is
+  // (settingsRead). So is the rest of a file whose reading a read error cut
+  // short, silently as before.
   const std::string cfg = cwdFile("config.cfg");
-  if (!textfile::canOpen(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
-  {
+  guarded([&] {
+    if (textfile::missing(cfg)) textfile::writeAtomic(cfg, writeConfigRows({ConfigTableRow{}}));
     textfile::Reader in(cfg);
+    settingsRead.config = !in.failed();
     setConfigRows(readConfigRows(in, true));
-  }
+  });
 
   // 10. Scale lists.
   SpeedButton26Click();
 
   // 11. poles.cfg, created from the defaults when missing.
   const std::string poles = cwdFile("poles.cfg");
-  if (!textfile::canOpen(poles)) {
-    Button10Click();
-    textfile::writeAtomic(poles, polesFileBytes());
-  }
-  {
+  guarded([&] {
+    if (textfile::missing(poles)) {
+      Button10Click();
+      textfile::writeAtomic(poles, polesFileBytes());
+    }
     textfile::Reader in(poles);
+    settingsRead.poles = !in.failed();
     // A read error ends the reading; the cells not reached keep their
     // defaults.
     for (int r = 1; r <= 23 && !in.eof(); ++r) {
@@ -123,7 +131,7 @@ void TForm1::FormCreate() {
       if (in.atError()) break;
       StringGrid3->setCell(3, r, in.readLine());
     }
-  }
+  });
 
   // 12. total.cfg.
   TotalOpen();
@@ -141,11 +149,26 @@ void TForm1::FormCloseQuery(bool& CanClose) {
   }
   storeChangedRecord();
   QDir::setCurrent(StartDir);
-  if (CheckBox3->isChecked()) {
-    textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows()));
-  }
-  if (CheckBox13->isChecked()) textfile::writeAtomic(cwdFile("poles.cfg"), polesFileBytes());
-  TotalSave();
+  // A file that start-up could not read is not written over: its contents
+  // are not in the window. The operator is told once the close goes ahead.
+  QStringList kept;
+  auto save = [&](bool readAtStart, const char* name, const std::function<void()>& write) {
+    if (readAtStart)
+      write();
+    else
+      kept << QString::fromStdString(cwdFile(name));
+  };
+  if (CheckBox3->isChecked())
+    save(settingsRead.config, "config.cfg",
+         [&] { textfile::writeAtomic(cwdFile("config.cfg"), writeConfigRows(configRows())); });
+  if (CheckBox13->isChecked())
+    save(settingsRead.poles, "poles.cfg", [&] { textfile::writeAtomic(cwdFile("poles.cfg"), polesFileBytes()); });
+  save(settingsRead.total, "total.cfg", [&] { TotalSave(); });
+  for (const QString& file : kept)
+    dialogs::current().message(
+        QStringLiteral("Файл «%1» не записан: при запуске программы его не удалось прочитать, он оставлен как есть.")
+            .arg(file),
+        dialogs::Kind::Warning);
 }
 
 void TForm1::FormDestroy() {

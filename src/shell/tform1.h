@@ -59,6 +59,12 @@ class TForm1 : public QMainWindow {
   void FormDestroy();
   void TotalOpen();
   void TotalSave();
+  // The settings files that start-up read (a missing one is created and
+  // read). The close writes only these: a file that was there but could not
+  // be read keeps its contents.
+  struct {
+    bool config = false, poles = false, total = false;
+  } settingsRead;
 
   int NumberColFrom(const std::string& Name) const;
   bool RightIP(const std::string& IP) const;

@@ -14,18 +14,23 @@ std::string totalPath() { return (QDir::currentPath() + "/total.cfg").toStdStrin
 }  // namespace
 
 void TForm1::TotalOpen() {
+  settingsRead.total = false;
   QDir::setCurrent(StartDir);
   const std::string path = totalPath();
-  if (!textfile::canOpen(path))
-    textfile::writeAtomic(path, textfile::joinLines({kDefaults, kDefaults + 7}));
+  // Only a missing file is created with the defaults; one that is there but
+  // cannot be opened is reported and keeps its contents.
+  const bool created = textfile::missing(path);
+  if (created) textfile::writeAtomic(path, textfile::joinLines({kDefaults, kDefaults + 7}));
   // A file made just now that cannot be opened again, and a read error, end
   // the reading silently: the controls not reached keep their states.
   std::optional<textfile::Reader> opened;
   try {
     opened.emplace(path);
   } catch (const textfile::FileError&) {
+    if (!created) throw;
     return;
   }
+  settingsRead.total = !opened->failed();
   textfile::Reader& in = *opened;
   auto flag = [&in](QCheckBox* box) {
     if (in.atError()) return false;

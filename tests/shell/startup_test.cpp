@@ -1,5 +1,6 @@
 // Start-up and shut-down of the main window, total.cfg and poles.cfg.
 #include <sys/stat.h>
+#include <map>
 #include <unistd.h>
 
 #include <QApplication>
@@ -239,6 +240,12 @@ TEST_F(Startup, ReadErrorInsideASettingsFileEndsOnlyItsReading) {
   EXPECT_TRUE(QFile::exists(path("poles.cfg")));  // and poles.cfg read
   EXPECT_FALSE(form->CheckBox1->isChecked());     // and total.cfg
   EXPECT_EQ(form->Edit32->text(), QStringLiteral("777"));
+  // What the error kept from being read is not written over at the close.
+  EXPECT_TRUE(closeWindow());
+  ASSERT_EQ(dlg.shown.size(), 1);
+  EXPECT_TRUE(dlg.shown[0].contains(QStringLiteral("config.cfg» не записан"))) << dlg.shown[0].toStdString();
+  EXPECT_TRUE(QFileInfo(path("config.cfg")).isSymLink());
+  dlg.take();
   stop();
 
   QFile::remove(path("config.cfg"));
@@ -257,16 +264,101 @@ TEST_F(Startup, ReadErrorInsideASettingsFileEndsOnlyItsReading) {
   QFile::remove(path("poles.cfg"));
 }
 
-TEST_F(Startup, ConfigThatCannotBeOpenedEndsStartupThere) {
+// A config.cfg that can be neither read nor created is reported; the steps
+// after it are still done.
+TEST_F(Startup, ConfigThatCannotBeOpenedLeavesTheLaterStepsDone) {
   QDir(dir->path()).mkdir("config.cfg");
   writeFile("total.cfg", "FALSE\r\n");
   start();
   ASSERT_EQ(dlg.shown.size(), 1);
   EXPECT_TRUE(dlg.shown[0].startsWith("ERROR: "));
-  EXPECT_EQ(form->ComboBox2->count(), 0);
-  EXPECT_FALSE(QFile::exists(path("poles.cfg")));
-  EXPECT_TRUE(form->CheckBox1->isChecked());  // total.cfg was not read
+  EXPECT_EQ(form->ComboBox2->count(), 1);  // the lists were refilled
+  EXPECT_TRUE(QFile::exists(path("poles.cfg")));
+  EXPECT_FALSE(form->CheckBox1->isChecked());  // total.cfg was read
   EXPECT_EQ(form->Edit30->text(), QStringLiteral("192.168.1."));  // earlier steps done
+}
+
+// A settings file that is there but cannot be read (no read permission, a
+// pipe, a folder, a link to nowhere) is reported at start-up, the others are
+// still read, and no close writes over it: the close says so and goes ahead.
+// The readable set is the control: a start and a close give it back whole.
+TEST_F(Startup, SettingsFilesThatCannotBeReadKeepTheirContents) {
+  std::string poles;
+  for (int r = 1; r <= 23; ++r) poles += "F" + std::to_string(r) + "\r\nnote\r\n";
+  const std::map<QString, std::string> files = {
+      {"config.cfg", "1\r\nScale A\r\n\r\n1\r\n127.0.0.1\r\n5001\r\n\r\n\r\n\r\n"},
+      {"poles.cfg", poles},
+      {"total.cfg", "FALSE\r\nTRUE\r\n700\r\nTRUE\r\nTRUE\r\n60\r\nwsNormal\r\n"}};
+  const auto place = [&] {
+    for (const auto& [name, bytes] : files) {
+      QDir(dir->path()).rmdir(name);
+      QFile::remove(path(name));
+      writeFile(name, bytes);
+    }
+  };
+  // Starts and closes; `broken` is the one file that cannot be read. Gives
+  // what start-up showed.
+  const auto run = [&](const QString& broken) {
+    start();
+    const QString atStart = dlg.take().join('\n');
+    EXPECT_EQ(atStart.isEmpty(), broken.isEmpty()) << atStart.toStdString();
+    EXPECT_TRUE(atStart.startsWith("ERROR: ") || broken.isEmpty());
+    EXPECT_TRUE(atStart.contains(broken));
+    // The files that can be read are read.
+    EXPECT_EQ(form->ComboBox2->itemText(0), QString(broken == "config.cfg" ? "" : "Scale A"));
+    EXPECT_EQ(form->Ass("PLUNO"), broken == "poles.cfg" ? "PLUNO" : "F1");
+    EXPECT_EQ(form->Edit32->text(), QString(broken == "total.cfg" ? "1000" : "700"));
+    EXPECT_TRUE(closeWindow());
+    const QString atClose = dlg.take().join('\n');
+    EXPECT_EQ(atClose.isEmpty(), broken.isEmpty()) << atClose.toStdString();
+    EXPECT_TRUE(atClose.contains(broken + QStringLiteral("» не записан")) || broken.isEmpty());
+    stop();
+    return atStart;
+  };
+  const auto expectKept = [&](const QString& broken) {
+    for (const auto& [name, bytes] : files) EXPECT_TRUE(name == broken || readFile(name) == bytes) << name.toStdString();
+  };
+
+  place();
+  run({});
+  expectKept({});
+
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name.toStdString());
+    place();
+    const QByteArray file = path(name).toLocal8Bit();
+    ASSERT_EQ(::chmod(file.constData(), 0200), 0);
+    {
+      WithoutFileOverride user;
+      ASSERT_TRUE(user.ok());
+      run(name);
+    }
+    ::chmod(file.constData(), 0600);
+    expectKept({});
+  }
+
+  // Things at the name that root cannot read either.
+  const auto obstacle = [&](const QString& name, int kind) {
+    place();
+    QFile::remove(path(name));
+    const QByteArray file = path(name).toLocal8Bit();
+    const bool made = kind == 0   ? ::mkfifo(file.constData(), 0600) == 0
+                      : kind == 1 ? QDir(dir->path()).mkdir(name)
+                                  : ::symlink("nowhere/x.cfg", file.constData()) == 0;
+    ASSERT_TRUE(made);
+    const QString atStart = run(name);
+    EXPECT_TRUE(kind != 0 || atStart.contains(QStringLiteral("не обычный файл"))) << atStart.toStdString();
+    expectKept(name);
+    struct stat left {};
+    ASSERT_EQ(::lstat(file.constData(), &left), 0);
+    EXPECT_TRUE(kind == 0 ? S_ISFIFO(left.st_mode) : kind == 1 ? S_ISDIR(left.st_mode) : S_ISLNK(left.st_mode));
+  };
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    obstacle("config.cfg", kind);
+  }
+  obstacle("poles.cfg", 1);
+  obstacle("total.cfg", 0);
 }
 
 TEST_F(Startup, PolesFileOfTenAndFortyFiveLines) {
