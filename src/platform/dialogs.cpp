@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QSpacerItem>
 #include <algorithm>
@@ -62,6 +63,25 @@ void addPicturePreview(QFileDialog& dlg) {
   });
 }
 
+// Shows the box modal and waits for its answer. A box answered while it is
+// being shown (an accessibility tool or a test driver can do that before the
+// box is on screen) has its answer already: QDialog::exec would then wait for
+// an answer that never comes.
+int runBox(QMessageBox& box) {
+  int result = QMessageBox::NoButton;
+  bool answered = false;
+  QEventLoop loop;
+  QObject::connect(&box, &QDialog::finished, &loop, [&](int r) {
+    result = r;
+    answered = true;
+    loop.quit();
+  });
+  box.setWindowModality(Qt::ApplicationModal);
+  box.show();
+  if (!answered) loop.exec(QEventLoop::DialogExec);
+  return result;
+}
+
 class QtService final : public Service {
  public:
   void message(const QString& text, Kind kind) override {
@@ -75,7 +95,7 @@ class QtService final : public Service {
     QMessageBox box(icon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok, parentWindow());
     russianButtons(box);
     fitWidth(box);
-    box.exec();
+    runBox(box);
   }
   void error(const QString& text) override { message(text, Kind::Error); }
   Answer question(const QString& text, bool withCancel) override {
@@ -86,7 +106,7 @@ class QtService final : public Service {
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
     russianButtons(box);
     fitWidth(box);
-    switch (box.exec()) {
+    switch (runBox(box)) {
       case QMessageBox::Yes: return Answer::Yes;
       case QMessageBox::No: return Answer::No;
       default: return withCancel ? Answer::Cancel : Answer::No;
