@@ -63,21 +63,21 @@ void addPicturePreview(QFileDialog& dlg) {
   });
 }
 
-// Shows the box modal and waits for its answer. A box answered while it is
-// being shown (an accessibility tool or a test driver can do that before the
-// box is on screen) has its answer already: QDialog::exec would then wait for
+// Shows the dialog modal and waits for its answer. A dialog answered while
+// it is being shown (an accessibility tool or a test driver can do that before
+// it is on screen) has its answer already: QDialog::exec would then wait for
 // an answer that never comes.
-int runBox(QMessageBox& box) {
-  int result = QMessageBox::NoButton;
+int runModal(QDialog& dialog) {
+  int result = QDialog::Rejected;
   bool answered = false;
   QEventLoop loop;
-  QObject::connect(&box, &QDialog::finished, &loop, [&](int r) {
+  QObject::connect(&dialog, &QDialog::finished, &loop, [&](int r) {
     result = r;
     answered = true;
     loop.quit();
   });
-  box.setWindowModality(Qt::ApplicationModal);
-  box.show();
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
   if (!answered) loop.exec(QEventLoop::DialogExec);
   return result;
 }
@@ -95,7 +95,7 @@ class QtService final : public Service {
     QMessageBox box(icon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok, parentWindow());
     russianButtons(box);
     fitWidth(box);
-    runBox(box);
+    runModal(box);
   }
   void error(const QString& text) override { message(text, Kind::Error); }
   Answer question(const QString& text, bool withCancel) override {
@@ -106,7 +106,7 @@ class QtService final : public Service {
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
     russianButtons(box);
     fitWidth(box);
-    switch (runBox(box)) {
+    switch (runModal(box)) {
       case QMessageBox::Yes: return Answer::Yes;
       case QMessageBox::No: return Answer::No;
       default: return withCancel ? Answer::Cancel : Answer::No;
@@ -133,7 +133,7 @@ class QtService final : public Service {
     if (!r.defaultExt.isEmpty()) dlg.setDefaultSuffix(r.defaultExt);
     if (!r.fileName.isEmpty()) dlg.selectFile(r.fileName);
     if (r.picturePreview) addPicturePreview(dlg);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+    if (runModal(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
     return dlg.selectedFiles().first();
   }
 };
