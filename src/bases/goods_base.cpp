@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QTableView>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -208,9 +209,11 @@ void TForm1::createTable(const std::string& fileName, const std::vector<storage:
     Table1.createTable();
   } catch (...) {
     const std::string kept = replaced ? replaced->restore() : std::string();
-    reopenBase(before);
-    if (!kept.empty()) throw storage::DbError(currentErrorText() + "; " + kept);
-    throw;
+    const QString notReopened = reopenBase(before);
+    if (kept.empty() && notReopened.isEmpty()) throw;
+    QString why = errorTextToUnicode(kept.empty() ? currentErrorText() : currentErrorText() + "; " + kept);
+    if (!notReopened.isEmpty()) why += "\r\n" + notReopened;
+    throw storage::DbError(why.toStdString());
   }
   if (replaced) replaced->drop();
   if (passEvents) clock_::processEvents();
@@ -277,10 +280,11 @@ void TForm1::N4Click() {
 void TForm1::showCurrentError() { dialogs::error(errorTextToUnicode(currentErrorText())); }
 
 TForm1::OpenedBase TForm1::openedBase() const {
-  return {Table1.tableName(), Table1.indexFieldNames(), Table1.tableType(), Table1.active()};
+  return {Table1.tableName(), Table1.indexFieldNames(), Table1.tableType(), Table1.active(),
+          Table1.active() ? Table1.recNo() : 0};
 }
 
-void TForm1::reopenBase(const OpenedBase& base) {
+QString TForm1::reopenBase(const OpenedBase& base) {
   try {
     Table1.close();
     Table1.setTableType(base.type);
@@ -289,9 +293,15 @@ void TForm1::reopenBase(const OpenedBase& base) {
     if (base.open) {
       Table1.open();
       Button22Click();
+      // Back on the record the operator was on (the last one when the
+      // table has fewer now).
+      if (base.recNo > 1) Table1.setRecNo(std::min(base.recNo, Table1.recordCount()));
     }
   } catch (...) {
+    return QStringLiteral("База %1, которая была открыта, не открыта снова: %2")
+        .arg(QString::fromLocal8Bit(base.name.c_str()), errorTextToUnicode(currentErrorText()));
   }
+  return {};
 }
 
 void TForm1::ToolButton2Click() {
@@ -339,8 +349,9 @@ void TForm1::ToolButton2Click() {
     } catch (...) {
       // A table that cannot be opened is refused with its reason, and the
       // base that was open stays open.
-      reopenBase(before);
-      showCurrentError();
+      const QString notReopened = reopenBase(before);
+      dialogs::error(errorTextToUnicode(currentErrorText()) +
+                     (notReopened.isEmpty() ? QString() : "\r\n" + notReopened));
       return;
     }
     if (Table1.active() && Table1.lockedByOtherWriter())
@@ -405,8 +416,9 @@ void TForm1::N11Click() {
     } catch (...) {
       // Both tables stay as they were, the open one open under its own
       // name and shown as after opening it; the rename's reason is shown.
-      reopenBase(before);
-      throw;
+      const QString notReopened = reopenBase(before);
+      if (notReopened.isEmpty()) throw;
+      throw storage::DbError((errorTextToUnicode(currentErrorText()) + "\r\n" + notReopened).toStdString());
     }
     Table1.open();
   });

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QSpacerItem>
 #include <algorithm>
@@ -62,6 +63,25 @@ void addPicturePreview(QFileDialog& dlg) {
   });
 }
 
+// Shows the dialog modal and waits for its answer. A dialog answered while
+// it is being shown (an accessibility tool or a test driver can do that before
+// it is on screen) has its answer already: QDialog::exec would then wait for
+// an answer that never comes.
+int runModal(QDialog& dialog) {
+  int result = QDialog::Rejected;
+  bool answered = false;
+  QEventLoop loop;
+  QObject::connect(&dialog, &QDialog::finished, &loop, [&](int r) {
+    result = r;
+    answered = true;
+    loop.quit();
+  });
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  if (!answered) loop.exec(QEventLoop::DialogExec);
+  return result;
+}
+
 class QtService final : public Service {
  public:
   void message(const QString& text, Kind kind) override {
@@ -75,7 +95,7 @@ class QtService final : public Service {
     QMessageBox box(icon, QString::fromUtf8(kProgramTitle), text, QMessageBox::Ok, parentWindow());
     russianButtons(box);
     fitWidth(box);
-    box.exec();
+    runModal(box);
   }
   void error(const QString& text) override { message(text, Kind::Error); }
   Answer question(const QString& text, bool withCancel) override {
@@ -86,7 +106,7 @@ class QtService final : public Service {
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
     russianButtons(box);
     fitWidth(box);
-    switch (box.exec()) {
+    switch (runModal(box)) {
       case QMessageBox::Yes: return Answer::Yes;
       case QMessageBox::No: return Answer::No;
       default: return withCancel ? Answer::Cancel : Answer::No;
@@ -113,7 +133,7 @@ class QtService final : public Service {
     if (!r.defaultExt.isEmpty()) dlg.setDefaultSuffix(r.defaultExt);
     if (!r.fileName.isEmpty()) dlg.selectFile(r.fileName);
     if (r.picturePreview) addPicturePreview(dlg);
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+    if (runModal(dlg) != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
     return dlg.selectedFiles().first();
   }
 };

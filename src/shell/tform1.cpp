@@ -8,12 +8,12 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
 #include <functional>
 
 #include "platform/ansi.h"
+#include "platform/blocked_close.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/guard.h"
@@ -53,7 +53,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     closeAfterRun_->stop();
     close();
   });
-  qApp->installEventFilter(this);  // the boxes a run shows, see eventFilter
+  // The window system's close, asked for while a run was blocked, may come
+  // only once the run's message box is up, and Qt turns it away from the
+  // window behind the box: the run takes it.
+  blockedclose::watch(this, [this] { return takeCloseDuringRun(); });
   guarded([this] { FormCreate(); });
 }
 
@@ -183,9 +186,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // An operation runs inside one of the handlers (its event-loop turns let
   // the close in): it is stopped as Stop stops it, and the window stays, its
   // messages shown, until it has ended; then it closes as usual.
-  if (ScaleBusy || closeAfterRun_->isActive()) {
-    TransferCancelled = 1;
-    closeAfterRun_->start();
+  if (takeCloseDuringRun()) {
     event->ignore();
     return;
   }
@@ -198,17 +199,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  // A run is about to show a message box. A close asked for while the run was
-  // blocked (waiting for the scale) may still be queued, and once the box is
-  // up the window system's close of the window behind it is turned away and
-  // lost. Letting it in now, before the box is modal, hands it to the run: the
-  // window then closes when the run ends, however it ends.
-  if (event->type() == QEvent::Show && ScaleBusy) {
-    const auto* box = qobject_cast<QMessageBox*>(watched);
-    if (box && box->isModal()) QCoreApplication::processEvents();
-  }
-  return QMainWindow::eventFilter(watched, event);
+bool TForm1::takeCloseDuringRun() {
+  if (!ScaleBusy && !closeAfterRun_->isActive()) return false;
+  TransferCancelled = 1;
+  closeAfterRun_->start();
+  return true;
 }
 
 bool TForm1::closeWaitsForRun() const { return closeAfterRun_ && closeAfterRun_->isActive(); }

@@ -53,6 +53,10 @@ class TForm1 : public QMainWindow {
   bool ScaleBusy = false;     // a scale operation or long table loop runs
   // True while a close waits for the running operation to end.
   bool closeWaitsForRun() const;
+  // A close asked for while an operation runs: the operation is stopped as
+  // Stop stops it and the window closes once it has ended. False when
+  // nothing runs.
+  bool takeCloseDuringRun();
 
   void FormCreate();
   void FormCloseQuery(bool& CanClose);
@@ -226,17 +230,19 @@ class TForm1 : public QMainWindow {
   // Shows the reason of the error being handled (call only inside a catch
   // block): why a base was not made or opened.
   static void showCurrentError();
-  // Table1 as an entry found it (name, kind, order, open or not), so that an
-  // entry that closed it and then failed opens it again, shown as after
-  // opening it. A failure to reopen leaves it closed: the entry's own reason
-  // is the one shown.
+  // Table1 as an entry found it (name, kind, order, open or not, the current
+  // record), so that an entry that closed it and then failed opens it again,
+  // shown as after opening it, on the same record. A failure to reopen leaves
+  // it closed and returns the sentence that says so and why, for the entry to
+  // show after its own reason; empty when the base is back.
   struct OpenedBase {
     std::string name, order;
     storage::TableType type;
     bool open;
+    int recNo;
   };
   OpenedBase openedBase() const;
-  void reopenBase(const OpenedBase& base);
+  QString reopenBase(const OpenedBase& base);
   // On the open goods table: hides NO and gives each field its display
   // label, LIFE right-aligned; with firstRecord also the values of the first
   // record of a new goods base. Throws at the first field not found.
@@ -362,7 +368,6 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  public:
   // ---- Components (objectName = member name) ----

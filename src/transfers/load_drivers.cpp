@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QTableView>
 #include <climits>
 #include <functional>
 
@@ -48,10 +49,25 @@ struct LoadRun {
   void run();
   // ScaleSelectHandshake with its retry rule; false after its message.
   bool handshake();
+  // Ends the send pass with its message, the table on the last record sent.
+  void fail(const char* text);
+  // Moves the table to the last record sent (the first when none was).
+  void endOnLastSent();
+};
+
+// However a run ends, the keys go to the grid again, on the record where the
+// run left the table, rather than to whatever took the focus from the grid
+// while it walked.
+struct FocusGridAtEnd {
+  TForm1& f;
+  ~FocusGridAtEnd() {
+    if (f.DBGrid1->isVisible() && f.DBGrid1->isEnabled()) f.DBGrid1->setFocus(Qt::OtherFocusReason);
+  }
 };
 
 void LoadRun::run() {
   storage::Table& t = table(f);
+  const FocusGridAtEnd focus{f};  // once the walk below has given the grid back
   TableWalk walk(f);  // from the first record of the test pass to the end
   Progress progress(f);
   // The window is drawn while a record's handshake waits out its pause, and
@@ -88,29 +104,29 @@ void LoadRun::run() {
   const int count = t.recordCount();
   progress.show(count);
   clock_::processEvents();
-  for (int i = 1; i <= count; ++i) {
-    progress.step(i);
-    clock_::processEvents();
-    if (f.TransferCancelled == 1) return say(kStopped);
-    const std::optional<int> key = readInt(f, keyField);
-    if (!key) return say(unreadable);
-    if (*key >= low && *key <= high) {
-      ++inRange;
-      const int before = sent;
-      if (!send(*key)) return;
-      if (sent > before) lastSent = t.getBookmark();
-    }
-    t.next();
-    clock_::processEvents();
-  }
-  // The walk goes on to the table's last record; the table ends on the last
-  // record sent (the first when none was), where the operator looks next.
   try {
-    if (lastSent.valid()) t.gotoBookmark(lastSent);
-    else t.first();
-  } catch (const storage::DbError&) {
-    // That record is gone: the table stays where the walk ended.
+    for (int i = 1; i <= count; ++i) {
+      progress.step(i);
+      clock_::processEvents();
+      if (f.TransferCancelled == 1) return fail(kStopped);
+      const std::optional<int> key = readInt(f, keyField);
+      // The table stays on the record whose key cannot be read.
+      if (!key) return say(unreadable);
+      if (*key >= low && *key <= high) {
+        ++inRange;
+        const int before = sent;
+        if (!send(*key)) return;
+        if (sent > before) lastSent = t.getBookmark();
+      }
+      t.next();
+      clock_::processEvents();
+    }
+  } catch (...) {
+    endOnLastSent();  // a record that cannot be converted, shown by the caller's guard
+    throw;
   }
+  // The walk goes on to the table's last record.
+  endOnLastSent();
   if (sent > 0) return say(kSent);
   // Nothing went to the scale: that is said, not passed off as a transfer.
   const QString range = QString::number(low) + QStringLiteral(" до ") + QString::number(high);
@@ -125,12 +141,29 @@ void LoadRun::run() {
                                     "сообщений."));
 }
 
+void LoadRun::endOnLastSent() {
+  // The last record sent is where the operator looks next, whether the run
+  // ended or was stopped; the records after it were not sent.
+  storage::Table& t = table(f);
+  try {
+    if (lastSent.valid()) t.gotoBookmark(lastSent);
+    else t.first();
+  } catch (const storage::DbError&) {
+    // That record is gone: the table stays where the walk ended.
+  }
+}
+
+void LoadRun::fail(const char* text) {
+  endOnLastSent();
+  say(text);
+}
+
 bool LoadRun::handshake() {
   for (;;) {
     const auto outcome = f.ScaleSelectHandshake(row, timeOut, 20);
     if (outcome == TForm1::HandshakeResult::Accepted) return true;
     if (++failures >= 10) {
-      say(outcome == TForm1::HandshakeResult::NoData
+      fail(outcome == TForm1::HandshakeResult::NoData
               ? "Ошибка обмена. Повторите попытку еще раз или перезагрузите программу."
               : "Ошибка обмена. Повторите попытку еще раз или проверьте работоспособность весов.");
       return false;
@@ -143,7 +176,7 @@ bool LoadRun::handshake() {
     const int connectMs = timeOut > INT_MAX - 2000 ? INT_MAX : timeOut + 2000;
     if (!f.TcpClient1.Active()) f.TcpClient1.Open(connectMs);
     if (!f.TcpClient1.Connected()) {
-      say("Ошибка обмена! Повторите попытку еще раз или перезагрузите программу.");
+      fail("Ошибка обмена! Повторите попытку еще раз или перезагрузите программу.");
       return false;
     }
   }
@@ -212,7 +245,7 @@ void TForm1::LoadPluRange(int low, int high) {
       ++run.sent;
       return true;
     }
-    say(kSendFailed);
+    run.fail(kSendFailed);
     return false;
   };
   run.run();
@@ -247,7 +280,7 @@ void TForm1::LoadMsgRange(int low, int high) {
       ++run.sent;
       return true;
     }
-    say(kSendFailed);
+    run.fail(kSendFailed);
     return false;
   };
   run.run();

@@ -123,6 +123,7 @@ TEST_F(OpenBase, UnreadableFilesAreRefusedWithTheirReasonAndTheOpenBaseStays) {
                            path("empty.db"), path("dbase_as_paradox.db"), path("folder.db"),
                            path("missing.db")};
   for (const QString& f : bad) {
+    table().setRecNo(4);
     openTable(f);
     const QStringList shown = dlg.take();
     ASSERT_EQ(shown.size(), 1) << f.toStdString();
@@ -130,6 +131,7 @@ TEST_F(OpenBase, UnreadableFilesAreRefusedWithTheirReasonAndTheOpenBaseStays) {
     EXPECT_TRUE(table().active()) << f.toStdString();
     EXPECT_EQ(QString::fromLocal8Bit(table().tableName().c_str()), good);
     EXPECT_EQ(gridRows(), 5) << f.toStdString();
+    EXPECT_EQ(form->DBGrid1->currentIndex().row(), 3);  // on the record the operator was on
     // The other entries go on working after the refusal.
     form->N10->trigger();
     form->PLU1->trigger();
@@ -140,6 +142,17 @@ TEST_F(OpenBase, UnreadableFilesAreRefusedWithTheirReasonAndTheOpenBaseStays) {
   openTable(good);
   EXPECT_TRUE(table().active());
   EXPECT_EQ(gridRows(), 5);
+
+  // The open base's file gone meanwhile: the refusal says that it could not
+  // be opened again, and why.
+  ASSERT_TRUE(QFile::remove(good));
+  openTable(path("missing.db"));
+  const QStringList shown = dlg.take();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_TRUE(shown[0].contains("missing.db")) << shown[0].toStdString();
+  EXPECT_TRUE(shown[0].contains(QStringLiteral("База ") + good + QStringLiteral(", которая была открыта, не открыта снова: ")))
+      << shown[0].toStdString();
+  EXPECT_FALSE(table().active());
 }
 
 TEST_F(OpenBase, CancelledOpenLeavesTableOrderAndPendingRecordAlone) {

@@ -4,6 +4,7 @@
 // instead of waited.
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <functional>
 #include <vector>
 
 #include "support/gui_fixture.h"
@@ -14,7 +15,11 @@
 class RecordingClock : public clock_::Clock {
  public:
   std::vector<int> pauses;
-  void sleep(int ms) override { pauses.push_back(ms); }
+  std::function<void(int ms)> onSleep;  // what happens while a pause lasts
+  void sleep(int ms) override {
+    pauses.push_back(ms);
+    if (onSleep) onSleep(ms);
+  }
   void processEvents() override { QCoreApplication::processEvents(); }
   QDateTime now() override { return QDateTime::currentDateTime(); }
 };

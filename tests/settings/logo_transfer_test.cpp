@@ -1,6 +1,12 @@
 // Writing the logo into a scale and reading it back, against the emulator.
+#include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWindow>
 #include <QToolButton>
 #include <deque>
 #include <functional>
@@ -229,4 +235,76 @@ TEST_F(LogoTransferTest, NoLogoOperationStartsWhileTheLinkIsBusy) {
   EXPECT_EQ(enabled, std::vector<bool>(4, false));
   EXPECT_FALSE(form->ScaleBusy);
   EXPECT_TRUE(find<QToolButton>("SpeedButton38")->isEnabled());
+}
+
+// What the operator does while a read waits for the scale: a click on the
+// logo is queued until the read's box is up, which keeps it off the logo just
+// read; a close, which the window system turns away from a window behind a
+// box, reaches the run, and the window closes after it. A box answered while
+// it is being shown ends its run all the same.
+TEST_F(LogoTransferTest, InputQueuedWhileAReadWaitsNeverReachesThePageBehindItsBox) {
+  scale.setLogo(logotest::pattern(1));
+  form->PageControl1->setCurrentWidget(form->TabSheet7);
+  form->show();
+
+  dialogs::install(nullptr);  // the program's own boxes
+  struct AnswerAtShow : QObject {
+    bool eventFilter(QObject* o, QEvent* e) override {
+      auto* box = qobject_cast<QMessageBox*>(o);
+      if (box && e->type() == QEvent::Show) box->button(QMessageBox::Ok)->click();
+      return false;
+    }
+  } answer;
+  qApp->installEventFilter(&answer);
+  bool hung = false;
+  QTimer watchdog;  // frees a box left waiting for an answer that came
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        hung = true;
+        qApp->removeEventFilter(&answer);
+        box->show();
+        box->done(0);
+      }
+  });
+  watchdog.start(3000);
+  read();
+  watchdog.stop();
+  qApp->removeEventFilter(&answer);
+  dialogs::install(&dlg);
+  EXPECT_FALSE(hung);
+  EXPECT_EQ(raster(form), logotest::pattern(1));
+
+  scale.setLogo(logotest::pattern(2));
+  form->LogoModified = false;
+  bool takenByRun = false;
+  clock.onSleep = [&](int ms) {
+    if (ms != 900) return;  // the read waits for the scale's reply
+    QWindow* window = form->windowHandle();
+    const QPoint at = form->Image1->mapTo(form, QPoint(12, 7));
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+      QCoreApplication::postEvent(window, new QMouseEvent(type, at, window->mapToGlobal(at), Qt::LeftButton,
+                                                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                          Qt::NoModifier));
+    QMetaObject::invokeMethod(form, [&] {
+      // Behind a box the window system's close goes to the run.
+      takenByRun = QApplication::activeModalWidget() ? form->takeCloseDuringRun() : !form->close();
+    }, Qt::QueuedConnection);
+  };
+  dlg.onMessage = [&](const QString&) {
+    QMessageBox box(form);  // modal while it is up, as on a screen
+    QTimer ok;
+    QObject::connect(&ok, &QTimer::timeout, &box, [&] {
+      if (QApplication::activeModalWidget() == &box) box.accept();
+    });
+    ok.start(0);
+    box.exec();
+  };
+  read();
+  clock.onSleep = nullptr;
+  dlg.onMessage = nullptr;
+  EXPECT_EQ(dlg.take(), QStringList{kRead});
+  EXPECT_EQ(raster(form), logotest::pattern(2));
+  EXPECT_TRUE(takenByRun);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 5000));
 }

@@ -33,6 +33,7 @@ std::vector<int> range(int from, int to) {
 
 TEST_F(LoadGoods, OrderedTableSendsTheRange) {
   startWithScale();
+  form->show();
   newGoodsTable();
   addGoodsNumbered(range(1, 12));
   for (bool tested : {true, false}) {
@@ -47,6 +48,7 @@ TEST_F(LoadGoods, OrderedTableSendsTheRange) {
     EXPECT_TRUE(progressHidden());
     EXPECT_EQ(table().recNo(), 10);  // the last record sent, in the grid too
     EXPECT_EQ(form->DBGrid1->currentIndex().row(), 9);
+    EXPECT_EQ(form->focusWidget(), form->DBGrid1);  // typed digits go to that record
   }
 }
 
@@ -413,12 +415,14 @@ TEST_F(LoadGoods, ScaleThatStopsAnsweringMidRunKeepsTheRecordsBefore) {
   runDialog(Form2, 1, 6);
   EXPECT_EQ(sentPlus(), range(1, 4));  // the fourth went out and was never acknowledged
   EXPECT_EQ(dlg.take(), QStringList{kSendFailed});
+  EXPECT_EQ(table().recNo(), 3);  // on the last record sent
   EXPECT_TRUE(progressHidden());
   EXPECT_TRUE(scale.plu(3).has_value());
 }
 
 TEST_F(LoadGoods, StopDuringEitherPass) {
   startWithScale();
+  form->show();
   newGoodsTable();
   addGoodsNumbered(range(1, 8));
   // Send pass: Stop after the third record went out; seen at the next record.
@@ -426,10 +430,15 @@ TEST_F(LoadGoods, StopDuringEitherPass) {
   clk.onTurn = [&](int) {
     if (sentPlus().size() == 3) form->Button3->click();
   };
+  int shownOn = 0;
+  dlg.onMessage = [&](const QString&) { shownOn = table().recNo(); };
   runDialog(Form2, 1, 8);
+  dlg.onMessage = nullptr;
   EXPECT_EQ(sentPlus(), range(1, 3));
   EXPECT_EQ(dlg.take(), QStringList{kStopped});
   EXPECT_TRUE(progressHidden());
+  EXPECT_EQ(shownOn, 3);  // the box is up over the last record sent
+  EXPECT_EQ(form->focusWidget(), form->DBGrid1);
 
   // Stop pressed just before a handshake that is retried: the retries do
   // not look at it, the record goes out and the run stops at the next one.
@@ -591,6 +600,7 @@ TEST_F(LoadMessages, RetryAndStop) {
   EXPECT_EQ(requestedNumbers(0x84), (std::vector<int>{1, 2}));
   EXPECT_EQ(scale.connectionCount(), 10);
   EXPECT_EQ(dlg.take(), QStringList{kStopped});
+  EXPECT_EQ(table().recNo(), 2);
   EXPECT_TRUE(progressHidden());
 }
 
