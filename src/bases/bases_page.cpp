@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "platform/guard.h"
+#include "platform/line_input.h"
 #include "shell/tform1.h"
 #include "storage/db_navigator.h"
 #include "storage/table_model.h"
@@ -60,6 +61,7 @@ void TForm1::setupBasesPage() {
   // the list writes the logo number of the current record.
   ComboBox1->setEditable(true);
   ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+  lineinput::apply(ComboBox1->lineEdit());
   ComboBox1->addItems({QStringLiteral("Отсутствует"), QStringLiteral("Ростест"),
                        QStringLiteral("Индивидуальный")});
   connect(ComboBox1, &QComboBox::activated, this, [this](int) { ComboBox1Change(); });

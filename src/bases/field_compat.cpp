@@ -3,6 +3,7 @@
 #include "platform/ansi.h"
 #include "bases/field_labels.h"
 #include "platform/guard.h"
+#include "platform/textfile.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -66,12 +67,12 @@ std::string TForm1::Ass(const std::string& logicalName) const {
 }
 
 std::string TForm1::polesFileBytes() const {
-  std::string out;
+  std::vector<std::string> lines;
   for (int r = 1; r <= 23; ++r) {
-    out += StringGrid3->cell(2, r) + "\r\n";
-    out += StringGrid3->cell(3, r) + "\r\n";
+    lines.push_back(StringGrid3->cell(2, r));
+    lines.push_back(StringGrid3->cell(3, r));
   }
-  return out;
+  return textfile::joinLines(lines);
 }
 
 namespace {

@@ -24,6 +24,7 @@
 #include "platform/icmp.h"
 #include "platform/intconv.h"
 #include "platform/ipv4.h"
+#include "platform/line_input.h"
 #include "platform/name_lookup.h"
 #include "shell/progress_bar.h"
 #include "shell/string_grid.h"
@@ -96,6 +97,7 @@ void TForm1::buildNetTestPage() {
   auto* fields = new QFormLayout();
   Edit30 = named(new QLineEdit(subnet), "Edit30");
   Edit31 = named(new QLineEdit(QStringLiteral("50"), subnet), "Edit31");
+  for (QLineEdit* e : {Edit30, Edit31}) lineinput::apply(e);
   fields->addRow(QStringLiteral("IP - подсеть"), Edit30);
   fields->addRow(QStringLiteral("Тайм-аут, мс"), Edit31);
   right->addLayout(fields);

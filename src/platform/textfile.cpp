@@ -70,7 +70,7 @@ std::string Reader::readLine() {
 std::string joinLines(const std::vector<std::string>& lines) {
   std::string out;
   for (const auto& l : lines) {
-    out += l;
+    out.append(l, 0, l.find_first_of("\r\n"));
     out += "\r\n";
   }
   return out;

@@ -33,7 +33,8 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Lines joined with CR LF after each line.
+// Lines joined with CR LF after each line. A value never spills over into the
+// next line: a line is cut at a line end inside it.
 std::string joinLines(const std::vector<std::string>& lines);
 
 // Replaces the file's contents safely: the bytes go to a temporary file

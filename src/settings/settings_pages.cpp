@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "platform/dialogs.h"
+#include "platform/line_input.h"
 #include "shell/tform1.h"
 
 namespace settingspages {
@@ -32,6 +33,7 @@ QLineEdit* edit(QWidget* parent, const char* name, bool readOnly, int width) {
   e->setObjectName(QString::fromLatin1(name));
   e->setReadOnly(readOnly);
   e->setFixedWidth(width);
+  lineinput::apply(e);
   return e;
 }
 
@@ -53,6 +55,7 @@ QComboBox* scaleList(QWidget* parent, const char* name) {
   c->setEditable(true);
   c->setInsertPolicy(QComboBox::NoInsert);
   c->setMinimumWidth(160);
+  lineinput::apply(c->lineEdit());
   return c;
 }
 

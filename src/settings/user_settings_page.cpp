@@ -19,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "platform/guard.h"
 #include "platform/intconv.h"
+#include "platform/line_input.h"
 #include "settings/settings_pages.h"
 #include "shell/tform1.h"
 
@@ -27,6 +28,7 @@ using namespace settingspages;
 namespace {
 
 constexpr int kDefaultFlags = 0x3C;
+constexpr int kShopLine = 28;  // characters of a shop name line
 
 // A field's number when it is an integer within [low, high].
 std::optional<int> inRange(const QString& text, int low, int high) {
@@ -53,8 +55,15 @@ void showNumber(QComboBox* box, int v) {
 // filled up with 0x00 to 29.
 std::string shopLine(const QString& text) {
   std::string line = ansi::A(text);
-  if (line.size() < 28) line.resize(29, '\0');
+  if (line.size() < std::size_t(kShopLine)) line.resize(kShopLine + 1, '\0');
   return line;
+}
+
+// A shop line as the scale gives it, without the blanks that fill it up, so
+// that text typed after it lands within the line.
+QString shownShopLine(const std::string& line) {
+  const auto end = line.find_last_not_of(' ');
+  return ansi::U(line.substr(0, end == std::string::npos ? 0 : end + 1));
 }
 
 }  // namespace
@@ -80,6 +89,7 @@ void TForm1::buildUserSettingsPage() {
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setFixedWidth(60);
+    lineinput::apply(box->lineEdit());
   }
   for (int i = 1; i <= 20; ++i) ComboBox4->addItem(QString::number(i));
   for (int i = 41; i <= 56; ++i) ComboBox4->addItem(QString::number(i));
@@ -113,6 +123,8 @@ void TForm1::buildUserSettingsPage() {
   auto* sv = new QVBoxLayout(shop);
   Edit5 = edit(shop, "Edit5", false, 220);
   Edit6 = edit(shop, "Edit6", false, 220);
+  // A line takes what the scale keeps of it, so that what is seen is sent.
+  for (QLineEdit* line : {Edit5, Edit6}) line->setMaxLength(kShopLine);
   sv->addWidget(Edit5);
   sv->addWidget(Edit6);
   right->addWidget(shop);
@@ -192,8 +204,8 @@ void TForm1::Button1Click() {
     if (!handshake(*this, row, timeOut, 50)) return;
     std::string line1, line2;
     if (!GetShop(timeOut, line1, line2)) return say(kCommandFailed);
-    Edit5->setText(ansi::U(line1));
-    Edit6->setText(ansi::U(line2));
+    Edit5->setText(shownShopLine(line1));
+    Edit6->setText(shownShopLine(line2));
   });
 }
 

@@ -22,11 +22,8 @@ std::vector<ConfigTableRow> readConfigRows(textfile::Reader& in, bool dropCutRow
 }
 
 std::string writeConfigRows(const std::vector<ConfigTableRow>& rows) {
-  std::string out;
-  for (const auto& row : rows)
-    for (const auto& cell : row) {
-      out += cell;
-      out += "\r\n";
-    }
-  return out;
+  std::vector<std::string> lines;
+  lines.reserve(rows.size() * 9);
+  for (const auto& row : rows) lines.insert(lines.end(), row.begin(), row.end());
+  return textfile::joinLines(lines);
 }

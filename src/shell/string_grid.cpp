@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "platform/ansi.h"
+#include "platform/line_input.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ class LiveEditDelegate : public QStyledItemDelegate {
                         const QModelIndex& index) const override {
     QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      lineinput::apply(edit);
       auto* self = const_cast<LiveEditDelegate*>(this);
       connect(edit, &QLineEdit::textEdited, self, [self, edit] { emit self->commitData(edit); });
     }

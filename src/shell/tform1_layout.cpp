@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "platform/line_input.h"
 #include "shell/string_grid.h"
 #include "shell/tform1.h"
 
@@ -215,6 +216,7 @@ void TForm1::buildGoodsPage() {
   // follow the rows of the configuration table.
   ComboBox2->setInsertPolicy(QComboBox::NoInsert);
   ComboBox2->setMinimumWidth(160);
+  lineinput::apply(ComboBox2->lineEdit());
   bar->addWidget(ComboBox2);
   Button3 = named(new QPushButton(QStringLiteral("Стоп"), TabSheet1), "Button3");
   Button3->hide();
@@ -273,6 +275,7 @@ void TForm1::buildConfigPage() {
   bar->addWidget(new QLabel(QStringLiteral("ComPort TimeOut , мс"), TabSheet2));
   Edit32 = named(new QLineEdit(QStringLiteral("1000"), TabSheet2), "Edit32");
   Edit32->setMaximumWidth(70);
+  lineinput::apply(Edit32);
   bar->addWidget(Edit32);
   bar->addStretch();
   v->addLayout(bar);
@@ -298,6 +301,7 @@ void TForm1::buildSettingsPages() {
   ComboBox3->setEditable(true);
   ComboBox3->setInsertPolicy(QComboBox::NoInsert);
   ComboBox3->setMinimumWidth(160);
+  lineinput::apply(ComboBox3->lineEdit());
   bar->addWidget(ComboBox3);
   v->addLayout(bar);
 

@@ -11,6 +11,7 @@
 
 #include "platform/ansi.h"
 #include "platform/guard.h"
+#include "platform/line_input.h"
 
 namespace storage {
 
@@ -32,6 +33,7 @@ class GridEditDelegate : public QStyledItemDelegate {
                         const QModelIndex& index) const override {
     QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      lineinput::apply(edit, model_->textWidth(index.column()));
       const QPersistentModelIndex at(index);
       TableModel* model = model_;
       connect(edit, &QLineEdit::textEdited, edit, [model, at] {
@@ -163,6 +165,12 @@ int TableModel::rowCount(const QModelIndex& parent) const { return parent.isVali
 
 int TableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+int TableModel::textWidth(int column) const {
+  const int f = fieldOfColumn(column);
+  if (f < 0 || !table_->active() || table_->field(f).dataType() != FieldType::String) return 0;
+  return table_->field(f).size();
 }
 
 int TableModel::fieldOfColumn(int column) const {

@@ -25,6 +25,8 @@ class TableModel : public QAbstractTableModel {
 
   // The table field shown in a column, -1 when none.
   int fieldOfColumn(int column) const;
+  // The characters a text field of the column holds; 0 when not limited.
+  int textWidth(int column) const;
 
   // Shows the model in a view and keeps the view's current row and the
   // table's current record together.

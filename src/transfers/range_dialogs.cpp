@@ -11,6 +11,7 @@
 
 #include "platform/guard.h"
 #include "platform/intconv.h"
+#include "platform/line_input.h"
 #include "platform/ansi.h"
 #include "shell/tform1.h"
 
@@ -67,6 +68,7 @@ RangeDialog::RangeDialog(const Texts& t, Driver driver, QWidget* parent)
   Button1 = named(new QPushButton(QString::fromUtf8(t.action), this), "Button1");
   Button2 = named(new QPushButton(QStringLiteral("Отмена"), this), "Button2");
   for (QLineEdit* e : {Edit1, Edit2}) {
+    lineinput::apply(e);
     e->setFixedWidth(41);
     e->installEventFilter(this);
   }

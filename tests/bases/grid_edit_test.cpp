@@ -150,6 +150,24 @@ TEST_F(GridEdit, TextTheFieldRefusesStaysInTheCellToBeCorrected) {
   EXPECT_TRUE(dlg.take().isEmpty());
 }
 
+// A name cell takes only what its field holds, as it will be stored: a
+// paste up to its line end, 28 characters at most, and no letter that
+// Windows-1251 lacks (refused by name, what was typed staying).
+TEST_F(GridEdit, ANameCellTakesOnlyWhatItsFieldHolds) {
+  QLineEdit* editor = type(QStringLiteral("Наименование 1"), QString());
+  ASSERT_NE(editor, nullptr);
+  pasteText(editor, QStringLiteral("Чай\r\nзелёный\r\n"));
+  typeText(editor, QStringLiteral(" Ә"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dlg.take(),
+            QStringList{QStringLiteral("Символ «Ә» не может быть введен: его нет в кодировке Windows-1251.")});
+  EXPECT_EQ(editor->text(), QStringLiteral("Чай "));
+  typeText(editor, QString(30, 'x'));
+  form->N10->trigger();
+  EXPECT_EQ(column(file(), "NAME1"),
+            (std::vector<std::string>{ansi::A(QStringLiteral("Чай ")) + std::string(24, 'x'), "Pears"}));
+}
+
 // A rename stores what is being typed first; a record that cannot be stored
 // (its PLU number cleared) keeps the table open, unrenamed, with the record.
 TEST_F(GridEdit, RenameStoresWhatWasTypedFirst) {

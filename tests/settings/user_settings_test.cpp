@@ -87,8 +87,8 @@ TEST_F(UserSettingsPage, ReadsSettingsThenShopName) {
   EXPECT_EQ(flags(), 0x3C);
   EXPECT_TRUE(form->CheckBox6->isChecked() && form->CheckBox7->isChecked() && form->CheckBox8->isChecked() &&
               form->CheckBox9->isChecked());
-  // 28 characters each, the zeros turned into blanks.
-  EXPECT_EQ(form->Edit5->text(), QStringLiteral("Shop Магазин Ё") + QString(14, ' '));
+  // The zeros turned into blanks, the blanks that fill a line up not shown.
+  EXPECT_EQ(form->Edit5->text(), QStringLiteral("Shop Магазин Ё"));
   EXPECT_EQ(form->Edit6->text(), QString(27, 'x') + "y");
 }
 
@@ -152,6 +152,21 @@ TEST_F(UserSettingsPage, WritesSettingsThenShopName) {
   EXPECT_EQ(scale.shopName(), "abcde" + std::string(23, '\0') + std::string(28, 'q'));
   EXPECT_EQ(scale.userSettings(), bytes({0, 0, 0, 1, 0, 1, 0xA5, 0, 0}));
   EXPECT_EQ(scale.requestsOf(0x94).back().size(), 57u);
+}
+
+// A shop line read as blanks shows empty, so that what is typed into it is
+// what goes out; a line takes no more than the 28 characters that are sent.
+TEST_F(UserSettingsPage, TypedShopLinesAreWhatGoesOut) {
+  scale.setUserSettings(bytes({1, 0, 0, 2, 3, 4, 0x3C, 0, 0}));
+  scale.setShopName(std::string(56, ' '));
+  form->Button1->click();
+  EXPECT_EQ(form->Edit5->text(), "");
+  form->Edit5->end(false);
+  typeText(form->Edit5, "Romashka");
+  typeText(form->Edit6, QString(30, 'w'));
+  EXPECT_EQ(form->Edit6->text(), QString(28, 'w'));
+  EXPECT_EQ(write(), (QStringList{kQuestion, kChanged}));
+  EXPECT_EQ(scale.shopName(), "Romashka" + std::string(20, '\0') + std::string(28, 'w'));
 }
 
 TEST_F(UserSettingsPage, ANoChangesNothingAndContactsNoScale) {

@@ -71,6 +71,11 @@ TEST(ConfigFile, WriterRoundTripsEmptyRowsAndLargeTables) {
   const std::string bytes = writeConfigRows(rows);
   EXPECT_EQ(bytes.substr(bytes.size() - 18), std::string("\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n\r\n"));
   EXPECT_EQ(readBytes(bytes), rows);
+  // A line end inside a cell never starts another line: the cell keeps its
+  // first line and the later cells stay in their places.
+  const std::vector<ConfigTableRow> pasted{{"1", "Scale 2\r\nS2", "", "2", "127.0.0.1\n", "5001"}};
+  EXPECT_EQ(readBytes(writeConfigRows(pasted)),
+            (std::vector<ConfigTableRow>{{"1", "Scale 2", "", "2", "127.0.0.1", "5001"}}));
 }
 
 TEST(ConfigFile, ReaderRefusesDirectoriesAndMissingFiles) {

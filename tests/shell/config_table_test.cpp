@@ -315,3 +315,37 @@ TEST_F(ConfigTable, ATypedScaleNameIsNotAddedToTheList) {
     EXPECT_EQ(c->currentText(), QStringLiteral("Scale C"));
   }
 }
+
+// What is pasted into a cell or a field counts up to its first line end, so
+// that the files keep one value a line; a letter Windows-1251 lacks is
+// refused by name and the text typed so far stays.
+TEST_F(ConfigTable, PastedLineEndsAndForeignLettersStayOutOfTheFiles) {
+  form->show();
+  form->PageControl1->setCurrentWidget(form->TabSheet2);
+  QApplication::setActiveWindow(form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+  setRows({"1|A|d|1|127.0.0.1|5001"});
+  grid->setFocus();
+  grid->select(1, 1);
+  if (!qobject_cast<QLineEdit*>(QApplication::focusWidget())) grid->editItem(grid->item(1, 1));
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  pasteText(editor, QStringLiteral("Весы 2\r\nS2\r\n"));
+  typeText(editor, QStringLiteral(" Ә"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dlg.take(),
+            QStringList{QStringLiteral("Символ «Ә» не может быть введен: его нет в кодировке Windows-1251.")});
+  EXPECT_EQ(grid->cellText(1, 1), QStringLiteral("Весы 2 "));
+  dlg.files.push_back(path("pasted.cfl"));
+  form->SpeedButton18->click();
+  dlg.files.push_back(path("pasted.cfl"));
+  form->SpeedButton17->click();
+  EXPECT_EQ(column(1), Names{ansi::A(QStringLiteral("Весы 2 "))});
+
+  form->Edit32->selectAll();
+  pasteText(form->Edit32, QStringLiteral("1000\n"));
+  EXPECT_EQ(form->Edit32->text(), QStringLiteral("1000"));
+  EXPECT_TRUE(closeWindow());
+  EXPECT_EQ(readFile("total.cfg"), "TRUE\r\nTRUE\r\n1000\r\nTRUE\r\nTRUE\r\n50\r\nwsNormal\r\n");
+}

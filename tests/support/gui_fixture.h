@@ -4,11 +4,14 @@
 // controls by name.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFontMetrics>
 #include <QTabBar>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <string>
 
@@ -56,4 +59,15 @@ inline void expectWholeTabs(const QTabBar* bar) {
     EXPECT_LE(r.right(), bar->width()) << text;
     EXPECT_GE(r.width(), fm.horizontalAdvance(bar->tabText(i))) << text;
   }
+}
+
+// Types the text key by key, as the operator does (letters of any alphabet).
+inline void typeText(QWidget* into, const QString& text) {
+  for (QChar c : text) QTest::sendKeyEvent(QTest::Click, into, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// Pastes the text with Ctrl+V, as copied from another program.
+inline void pasteText(QWidget* into, const QString& text) {
+  QApplication::clipboard()->setText(text);
+  QTest::keyClick(into, Qt::Key_V, Qt::ControlModifier);
 }
