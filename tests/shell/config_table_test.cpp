@@ -43,6 +43,19 @@ class ConfigTable : public GuiTest {
     for (int r = 1; r < grid->RowCount(); ++r) out.push_back(grid->cell(c, r));
     return out;
   }
+  // Shows the page with these rows and opens the editor of row 1's name
+  // cell, as a click and a key would; null when none opens.
+  QLineEdit* editFirstName(const std::vector<std::string>& rows) {
+    form->show();
+    form->PageControl1->setCurrentWidget(form->TabSheet2);
+    QApplication::setActiveWindow(form);
+    if (!QTest::qWaitForWindowActive(form)) return nullptr;
+    setRows(rows);
+    grid->setFocus();
+    grid->select(1, 1);
+    if (!qobject_cast<QLineEdit*>(QApplication::focusWidget())) grid->editItem(grid->item(1, 1));
+    return qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  }
   StringGrid* grid = nullptr;
 };
 
@@ -278,20 +291,7 @@ TEST_F(ConfigTable, CurrentCellMovesOverTheDataCells) {
 }
 
 TEST_F(ConfigTable, TypedTextCountsBeforeTheEditorCloses) {
-  form->show();
-  form->PageControl1->setCurrentWidget(form->TabSheet2);
-  QApplication::setActiveWindow(form);
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
-  setRows({"1|A"});
-  grid->setFocus();
-  grid->select(1, 1);
-  auto openEditor = [this]() -> QLineEdit* {
-    for (auto* e : grid->findChildren<QLineEdit*>())
-      if (e->isVisible()) return e;
-    return nullptr;
-  };
-  if (!openEditor()) grid->editItem(grid->item(1, 1));
-  QLineEdit* editor = openEditor();
+  QLineEdit* editor = editFirstName({"1|A"});
   ASSERT_NE(editor, nullptr);
   editor->selectAll();
   QTest::keyClicks(editor, "Scale 7");
@@ -320,15 +320,7 @@ TEST_F(ConfigTable, ATypedScaleNameIsNotAddedToTheList) {
 // that the files keep one value a line; a letter Windows-1251 lacks is
 // refused by name and the text typed so far stays.
 TEST_F(ConfigTable, PastedLineEndsAndForeignLettersStayOutOfTheFiles) {
-  form->show();
-  form->PageControl1->setCurrentWidget(form->TabSheet2);
-  QApplication::setActiveWindow(form);
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form));
-  setRows({"1|A|d|1|127.0.0.1|5001"});
-  grid->setFocus();
-  grid->select(1, 1);
-  if (!qobject_cast<QLineEdit*>(QApplication::focusWidget())) grid->editItem(grid->item(1, 1));
-  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QLineEdit* editor = editFirstName({"1|A|d|1|127.0.0.1|5001"});
   ASSERT_NE(editor, nullptr);
   editor->selectAll();
   pasteText(editor, QStringLiteral("Весы 2\r\nS2\r\n"));
